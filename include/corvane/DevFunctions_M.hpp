@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "corvane/Export.hpp"
+
+namespace Corvane {
+
+class DevFunctions;
+class VrelUsbI2c;
+
+// Bus transfers and pin functions (VrelUsbI2c::Functions). Every operation
+// returns the native result unchanged: 0 or a value on success, a negative
+// code on failure (ResultCodes.hpp), or the device's non-zero status byte.
+//
+// Arrays: a span whose data() is null raises std::invalid_argument, an empty
+// span std::out_of_range, both before anything is sent. A byte count larger
+// than the span returns INVALID_ARG_3 before anything is sent.
+class CORVANE_API DevFunctions_M {
+public:
+    ~DevFunctions_M();
+    DevFunctions_M(const DevFunctions_M&) = delete;
+    DevFunctions_M& operator=(const DevFunctions_M&) = delete;
+
+    // Presents the access password that unlocks flash writes. Only the first
+    // 8 characters are sent; nullptr or fewer than 8 give INVALID_ARG_1.
+    std::int32_t EnterAccessPassword(const char* accessPassword);
+
+    // Writes numberOfBytesToWrite bytes (at most 65,535) to the target whose
+    // 8-bit address byte is i2cAddress, at i2cSpeed Hz. The caller's array is
+    // not written.
+    std::int32_t WriteI2cData(std::uint8_t i2cAddress, std::span<const std::uint8_t> dataToWrite,
+                              std::uint32_t numberOfBytesToWrite, std::uint32_t i2cSpeed);
+
+    // Reads up to numberOfBytesToRead bytes straight into the caller's array;
+    // bytes received before a failure stay there.
+    std::int32_t ReadI2cData(std::uint8_t i2cAddress, std::span<std::uint8_t> i2cDataReceived,
+                             std::uint32_t numberOfBytesToRead, std::uint32_t i2cSpeed);
+
+    // Cancels the transfer in progress. Returns the device's cancellation
+    // status (0 to 255) on success.
+    std::int32_t StopI2cDataTransfer();
+
+    // SMBus block write; usesPEC non-zero appends the packet error code.
+    std::int32_t SmbWriteBlock(std::uint8_t smbAddress, std::span<const std::uint8_t> smbDataToSend,
+                               std::uint32_t numberOfBytesToWrite, std::uint32_t smbSpeed,
+                               std::uint8_t usesPEC);
+
+    // SMBus block read of readRegIndex with a repeated start; usesPEC non-zero
+    // checks the packet error code.
+    std::int32_t SmbReadBlock(std::uint8_t smbAddress, std::span<std::uint8_t> smbReadData,
+                              std::uint32_t numberOfBytesToRead, std::uint32_t smbSpeed,
+                              std::uint8_t usesPEC, std::uint8_t readRegIndex);
+
+    // Restarts the device. 0 once the reset report was written.
+    std::int32_t ResetDevice();
+
+    std::int32_t ClearInterruptPinState();
+
+    // On 0, the three 10-bit readings followed by 0, 0 are copied to
+    // dataToWrite[0..4]; a shorter array raises std::out_of_range after
+    // copying what fits. On failure the array is not touched.
+    std::int32_t GetAdcData(std::span<std::uint16_t> dataToWrite);
+
+    // The level (0 or 1) of GP pin 0 to 3, or a failure code.
+    std::int32_t ReadGpioPinValue(std::uint8_t pinNumber);
+
+    std::int32_t WriteGpioPinValue(std::uint8_t pinNumber, std::uint8_t pinValue);
+
+    // Frees the native counterpart; operations keep working afterwards.
+    void Dispose();
+
+protected:
+    virtual void Dispose(bool disposing);
+
+private:
+    friend class VrelUsbI2c;
+    DevFunctions_M();
+
+    DevFunctions* Functions_UM = nullptr;
+};
+
+}  // namespace Corvane

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "corvane/Export.hpp"
+
+namespace Corvane {
+
+class DevSettings;
+class VrelUsbI2c;
+
+// The device's configuration (VrelUsbI2c::Settings): current settings and the
+// power-up settings kept in flash. Integer results pass through unchanged
+// (ResultCodes.hpp); text results are std::nullopt exactly when the native
+// operation failed. Selectors take the DllConstants values.
+//
+// Pin arrays hold GP0 to GP3 in elements 0 to 3; a span shorter than four
+// elements raises std::out_of_range (a null one std::invalid_argument).
+class CORVANE_API DevSettings_M {
+public:
+    ~DevSettings_M();
+    DevSettings_M(const DevSettings_M&) = delete;
+    DevSettings_M& operator=(const DevSettings_M&) = delete;
+
+    std::optional<std::u16string> GetSerialNumber();
+    std::int32_t SetSerialNumber(const char16_t* serialNumberToSet);
+    std::int32_t GetSerialNumberEnumerationEnable();
+    std::int32_t SetSerialNumberEnumerationEnable(bool enable);
+
+    // Runs a discovery pass; true when the selected device is connected.
+    bool GetConnectionStatus();
+
+    std::int64_t GetUsbVid();
+    std::int64_t GetUsbPid();
+    std::int32_t SetUsbVidPid(std::uint32_t vid, std::uint32_t pid);
+    // 0 = bus powered, 1 = self powered.
+    std::int32_t GetUsbPowerSource();
+    std::int32_t SetUsbPowerSource(std::int32_t powerSourceToSet);
+    std::int32_t GetUsbRemoteWakeupEnable();
+    std::int32_t SetUsbRemoteWakeupEnable(bool remoteWakeupEnable);
+    // Milliamperes: even, 100 to 500 when set.
+    std::int32_t GetUsbCurrentRequirement();
+    std::int32_t SetUsbCurrentRequirement(std::int32_t newCurrentValue);
+
+    std::optional<std::u16string> GetUsbStringManufacturer();
+    std::int32_t SetUsbStringManufacturer(const char16_t* newString);
+    std::optional<std::u16string> GetUsbStringDescriptor();
+    std::int32_t SetUsbStringDescriptor(const char16_t* newString);
+
+    // 0 = not protected, 1 = password, 2 = permanently locked.
+    std::int32_t GetFlashProtectionState();
+    std::int32_t SetFlashProtectionOff();
+    std::int32_t SetFlashPermanentLock();
+    std::int32_t SetFlashPasswordProtection(const char* newPassword);
+
+    std::int32_t GetGpPinConfiguration(std::int32_t whichToGet,
+                                       std::span<std::uint8_t> ioPinDesignations,
+                                       std::span<std::uint8_t> ioPinDirections,
+                                       std::span<std::uint8_t> ioPinValues);
+    std::int32_t SetGpPinConfiguration(std::int32_t whichToGet,
+                                       std::span<const std::uint8_t> ioPinDesignations,
+                                       std::span<const std::uint8_t> ioPinDirections,
+                                       std::span<const std::uint8_t> ioPinValues);
+    std::int32_t GetGpPinDirection(std::int32_t whichToGet, std::uint8_t pinNumber);
+    std::int32_t SetGpPinDirection(std::int32_t whichToSet, std::uint8_t pinNumber,
+                                   std::uint8_t directionToSet);
+
+    std::int32_t GetDacVoltageReference();
+    std::int32_t SetDacVoltageReference(std::int32_t vRefValue);
+    std::int32_t GetDacValue();
+    std::int32_t SetDacValue(std::int32_t dacValue);
+    std::int32_t GetAdcVoltageReference();
+    std::int32_t SetAdcVoltageReference(std::int32_t vRefValue);
+
+    std::int32_t GetInterruptPinMode(std::int32_t whichToGet);
+    std::int32_t SetInterruptPinMode(std::int32_t whichToSet, std::int32_t interruptPinModeToSet);
+    std::int32_t GetClockPinDividerValue(std::int32_t whichToGet);
+    std::int32_t GetClockPinDutyCycle(std::int32_t whichToGet);
+    std::int32_t SetClockPinConfiguration(std::int32_t whichToSet,
+                                          std::int32_t clockDividerValueToSet,
+                                          std::int32_t dutyCycleToSet);
+
+    std::int32_t GetInitialPinValueLedUartTx();
+    std::int32_t SetInitialPinValueLedUartTx(std::int32_t newInitialPinValue);
+    std::int32_t GetInitialPinValueLedUartRx();
+    std::int32_t SetInitialPinValueLedUartRx(std::int32_t newInitialPinValue);
+    std::int32_t GetInitialPinValueLedI2c();
+    std::int32_t SetInitialPinValueLedI2c(std::int32_t newInitialPinValue);
+    std::int32_t GetInitialPinValueSspnd();
+    std::int32_t SetInitialPinValueSspnd(std::int32_t newInitialPinValue);
+    std::int32_t GetInitialPinValueUsbcfg();
+    std::int32_t SetInitialPinValueUsbcfg(std::int32_t newInitialPinValue);
+
+    // "X.Y" from the device's firmware revision characters.
+    std::optional<std::string> GetFirmwareVersion();
+
+    void Dispose();
+
+protected:
+    virtual void Dispose(bool disposing);
+
+private:
+    friend class VrelUsbI2c;
+    DevSettings_M(std::uint32_t vendorId, std::uint32_t productId);
+
+    DevSettings* Settings_UM = nullptr;
+};
+
+}  // namespace Corvane

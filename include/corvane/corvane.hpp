@@ -1,0 +1,10 @@
+#pragma once
+
+// Umbrella header of the Corvane host library.
+#include "corvane/DevFunctions_M.hpp"
+#include "corvane/DevManagement_M.hpp"
+#include "corvane/DevSettings_M.hpp"
+#include "corvane/DllConstants.hpp"
+#include "corvane/Platform.hpp"
+#include "corvane/ResultCodes.hpp"
+#include "corvane/VrelUsbI2c.hpp"

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "corvane/Export.hpp"
+#include "corvane/Platform.hpp"
+#include "corvane/sim/VirtualDevice.hpp"
+
+namespace Corvane::Sim {
+
+// One report that crossed between library and device (report ID removed).
+struct TraceEntry {
+    bool toDevice;
+    std::array<std::uint8_t, 64> bytes;
+};
+
+// A platform made of virtual devices, with a virtual clock. Sleeps and
+// time-outs advance the clock instead of taking real time (unless real-time
+// mode is on), and every report that crosses costs modelled bus time.
+//
+// Unplugged devices, and channels opened before a device reset, time out as
+// real hardware does. Thread-safe.
+class CORVANE_SIM_API SimulatedHost : public Platform {
+public:
+    SimulatedHost();
+    ~SimulatedHost() override;
+
+    // Makes a new simulated host the process-wide platform and returns it.
+    static std::shared_ptr<SimulatedHost> Install();
+
+    // Makes `device` present for the next discovery pass, at the end of the
+    // enumeration or at `position` among the listed interfaces.
+    void Plug(std::shared_ptr<VirtualDevice> device, std::optional<std::size_t> position = {});
+    // Makes `device` absent; its open channels time out from now on.
+    void Unplug(const std::shared_ptr<VirtualDevice>& device);
+    // Lists an interface that is not a virtual device (other IDs, odd hardware IDs).
+    void AddForeignInterface(std::vector<std::u16string> hardwareIds, std::u16string path,
+                             std::optional<std::size_t> position = {});
+
+    // Every report that crossed, in order.
+    std::vector<TraceEntry> Trace() const;
+    void ClearTrace();
+    // The millisecond sleeps the library asked for, in order.
+    std::vector<std::uint32_t> Sleeps() const;
+    void ClearSleeps();
+
+    // Virtual time since the host was made.
+    std::chrono::microseconds Now() const;
+    void AdvanceClock(std::chrono::microseconds by);
+    // Bus time of one report in either direction (default 1 ms, zero allowed).
+    void SetReportTime(std::chrono::microseconds perReport);
+    // In real-time mode sleeps, report times and time-outs take real time too.
+    void SetRealTime(bool realTime);
+
+    // Channels opened and not yet closed.
+    std::size_t OpenChannelCount() const;
+    // Discovery passes (interface listings) so far.
+    std::size_t DiscoveryCount() const;
+    // Transfer events created so far.
+    std::size_t EventCount() const;
+
+    // ---- Platform -------------------------------------------------------------
+    std::vector<HidInterfaceInfo> ListHidInterfaces() override;
+    PlatformHandle OpenChannel(const std::u16string& path, ChannelAccess access) override;
+    PlatformHandle CreateTransferEvent() override;
+    TransferOutcome WriteReport(PlatformHandle channel, PlatformHandle event,
+                                std::span<const std::uint8_t, kWireReportSize> report,
+                                std::uint32_t timeoutMs) override;
+    TransferOutcome ReadReport(PlatformHandle channel, PlatformHandle event,
+                               std::span<std::uint8_t, kWireReportSize> report,
+                               std::uint32_t timeoutMs) override;
+    void CancelTransfer(PlatformHandle channel) override;
+    void CloseHandle(PlatformHandle handle) override;
+    void SleepMs(std::uint32_t ms) override;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace Corvane::Sim

@@ -1,0 +1,17 @@
+#include "I2cEngine.hpp"
+
+namespace Corvane::Sim {
+
+void I2cEngine::HandleStatus(const Report& command, Report& response, std::chrono::microseconds) {
+    response[2] = 0x00;                                // no transfer to cancel
+    response[3] = command[3] == 0x20 ? 0x20 : 0x00;  // speed taken
+    response[8] = 0x00;                                // idle
+}
+
+void I2cEngine::HandleBusCommand(const Report&, Report& response, std::chrono::microseconds) {
+    response[1] = 0x00;
+}
+
+void I2cEngine::Reset() {}
+
+}  // namespace Corvane::Sim

@@ -1,0 +1,258 @@
+#include "corvane/sim/SimulatedHost.hpp"
+
+#include <algorithm>
+#include <map>
+#include <thread>
+#include <variant>
+
+namespace Corvane::Sim {
+
+namespace {
+
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+struct ForeignInterface {
+    std::vector<std::u16string> hardwareIds;
+    std::u16string path;
+};
+
+using Listed = std::variant<std::shared_ptr<VirtualDevice>, ForeignInterface>;
+
+struct Channel {
+    std::weak_ptr<VirtualDevice> device;  // empty for a foreign interface
+    ChannelAccess access;
+    std::uint64_t generation;
+};
+
+}  // namespace
+
+struct SimulatedHost::State {
+    mutable std::mutex mutex;
+    std::vector<Listed> listed;
+    std::map<PlatformHandle, Channel> channels;
+    std::map<PlatformHandle, bool> events;
+    PlatformHandle nextHandle = 0x100;
+    std::vector<TraceEntry> trace;
+    std::vector<std::uint32_t> sleeps;
+    microseconds now{0};
+    microseconds reportTime{milliseconds(1)};
+    bool realTime = false;
+    std::size_t discoveries = 0;
+    std::size_t eventsCreated = 0;
+
+    void Pass(microseconds duration) {
+        if (realTime && duration.count() > 0) std::this_thread::sleep_for(duration);
+        now += duration;
+    }
+
+    bool IsPlugged(const std::shared_ptr<VirtualDevice>& device) const {
+        return std::any_of(listed.begin(), listed.end(), [&](const Listed& entry) {
+            const auto* d = std::get_if<std::shared_ptr<VirtualDevice>>(&entry);
+            return d && *d == device;
+        });
+    }
+
+    void Insert(Listed entry, std::optional<std::size_t> position) {
+        const std::size_t at = std::min(position.value_or(listed.size()), listed.size());
+        listed.insert(listed.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
+    }
+
+    // The device behind a channel, or nothing when the channel cannot reach it:
+    // unknown or closed channel (`gone`), device absent or reset since (`silent`).
+    std::shared_ptr<VirtualDevice> Reach(PlatformHandle handle, ChannelAccess access, bool& gone) {
+        gone = false;
+        const auto it = channels.find(handle);
+        if (it == channels.end() || it->second.access != access) {
+            gone = true;
+            return nullptr;
+        }
+        auto device = it->second.device.lock();
+        if (!device || !IsPlugged(device) || device->Generation() != it->second.generation) {
+            return nullptr;
+        }
+        return device;
+    }
+};
+
+SimulatedHost::SimulatedHost() : state_(std::make_unique<State>()) {}
+
+SimulatedHost::~SimulatedHost() = default;
+
+std::shared_ptr<SimulatedHost> SimulatedHost::Install() {
+    auto host = std::make_shared<SimulatedHost>();
+    SetPlatform(host);
+    return host;
+}
+
+void SimulatedHost::Plug(std::shared_ptr<VirtualDevice> device, std::optional<std::size_t> position) {
+    std::lock_guard lock(state_->mutex);
+    if (!device || state_->IsPlugged(device)) return;
+    state_->Insert(std::move(device), position);
+}
+
+void SimulatedHost::Unplug(const std::shared_ptr<VirtualDevice>& device) {
+    std::lock_guard lock(state_->mutex);
+    std::erase_if(state_->listed, [&](const Listed& entry) {
+        const auto* d = std::get_if<std::shared_ptr<VirtualDevice>>(&entry);
+        return d && *d == device;
+    });
+}
+
+void SimulatedHost::AddForeignInterface(std::vector<std::u16string> hardwareIds, std::u16string path,
+                                        std::optional<std::size_t> position) {
+    std::lock_guard lock(state_->mutex);
+    state_->Insert(ForeignInterface{std::move(hardwareIds), std::move(path)}, position);
+}
+
+std::vector<TraceEntry> SimulatedHost::Trace() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->trace;
+}
+
+void SimulatedHost::ClearTrace() {
+    std::lock_guard lock(state_->mutex);
+    state_->trace.clear();
+}
+
+std::vector<std::uint32_t> SimulatedHost::Sleeps() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->sleeps;
+}
+
+void SimulatedHost::ClearSleeps() {
+    std::lock_guard lock(state_->mutex);
+    state_->sleeps.clear();
+}
+
+std::chrono::microseconds SimulatedHost::Now() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->now;
+}
+
+void SimulatedHost::AdvanceClock(std::chrono::microseconds by) {
+    std::lock_guard lock(state_->mutex);
+    state_->now += by;
+}
+
+void SimulatedHost::SetReportTime(std::chrono::microseconds perReport) {
+    std::lock_guard lock(state_->mutex);
+    state_->reportTime = perReport;
+}
+
+void SimulatedHost::SetRealTime(bool realTime) {
+    std::lock_guard lock(state_->mutex);
+    state_->realTime = realTime;
+}
+
+std::size_t SimulatedHost::OpenChannelCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->channels.size();
+}
+
+std::size_t SimulatedHost::DiscoveryCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->discoveries;
+}
+
+std::size_t SimulatedHost::EventCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->eventsCreated;
+}
+
+std::vector<HidInterfaceInfo> SimulatedHost::ListHidInterfaces() {
+    std::lock_guard lock(state_->mutex);
+    ++state_->discoveries;
+    std::vector<HidInterfaceInfo> interfaces;
+    for (const Listed& entry : state_->listed) {
+        if (const auto* device = std::get_if<std::shared_ptr<VirtualDevice>>(&entry)) {
+            interfaces.push_back({(*device)->HardwareIds(), (*device)->Path(), {}});
+        } else {
+            const auto& foreign = std::get<ForeignInterface>(entry);
+            interfaces.push_back({foreign.hardwareIds, foreign.path, {}});
+        }
+    }
+    return interfaces;
+}
+
+PlatformHandle SimulatedHost::OpenChannel(const std::u16string& path, ChannelAccess access) {
+    std::lock_guard lock(state_->mutex);
+    for (const Listed& entry : state_->listed) {
+        if (const auto* device = std::get_if<std::shared_ptr<VirtualDevice>>(&entry)) {
+            if ((*device)->Path() != path) continue;
+            const PlatformHandle handle = state_->nextHandle++;
+            state_->channels[handle] = Channel{*device, access, (*device)->Generation()};
+            return handle;
+        }
+        if (std::get<ForeignInterface>(entry).path == path) {
+            const PlatformHandle handle = state_->nextHandle++;
+            state_->channels[handle] = Channel{{}, access, 0};
+            return handle;
+        }
+    }
+    return kInvalidHandle;
+}
+
+PlatformHandle SimulatedHost::CreateTransferEvent() {
+    std::lock_guard lock(state_->mutex);
+    const PlatformHandle handle = state_->nextHandle++;
+    state_->events[handle] = true;
+    ++state_->eventsCreated;
+    return handle;
+}
+
+TransferOutcome SimulatedHost::WriteReport(PlatformHandle channel, PlatformHandle,
+                                           std::span<const std::uint8_t, kWireReportSize> report,
+                                           std::uint32_t timeoutMs) {
+    std::lock_guard lock(state_->mutex);
+    bool gone = false;
+    auto device = state_->Reach(channel, ChannelAccess::Write, gone);
+    if (gone) return TransferOutcome::Gone;
+    if (device && device->TakeWaitFailure()) return TransferOutcome::Failed;
+    if (!device || device->TakeWriteTimeout()) {
+        state_->Pass(milliseconds(timeoutMs));
+        return TransferOutcome::TimedOut;
+    }
+    state_->Pass(state_->reportTime);
+    TraceEntry entry{true, {}};
+    std::copy(report.begin() + 1, report.end(), entry.bytes.begin());
+    state_->trace.push_back(entry);
+    device->Receive(entry.bytes, state_->now);
+    return TransferOutcome::Done;
+}
+
+TransferOutcome SimulatedHost::ReadReport(PlatformHandle channel, PlatformHandle,
+                                          std::span<std::uint8_t, kWireReportSize> report,
+                                          std::uint32_t timeoutMs) {
+    std::lock_guard lock(state_->mutex);
+    bool gone = false;
+    auto device = state_->Reach(channel, ChannelAccess::Read, gone);
+    if (gone) return TransferOutcome::Gone;
+    if (device && device->TakeWaitFailure()) return TransferOutcome::Failed;
+    std::optional<Report> response = device ? device->TakeResponse() : std::nullopt;
+    if (!response) {
+        state_->Pass(milliseconds(timeoutMs));
+        return TransferOutcome::TimedOut;
+    }
+    state_->Pass(state_->reportTime);
+    state_->trace.push_back(TraceEntry{false, *response});
+    report[0] = 0x00;
+    std::copy(response->begin(), response->end(), report.begin() + 1);
+    return TransferOutcome::Done;
+}
+
+void SimulatedHost::CancelTransfer(PlatformHandle) {}
+
+void SimulatedHost::CloseHandle(PlatformHandle handle) {
+    std::lock_guard lock(state_->mutex);
+    state_->channels.erase(handle);
+    state_->events.erase(handle);
+}
+
+void SimulatedHost::SleepMs(std::uint32_t ms) {
+    std::lock_guard lock(state_->mutex);
+    state_->sleeps.push_back(ms);
+    state_->Pass(milliseconds(ms));
+}
+
+}  // namespace Corvane::Sim

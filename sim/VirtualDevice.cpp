@@ -1,0 +1,181 @@
+#include "corvane/sim/VirtualDevice.hpp"
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <mutex>
+
+#include "ChipModel.hpp"
+
+namespace Corvane::Sim {
+
+namespace {
+
+std::atomic<unsigned> nextDeviceNumber{1};
+
+std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+std::string Hex4(unsigned value, bool upper) {
+    static constexpr char kLower[] = "0123456789abcdef";
+    static constexpr char kUpper[] = "0123456789ABCDEF";
+    const char* digits = upper ? kUpper : kLower;
+    std::string out(4, '0');
+    for (int i = 3; i >= 0; --i) {
+        out[static_cast<std::size_t>(i)] = digits[value & 0xF];
+        value >>= 4;
+    }
+    return out;
+}
+
+struct ResponseEdit {
+    std::function<void(Report&)> edit;
+    int remaining;
+};
+
+}  // namespace
+
+struct VirtualDevice::State {
+    State(std::uint16_t vid, std::uint16_t pid) : chip(vid, pid) {}
+
+    mutable std::mutex mutex;
+    ChipModel chip;
+    unsigned number = nextDeviceNumber++;
+    std::u16string path;
+    std::uint64_t generation = 0;
+    std::deque<Report> responses;
+    std::map<std::uint8_t, int> drops;
+    std::map<std::uint8_t, std::deque<ResponseEdit>> edits;
+    std::map<std::uint8_t, std::size_t> commandCounts;
+    int writeTimeouts = 0;
+    int waitFailures = 0;
+    bool silent = false;
+};
+
+VirtualDevice::VirtualDevice(std::uint16_t vid, std::uint16_t pid)
+    : state_(std::make_unique<State>(vid, pid)) {
+    state_->path = Ascii("\\\\?\\hid#vid_" + Hex4(vid, false) + "&pid_" + Hex4(pid, false) +
+                         "#corvane-sim-" + std::to_string(state_->number) +
+                         "#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+}
+
+VirtualDevice::~VirtualDevice() = default;
+
+std::uint16_t VirtualDevice::EnumeratedVid() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->chip.EnumeratedVid();
+}
+
+std::uint16_t VirtualDevice::EnumeratedPid() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->chip.EnumeratedPid();
+}
+
+std::vector<std::u16string> VirtualDevice::HardwareIds() const {
+    std::lock_guard lock(state_->mutex);
+    const std::string ids = "HID\\VID_" + Hex4(state_->chip.EnumeratedVid(), true) + "&PID_" +
+                            Hex4(state_->chip.EnumeratedPid(), true);
+    return {Ascii(ids + "&REV_0100"), Ascii(ids), Ascii("HID_DEVICE_UP:FF00_U:0001"),
+            Ascii("HID_DEVICE")};
+}
+
+std::u16string VirtualDevice::Path() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->path;
+}
+
+void VirtualDevice::SetPath(std::u16string path) {
+    std::lock_guard lock(state_->mutex);
+    state_->path = std::move(path);
+}
+
+std::uint64_t VirtualDevice::Generation() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->generation;
+}
+
+void VirtualDevice::DropResponses(std::uint8_t commandCode, int count) {
+    std::lock_guard lock(state_->mutex);
+    state_->drops[commandCode] += count;
+}
+
+void VirtualDevice::EditResponses(std::uint8_t commandCode, std::function<void(Report&)> edit,
+                                  int count) {
+    std::lock_guard lock(state_->mutex);
+    state_->edits[commandCode].push_back({std::move(edit), count});
+}
+
+void VirtualDevice::TimeOutWrites(int count) {
+    std::lock_guard lock(state_->mutex);
+    state_->writeTimeouts += count;
+}
+
+void VirtualDevice::FailWaits(int count) {
+    std::lock_guard lock(state_->mutex);
+    state_->waitFailures += count;
+}
+
+void VirtualDevice::SetSilent(bool silent) {
+    std::lock_guard lock(state_->mutex);
+    state_->silent = silent;
+}
+
+std::size_t VirtualDevice::CommandCount(std::uint8_t commandCode) const {
+    std::lock_guard lock(state_->mutex);
+    const auto it = state_->commandCounts.find(commandCode);
+    return it == state_->commandCounts.end() ? 0 : it->second;
+}
+
+void VirtualDevice::Receive(const Report& command, std::chrono::microseconds now) {
+    std::lock_guard lock(state_->mutex);
+    State& s = *state_;
+    const std::uint8_t code = command[0];
+    ++s.commandCounts[code];
+    std::optional<Report> response = Execute(command, now);
+    if (!response || s.silent) return;
+    if (auto drop = s.drops.find(code); drop != s.drops.end() && drop->second > 0) {
+        --drop->second;
+        return;
+    }
+    if (auto edits = s.edits.find(code); edits != s.edits.end() && !edits->second.empty()) {
+        ResponseEdit& next = edits->second.front();
+        next.edit(*response);
+        if (--next.remaining <= 0) edits->second.pop_front();
+    }
+    s.responses.push_back(*response);
+}
+
+std::optional<Report> VirtualDevice::TakeResponse() {
+    std::lock_guard lock(state_->mutex);
+    if (state_->responses.empty()) return std::nullopt;
+    Report response = state_->responses.front();
+    state_->responses.pop_front();
+    return response;
+}
+
+bool VirtualDevice::TakeWriteTimeout() {
+    std::lock_guard lock(state_->mutex);
+    if (state_->writeTimeouts <= 0) return false;
+    --state_->writeTimeouts;
+    return true;
+}
+
+bool VirtualDevice::TakeWaitFailure() {
+    std::lock_guard lock(state_->mutex);
+    if (state_->waitFailures <= 0) return false;
+    --state_->waitFailures;
+    return true;
+}
+
+std::optional<Report> VirtualDevice::Execute(const Report& command, std::chrono::microseconds now) {
+    bool reset = false;
+    std::optional<Report> response = state_->chip.Execute(command, now, reset);
+    if (reset) {
+        // The chip leaves the bus and comes back: old channels are dead and
+        // answers not yet read are lost.
+        ++state_->generation;
+        state_->responses.clear();
+    }
+    return response;
+}
+
+}  // namespace Corvane::Sim

@@ -1,0 +1,16 @@
+#include "platform/NullPlatform.hpp"
+
+#include <chrono>
+#include <thread>
+
+namespace Corvane {
+
+void NullPlatform::SleepMs(std::uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+#if !defined(_WIN32) && !defined(__linux__)
+std::shared_ptr<Platform> MakeSystemPlatform() { return std::make_shared<NullPlatform>(); }
+#endif
+
+}  // namespace Corvane

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "transport/DeviceState.hpp"
+
+namespace Corvane {
+
+// One 64-byte command or response report, without the report ID.
+using Report = std::array<std::uint8_t, 64>;
+
+// The transport half of DevCom: discovery, selection and the exchange of one
+// report pair. Stateless; everything lives in DeviceState.hpp.
+class DevComTransport {
+public:
+    // Forgets the device table, selection, connection and remembered password
+    // and searches for vendorId/productId from now on. Closes every channel
+    // the table still holds. Performs no discovery.
+    static void ResetState(std::uint32_t vendorId, std::uint32_t productId);
+
+    // Rebuilds the table from the present HID interfaces, opens every matching
+    // device and connects the selected one. Returns DeviceDetected.
+    static bool DiscoverDevices();
+
+    // Sends one command report (discovering first when not connected). True
+    // when the transfer finished within 1000 ms. A time-out or a dead channel
+    // drops the connection; a failed wait leaves it as it is.
+    static bool WriteReport(const Report& report);
+
+    // Receives one response report into `report`. True when one arrived within
+    // 1000 ms; otherwise `report` is not written and the connection is
+    // dropped as for WriteReport.
+    static bool ReadReport(Report& report);
+
+    // Four lowercase hex digits: the leading four of a longer value, a shorter
+    // one right-aligned in "0000".
+    static std::array<char, 4> FormatHexId(std::uint32_t value);
+
+    // "vid_" + FormatHexId(VID) + "&pid_" + FormatHexId(PID).
+    static std::string BuildMatchString();
+
+    // The first hardware ID of an interface as matched: narrow, at most its
+    // first 21 characters, ASCII capitals in lowercase. Empty when it has none.
+    static std::string ReadHardwareId(const HidInterfaceInfo& info);
+
+    // Adds `path` to the table or finds it there (equal paths only). Returns
+    // the entry index, or -1 when the table is full.
+    static std::int32_t AddDevice(const std::u16string& path);
+
+    // Opens entry i twice, for writing and for reading. A failed open stores
+    // kInvalidHandle.
+    static void OpenDeviceHandles(const std::u16string& path, std::int32_t i);
+
+    // Closes every channel of the table and empties it.
+    static void CloseAllDevices();
+
+    // 0 and the new selection, or -2 when devNum (compared unsigned) is not
+    // below the device count.
+    static std::int32_t SelectDevice(std::int32_t devNum);
+
+    // The selected path as narrow text (at most 200 bytes) into a 256-byte
+    // buffer. Always 0.
+    static std::int32_t GetSelectedDevicePath(char* buffer);
+
+    // Narrow form of a device path or hardware ID: ASCII passes unchanged,
+    // every other code unit becomes '?'; at most maxBytes bytes.
+    static std::string ToNarrow(const char16_t* text, std::size_t maxBytes);
+
+private:
+    static void DropConnection();
+};
+
+}  // namespace Corvane

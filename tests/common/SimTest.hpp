@@ -1,0 +1,71 @@
+#pragma once
+
+// Test fixture on the simulated host, using the public API only.
+
+#include <gtest/gtest.h>
+
+#include <corvane/corvane.hpp>
+#include <corvane/sim.hpp>
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace CorvaneTest {
+
+using Corvane::Sim::Report;
+using Corvane::Sim::SimulatedHost;
+using Corvane::Sim::TraceEntry;
+using Corvane::Sim::VirtualDevice;
+
+// A 64-byte report: the given leading bytes, zeros after them.
+inline Report Bytes(std::initializer_list<int> leading) {
+    Report report{};
+    std::size_t i = 0;
+    for (int b : leading) report[i++] = static_cast<std::uint8_t>(b);
+    return report;
+}
+
+// ASCII text of a device path.
+inline std::string Narrow(const std::u16string& text) {
+    std::string narrow;
+    for (char16_t c : text) narrow.push_back(static_cast<char>(c));
+    return narrow;
+}
+
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override { host = SimulatedHost::Install(); }
+    void TearDown() override { Corvane::SetPlatform(nullptr); }
+
+    std::shared_ptr<VirtualDevice> Plug(std::uint16_t vid = 0x3A7C, std::uint16_t pid = 0x01D5) {
+        auto device = std::make_shared<VirtualDevice>(vid, pid);
+        host->Plug(device);
+        return device;
+    }
+
+    // The reports the library sent, in order.
+    std::vector<Report> Sent() const {
+        std::vector<Report> sent;
+        for (const TraceEntry& entry : host->Trace()) {
+            if (entry.toDevice) sent.push_back(entry.bytes);
+        }
+        return sent;
+    }
+
+    // Plugs one default device and builds a library object connected to it.
+    void Connect() {
+        device = Plug();
+        bridge = std::make_unique<Corvane::VrelUsbI2c>();
+        ASSERT_TRUE(bridge->Settings->GetConnectionStatus());
+        host->ClearTrace();
+        host->ClearSleeps();
+    }
+
+    std::shared_ptr<SimulatedHost> host;
+    std::shared_ptr<VirtualDevice> device;
+    std::unique_ptr<Corvane::VrelUsbI2c> bridge;
+};
+
+}  // namespace CorvaneTest
