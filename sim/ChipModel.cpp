@@ -17,6 +17,13 @@ std::optional<Report> ChipModel::Execute(const Report& command, std::chrono::mic
             response[48] = '1';
             response[49] = '2';
             break;
+        case 0x90:
+        case 0x91:
+        case 0x93:
+        case 0x94:
+        case 0x40:
+            engine_.HandleBusCommand(command, response, now);
+            break;
         case 0x70:
             if (command[1] == 0xAB && command[2] == 0xCD && command[3] == 0xEF) {
                 engine_.Reset();

@@ -2,6 +2,8 @@
 
 namespace Corvane::Sim {
 
+I2cTarget::~I2cTarget() = default;
+
 void I2cEngine::HandleStatus(const Report& command, Report& response, std::chrono::microseconds) {
     response[2] = 0x00;                                // no transfer to cancel
     response[3] = command[3] == 0x20 ? 0x20 : 0x00;  // speed taken
@@ -13,5 +15,13 @@ void I2cEngine::HandleBusCommand(const Report&, Report& response, std::chrono::m
 }
 
 void I2cEngine::Reset() {}
+
+void I2cEngine::AttachTarget(std::uint8_t address7, std::shared_ptr<I2cTarget> target) {
+    if (target) {
+        targets_[address7] = std::move(target);
+    } else {
+        targets_.erase(address7);
+    }
+}
 
 }  // namespace Corvane::Sim

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <thread>
-#include <variant>
 
 namespace Corvane::Sim {
 
@@ -17,7 +16,11 @@ struct ForeignInterface {
     std::u16string path;
 };
 
-using Listed = std::variant<std::shared_ptr<VirtualDevice>, ForeignInterface>;
+// A listed interface: a virtual device, or (when `device` is null) a foreign one.
+struct Listed {
+    std::shared_ptr<VirtualDevice> device;
+    ForeignInterface foreign;
+};
 
 struct Channel {
     std::weak_ptr<VirtualDevice> device;  // empty for a foreign interface
@@ -47,10 +50,8 @@ struct SimulatedHost::State {
     }
 
     bool IsPlugged(const std::shared_ptr<VirtualDevice>& device) const {
-        return std::any_of(listed.begin(), listed.end(), [&](const Listed& entry) {
-            const auto* d = std::get_if<std::shared_ptr<VirtualDevice>>(&entry);
-            return d && *d == device;
-        });
+        return std::any_of(listed.begin(), listed.end(),
+                           [&](const Listed& entry) { return entry.device == device; });
     }
 
     void Insert(Listed entry, std::optional<std::size_t> position) {
@@ -88,21 +89,19 @@ std::shared_ptr<SimulatedHost> SimulatedHost::Install() {
 void SimulatedHost::Plug(std::shared_ptr<VirtualDevice> device, std::optional<std::size_t> position) {
     std::lock_guard lock(state_->mutex);
     if (!device || state_->IsPlugged(device)) return;
-    state_->Insert(std::move(device), position);
+    state_->Insert(Listed{std::move(device), {}}, position);
 }
 
 void SimulatedHost::Unplug(const std::shared_ptr<VirtualDevice>& device) {
     std::lock_guard lock(state_->mutex);
-    std::erase_if(state_->listed, [&](const Listed& entry) {
-        const auto* d = std::get_if<std::shared_ptr<VirtualDevice>>(&entry);
-        return d && *d == device;
-    });
+    std::erase_if(state_->listed, [&](const Listed& entry) { return entry.device == device; });
 }
 
 void SimulatedHost::AddForeignInterface(std::vector<std::u16string> hardwareIds, std::u16string path,
                                         std::optional<std::size_t> position) {
     std::lock_guard lock(state_->mutex);
-    state_->Insert(ForeignInterface{std::move(hardwareIds), std::move(path)}, position);
+    state_->Insert(Listed{nullptr, ForeignInterface{std::move(hardwareIds), std::move(path)}},
+                   position);
 }
 
 std::vector<TraceEntry> SimulatedHost::Trace() const {
@@ -165,11 +164,10 @@ std::vector<HidInterfaceInfo> SimulatedHost::ListHidInterfaces() {
     ++state_->discoveries;
     std::vector<HidInterfaceInfo> interfaces;
     for (const Listed& entry : state_->listed) {
-        if (const auto* device = std::get_if<std::shared_ptr<VirtualDevice>>(&entry)) {
-            interfaces.push_back({(*device)->HardwareIds(), (*device)->Path(), {}});
+        if (entry.device) {
+            interfaces.push_back({entry.device->HardwareIds(), entry.device->Path(), {}});
         } else {
-            const auto& foreign = std::get<ForeignInterface>(entry);
-            interfaces.push_back({foreign.hardwareIds, foreign.path, {}});
+            interfaces.push_back({entry.foreign.hardwareIds, entry.foreign.path, {}});
         }
     }
     return interfaces;
@@ -178,17 +176,11 @@ std::vector<HidInterfaceInfo> SimulatedHost::ListHidInterfaces() {
 PlatformHandle SimulatedHost::OpenChannel(const std::u16string& path, ChannelAccess access) {
     std::lock_guard lock(state_->mutex);
     for (const Listed& entry : state_->listed) {
-        if (const auto* device = std::get_if<std::shared_ptr<VirtualDevice>>(&entry)) {
-            if ((*device)->Path() != path) continue;
-            const PlatformHandle handle = state_->nextHandle++;
-            state_->channels[handle] = Channel{*device, access, (*device)->Generation()};
-            return handle;
-        }
-        if (std::get<ForeignInterface>(entry).path == path) {
-            const PlatformHandle handle = state_->nextHandle++;
-            state_->channels[handle] = Channel{{}, access, 0};
-            return handle;
-        }
+        if ((entry.device ? entry.device->Path() : entry.foreign.path) != path) continue;
+        const PlatformHandle handle = state_->nextHandle++;
+        state_->channels[handle] =
+            Channel{entry.device, access, entry.device ? entry.device->Generation() : 0};
+        return handle;
     }
     return kInvalidHandle;
 }

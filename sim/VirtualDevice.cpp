@@ -1,11 +1,8 @@
 #include "corvane/sim/VirtualDevice.hpp"
 
 #include <atomic>
-#include <deque>
-#include <map>
-#include <mutex>
 
-#include "ChipModel.hpp"
+#include "VirtualDeviceState.hpp"
 
 namespace Corvane::Sim {
 
@@ -27,29 +24,10 @@ std::string Hex4(unsigned value, bool upper) {
     return out;
 }
 
-struct ResponseEdit {
-    std::function<void(Report&)> edit;
-    int remaining;
-};
-
 }  // namespace
 
-struct VirtualDevice::State {
-    State(std::uint16_t vid, std::uint16_t pid) : chip(vid, pid) {}
-
-    mutable std::mutex mutex;
-    ChipModel chip;
-    unsigned number = nextDeviceNumber++;
-    std::u16string path;
-    std::uint64_t generation = 0;
-    std::deque<Report> responses;
-    std::map<std::uint8_t, int> drops;
-    std::map<std::uint8_t, std::deque<ResponseEdit>> edits;
-    std::map<std::uint8_t, std::size_t> commandCounts;
-    int writeTimeouts = 0;
-    int waitFailures = 0;
-    bool silent = false;
-};
+VirtualDevice::State::State(std::uint16_t vid, std::uint16_t pid)
+    : chip(vid, pid), number(nextDeviceNumber++) {}
 
 VirtualDevice::VirtualDevice(std::uint16_t vid, std::uint16_t pid)
     : state_(std::make_unique<State>(vid, pid)) {
@@ -91,6 +69,16 @@ void VirtualDevice::SetPath(std::u16string path) {
 std::uint64_t VirtualDevice::Generation() const {
     std::lock_guard lock(state_->mutex);
     return state_->generation;
+}
+
+void VirtualDevice::AttachTarget(std::uint8_t address7, std::shared_ptr<I2cTarget> target) {
+    std::lock_guard lock(state_->mutex);
+    state_->chip.Engine().AttachTarget(address7, std::move(target));
+}
+
+void VirtualDevice::DetachTarget(std::uint8_t address7) {
+    std::lock_guard lock(state_->mutex);
+    state_->chip.Engine().AttachTarget(address7, nullptr);
 }
 
 void VirtualDevice::DropResponses(std::uint8_t commandCode, int count) {

@@ -42,6 +42,11 @@ public:
     // Bumped by every reset: channels opened before it no longer reach the device.
     std::uint64_t Generation() const;
 
+    // ---- I2C bus ------------------------------------------------------------------
+    // Puts `target` on the bus at the 7-bit address `address7` (replacing any).
+    void AttachTarget(std::uint8_t address7, std::shared_ptr<I2cTarget> target);
+    void DetachTarget(std::uint8_t address7);
+
     // ---- fault injection -----------------------------------------------------
     // The next `count` commands with this code are taken but never answered.
     void DropResponses(std::uint8_t commandCode, int count = 1);

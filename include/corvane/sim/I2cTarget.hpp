@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+#include "corvane/Export.hpp"
+
+namespace Corvane::Sim {
+
+// A chip on the virtual I2C bus. Implement it to put your own target behind a
+// VirtualDevice (VirtualDevice::AttachTarget).
+class CORVANE_SIM_API I2cTarget {
+public:
+    virtual ~I2cTarget();
+
+    // A START (or repeated START) addressed this target; read is the R/W bit.
+    // Returns whether the target acknowledges its address.
+    virtual bool Start(bool read) = 0;
+
+    // One byte written by the master. Returns whether the target acknowledges it.
+    virtual bool WriteByte(std::uint8_t value) = 0;
+
+    // One byte read by the master.
+    virtual std::uint8_t ReadByte() = 0;
+
+    // STOP: the transfer with this target ends.
+    virtual void Stop() = 0;
+};
+
+}  // namespace Corvane::Sim
