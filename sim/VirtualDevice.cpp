@@ -24,13 +24,20 @@ std::string Hex4(unsigned value, bool upper) {
     return out;
 }
 
+// A serial number unique within the process: "CVS" and six digits.
+std::u16string SerialNumberOf(unsigned number) {
+    std::string digits = std::to_string(number);
+    if (digits.size() < 6) digits.insert(0, 6 - digits.size(), '0');
+    return Ascii("CVS" + digits);
+}
+
 }  // namespace
 
-VirtualDevice::State::State(std::uint16_t vid, std::uint16_t pid)
-    : chip(vid, pid), number(nextDeviceNumber++) {}
+VirtualDevice::State::State(std::uint16_t vid, std::uint16_t pid, unsigned deviceNumber)
+    : number(deviceNumber), chip(vid, pid, SerialNumberOf(deviceNumber)) {}
 
 VirtualDevice::VirtualDevice(std::uint16_t vid, std::uint16_t pid)
-    : state_(std::make_unique<State>(vid, pid)) {
+    : state_(std::make_unique<State>(vid, pid, nextDeviceNumber++)) {
     state_->path = Ascii("\\\\?\\hid#vid_" + Hex4(vid, false) + "&pid_" + Hex4(pid, false) +
                          "#corvane-sim-" + std::to_string(state_->number) +
                          "#{4d1e55b2-f16f-11cf-88cb-001111000030}");
@@ -69,6 +76,61 @@ void VirtualDevice::SetPath(std::u16string path) {
 std::uint64_t VirtualDevice::Generation() const {
     std::lock_guard lock(state_->mutex);
     return state_->generation;
+}
+
+DeviceFlash VirtualDevice::Flash() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->chip.Flash();
+}
+
+void VirtualDevice::SetFlash(const DeviceFlash& flash) {
+    std::lock_guard lock(state_->mutex);
+    state_->chip.Flash() = flash;
+}
+
+void VirtualDevice::SetAdcInput(unsigned channel, std::uint16_t millivolts) {
+    std::lock_guard lock(state_->mutex);
+    state_->chip.SetAdcInput(channel, millivolts);
+}
+
+std::uint16_t VirtualDevice::AdcReading(unsigned channel) const {
+    std::lock_guard lock(state_->mutex);
+    return state_->chip.AdcReading(channel);
+}
+
+void VirtualDevice::SetPinInput(unsigned pin, std::uint8_t level) {
+    std::lock_guard lock(state_->mutex);
+    state_->chip.SetPinInput(pin, level);
+}
+
+std::uint8_t VirtualDevice::PinLevel(unsigned pin) const {
+    std::lock_guard lock(state_->mutex);
+    return state_->chip.PinLevel(pin);
+}
+
+void VirtualDevice::InterruptEdge(bool rising) {
+    std::lock_guard lock(state_->mutex);
+    state_->chip.InterruptEdge(rising);
+}
+
+bool VirtualDevice::InterruptFlag() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->chip.InterruptFlag();
+}
+
+std::uint16_t VirtualDevice::DacOutputMillivolts() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->chip.DacOutputMillivolts();
+}
+
+std::uint32_t VirtualDevice::ClockOutputHz() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->chip.ClockOutputHz();
+}
+
+void VirtualDevice::SetRevision(std::array<char, 2> firmware, std::array<char, 2> hardware) {
+    std::lock_guard lock(state_->mutex);
+    state_->chip.SetRevision(firmware, hardware);
 }
 
 void VirtualDevice::AttachTarget(std::uint8_t address7, std::shared_ptr<I2cTarget> target) {

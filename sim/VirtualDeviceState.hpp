@@ -19,11 +19,11 @@ struct ResponseEdit {
 };
 
 struct VirtualDevice::State {
-    State(std::uint16_t vid, std::uint16_t pid);
+    State(std::uint16_t vid, std::uint16_t pid, unsigned number);
 
     mutable std::mutex mutex;
-    ChipModel chip;
     unsigned number;
+    ChipModel chip;
     std::u16string path;
     std::uint64_t generation = 0;
     std::deque<Report> responses;

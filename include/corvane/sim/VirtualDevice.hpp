@@ -18,9 +18,50 @@ using Report = std::array<std::uint8_t, 64>;
 
 class I2cTarget;
 
+// The chip's flash: what it loads at power-up and keeps across resets.
+struct DeviceFlash {
+    // The chip settings record as the chip answers a read of it: chip byte
+    // (bit 7 serial-number enumeration, bits 6-2 initial pin values, bits 1-0
+    // protection), clock byte, DAC byte, interrupt/ADC byte, VID (low byte
+    // first), PID, power attributes, current in units of 2 mA.
+    std::array<std::uint8_t, 10> chipSettings{};
+    // The password that protection state 1 asks for.
+    std::array<std::uint8_t, 8> password{};
+    // GP0 to GP3: bit 4 output value, bit 3 direction (1 = input), bits 2-0
+    // designation (0 = GPIO, 1 = dedicated function, 2 = ADC, 3 = DAC,
+    // 4 = clock output / interrupt detection).
+    std::array<std::uint8_t, 4> gpSettings{};
+    std::u16string manufacturer;
+    std::u16string product;
+    std::u16string serialNumber;
+
+    std::uint8_t Protection() const { return chipSettings[0] & 0x03; }
+};
+
 // An emulated Corvane bridge chip. It answers every command report with one
 // response report, keeps its state like the chip does, and lets tests inject
 // faults. Plug it into a SimulatedHost to make it visible to the library.
+//
+// How it behaves where the command set leaves room:
+// - Factory flash: VID/PID as constructed, bus powered, 100 mA, serial number
+//   enumerated, manufacturer "Corvane Systems", product "Corvane USB-I2C
+//   Bridge", a serial number unique in the process ("CVS" and six digits),
+//   GP0-GP3 GPIO inputs.
+// - Status bytes: 0x01 command or record not supported, 0x02 flash locked
+//   for good, 0x03 password wrong or missing, 0x04 too many wrong passwords.
+// - Password protection (state 1) guards the chip settings record: a write is
+//   taken when the access password was entered (0xB2) since the last reset or
+//   when the write carries it in bytes 12-19. A write that leaves state 1 set
+//   makes the password it carries the new one. After 3 wrong passwords every
+//   attempt is refused with 0x04 until reset. State 2 refuses every chip
+//   settings write. GP settings and strings are not guarded.
+// - Reset (0x70 AB CD EF) sends no answer; the chip leaves and comes back with
+//   its run-time settings reloaded from flash and the IDs of its flash, so
+//   channels opened before time out once and the next discovery reconnects.
+// - A GP pin is a GPIO when its designation is 0; otherwise its value and
+//   direction read as 0xEE / 0xEF and GPIO changes leave it alone.
+// - The status answer carries the ADC readings of the three inputs, and the
+//   interrupt flag in byte 24.
 //
 // Thread-safe: tests may change it while the library talks to it.
 class CORVANE_SIM_API VirtualDevice {
@@ -41,6 +82,35 @@ public:
     void SetPath(std::u16string path);
     // Bumped by every reset: channels opened before it no longer reach the device.
     std::uint64_t Generation() const;
+
+    // ---- the chip's state ----------------------------------------------------------
+    // Flash as it is now. A changed flash takes effect on the chip's next reset.
+    DeviceFlash Flash() const;
+    void SetFlash(const DeviceFlash& flash);
+    // The flash as text, to keep a virtual chip between runs; LoadState()
+    // returns false (and changes nothing) for text it cannot read.
+    std::string SaveState() const;
+    bool LoadState(const std::string& text);
+    // Voltage at an ADC input (channel 0 to 2, GP1 to GP3). The reading the
+    // chip reports is millivolts * 1023 / reference, at most 1023, with the
+    // reference 3300 mV (supply) or 1024, 2048, 4096 mV (codes 3, 5, 7).
+    void SetAdcInput(unsigned channel, std::uint16_t millivolts);
+    std::uint16_t AdcReading(unsigned channel) const;
+    // Level driven into a GP pin that is a GPIO input.
+    void SetPinInput(unsigned pin, std::uint8_t level);
+    // Level of a GP pin as the chip sees it (output value or input level).
+    std::uint8_t PinLevel(unsigned pin) const;
+    // An edge on the interrupt input: sets the interrupt flag when the
+    // interrupt mode detects it (1 rising, 2 falling, 3 both).
+    void InterruptEdge(bool rising);
+    bool InterruptFlag() const;
+    // DAC output: value / 32 of the reference (3300 mV supply, or 1024,
+    // 2048, 4096 mV for codes 3, 5, 7).
+    std::uint16_t DacOutputMillivolts() const;
+    // Clock output: 48 MHz >> divider code (0 when the code is 0).
+    std::uint32_t ClockOutputHz() const;
+    // The revision characters the status command reports (default "12", "A6").
+    void SetRevision(std::array<char, 2> firmware, std::array<char, 2> hardware);
 
     // ---- I2C bus ------------------------------------------------------------------
     // Puts `target` on the bus at the 7-bit address `address7` (replacing any).

@@ -1,0 +1,101 @@
+// The virtual chip's flash as text, so a chip can be kept between runs.
+#include <iomanip>
+#include <map>
+#include <sstream>
+
+#include "VirtualDeviceState.hpp"
+
+namespace Corvane::Sim {
+
+namespace {
+
+constexpr const char* kHeader = "corvane-virtual-chip 1";
+
+template <typename Units>
+std::string HexUnits(const Units& units, int width) {
+    std::ostringstream out;
+    out << std::hex << std::setfill('0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (i) out << ' ';
+        out << std::setw(width) << static_cast<unsigned>(units[i]);
+    }
+    return out.str();
+}
+
+// Reads hex units up to `maxValue` each; false on anything else.
+bool ParseUnits(const std::string& text, unsigned maxValue, std::vector<unsigned>& units) {
+    std::istringstream in(text);
+    std::string word;
+    while (in >> word) {
+        std::size_t used = 0;
+        unsigned long value = 0;
+        try {
+            value = std::stoul(word, &used, 16);
+        } catch (...) {
+            return false;
+        }
+        if (used != word.size() || value > maxValue) return false;
+        units.push_back(static_cast<unsigned>(value));
+    }
+    return true;
+}
+
+template <std::size_t N>
+bool ParseBytes(const std::string& text, std::array<std::uint8_t, N>& bytes) {
+    std::vector<unsigned> units;
+    if (!ParseUnits(text, 0xFF, units) || units.size() != N) return false;
+    for (std::size_t i = 0; i < N; ++i) bytes[i] = static_cast<std::uint8_t>(units[i]);
+    return true;
+}
+
+bool ParseString(const std::string& text, std::u16string& string) {
+    std::vector<unsigned> units;
+    if (!ParseUnits(text, 0xFFFF, units) || units.size() > 30) return false;
+    string.assign(units.begin(), units.end());
+    return true;
+}
+
+}  // namespace
+
+std::string VirtualDevice::SaveState() const {
+    const DeviceFlash flash = Flash();
+    std::ostringstream out;
+    out << kHeader << '\n'
+        << "chip-settings " << HexUnits(flash.chipSettings, 2) << '\n'
+        << "password " << HexUnits(flash.password, 2) << '\n'
+        << "gp-settings " << HexUnits(flash.gpSettings, 2) << '\n'
+        << "manufacturer " << HexUnits(flash.manufacturer, 4) << '\n'
+        << "product " << HexUnits(flash.product, 4) << '\n'
+        << "serial-number " << HexUnits(flash.serialNumber, 4) << '\n';
+    return out.str();
+}
+
+bool VirtualDevice::LoadState(const std::string& text) {
+    std::istringstream in(text);
+    std::string line;
+    if (!std::getline(in, line) || line != kHeader) return false;
+    std::map<std::string, std::string> fields;
+    while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        const auto space = line.find(' ');
+        fields[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
+    }
+    for (const char* key : {"chip-settings", "password", "gp-settings", "manufacturer", "product",
+                            "serial-number"}) {
+        if (fields.find(key) == fields.end()) return false;
+    }
+    DeviceFlash flash;
+    const bool ok = ParseBytes(fields["chip-settings"], flash.chipSettings) &&
+                    ParseBytes(fields["password"], flash.password) &&
+                    ParseBytes(fields["gp-settings"], flash.gpSettings) &&
+                    ParseString(fields["manufacturer"], flash.manufacturer) &&
+                    ParseString(fields["product"], flash.product) &&
+                    ParseString(fields["serial-number"], flash.serialNumber);
+    if (!ok) return false;
+    std::lock_guard lock(state_->mutex);
+    state_->chip.Flash() = flash;
+    state_->chip.PowerUp();
+    return true;
+}
+
+}  // namespace Corvane::Sim
