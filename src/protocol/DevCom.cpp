@@ -21,10 +21,10 @@ enum class StatusTest {
 // The common command exchange: write, read, echo test, status test.
 template <typename Decode>
 std::int32_t RunCommand(const Report& request, StatusTest test, Decode&& decode) {
-    if (!DevCom::WriteReport(request)) return REPORT_WRITE_FAILED;
     Report answer{};
-    if (!DevCom::ReadReport(answer)) return REPORT_READ_FAILED;
-    if (answer[0] != request[0]) return RESPONSE_MISMATCH;
+    if (const std::int32_t result = DevCom::ExchangeCommand(request, answer); result != SUCCESS) {
+        return result;
+    }
     switch (test) {
         case StatusTest::SetCommand:
             if (answer[1] != 0) return answer[1];
@@ -60,6 +60,13 @@ Records::PinBytes Pins(const std::uint8_t* values) {
 }
 
 }  // namespace
+
+std::int32_t DevCom::ExchangeCommand(const Report& request, Report& answer) {
+    if (!WriteReport(request)) return REPORT_WRITE_FAILED;
+    if (!ReadReport(answer)) return REPORT_READ_FAILED;
+    if (answer[0] != request[0]) return RESPONSE_MISMATCH;
+    return SUCCESS;
+}
 
 void DevCom::ClearReportTail(Report& report, std::size_t first) {
     if (first < report.size()) {

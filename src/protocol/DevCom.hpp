@@ -23,6 +23,10 @@ struct StatusReply {
 // Record reads decode their outputs before returning a non-zero status.
 class DevCom : public DevComTransport {
 public:
+    // The common exchange: sends `request`, reads `answer` and tests the echo.
+    // 0, or -4 / -5 / -6; the status byte is left to the caller.
+    static std::int32_t ExchangeCommand(const Report& request, Report& answer);
+
     // Sets bytes `first` to 63 of a report to zero; 64 or more changes nothing.
     static void ClearReportTail(Report& report, std::size_t first);
 
