@@ -43,6 +43,39 @@ struct SimulatedHost::State {
     bool realTime = false;
     std::size_t discoveries = 0;
     std::size_t eventsCreated = 0;
+    std::size_t transfers = 0;
+    std::map<std::size_t, HostFault> pendingFaults;
+    std::vector<std::pair<std::size_t, std::shared_ptr<VirtualDevice>>> unpluggedByFault;
+    std::vector<std::shared_ptr<VirtualDevice>> silencedByFault;
+
+    // Counts one transfer on `channel` and makes a fault due now happen.
+    // Returns true when this transfer's wait must fail.
+    bool StartTransfer(PlatformHandle channel) {
+        const std::size_t number = transfers++;
+        const auto due = pendingFaults.find(number);
+        if (due == pendingFaults.end()) return false;
+        const HostFault fault = due->second;
+        pendingFaults.erase(due);
+        if (fault == HostFault::FailWait) return true;
+        const auto it = channels.find(channel);
+        auto device = it == channels.end() ? nullptr : it->second.device.lock();
+        if (!device) return false;
+        if (fault == HostFault::Unplug) {
+            for (std::size_t i = 0; i < listed.size(); ++i) {
+                if (listed[i].device == device) {
+                    unpluggedByFault.emplace_back(i, device);
+                    listed.erase(listed.begin() + static_cast<std::ptrdiff_t>(i));
+                    break;
+                }
+            }
+        } else {
+            device->SetSilent(true);
+            while (device->TakeResponse()) {
+            }
+            silencedByFault.push_back(device);
+        }
+        return false;
+    }
 
     void Pass(microseconds duration) {
         if (realTime && duration.count() > 0) std::this_thread::sleep_for(duration);
@@ -159,6 +192,28 @@ std::size_t SimulatedHost::EventCount() const {
     return state_->eventsCreated;
 }
 
+std::size_t SimulatedHost::TransferCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->transfers;
+}
+
+void SimulatedHost::InjectFault(std::size_t transfer, HostFault fault) {
+    std::lock_guard lock(state_->mutex);
+    state_->pendingFaults[transfer] = fault;
+}
+
+void SimulatedHost::ClearFaults() {
+    std::lock_guard lock(state_->mutex);
+    state_->pendingFaults.clear();
+    for (auto& device : state_->silencedByFault) device->SetSilent(false);
+    state_->silencedByFault.clear();
+    // Back at their places, earliest first.
+    for (auto it = state_->unpluggedByFault.rbegin(); it != state_->unpluggedByFault.rend(); ++it) {
+        if (!state_->IsPlugged(it->second)) state_->Insert(Listed{it->second, {}}, it->first);
+    }
+    state_->unpluggedByFault.clear();
+}
+
 std::vector<HidInterfaceInfo> SimulatedHost::ListHidInterfaces() {
     std::lock_guard lock(state_->mutex);
     ++state_->discoveries;
@@ -197,6 +252,7 @@ TransferOutcome SimulatedHost::WriteReport(PlatformHandle channel, PlatformHandl
                                            std::span<const std::uint8_t, kWireReportSize> report,
                                            std::uint32_t timeoutMs) {
     std::lock_guard lock(state_->mutex);
+    if (state_->StartTransfer(channel)) return TransferOutcome::Failed;
     bool gone = false;
     auto device = state_->Reach(channel, ChannelAccess::Write, gone);
     if (gone) return TransferOutcome::Gone;
@@ -217,6 +273,7 @@ TransferOutcome SimulatedHost::ReadReport(PlatformHandle channel, PlatformHandle
                                           std::span<std::uint8_t, kWireReportSize> report,
                                           std::uint32_t timeoutMs) {
     std::lock_guard lock(state_->mutex);
+    if (state_->StartTransfer(channel)) return TransferOutcome::Failed;
     bool gone = false;
     auto device = state_->Reach(channel, ChannelAccess::Read, gone);
     if (gone) return TransferOutcome::Gone;
@@ -237,6 +294,14 @@ void SimulatedHost::CancelTransfer(PlatformHandle) {}
 
 void SimulatedHost::CloseHandle(PlatformHandle handle) {
     std::lock_guard lock(state_->mutex);
+    const auto it = state_->channels.find(handle);
+    if (it != state_->channels.end() && it->second.access == ChannelAccess::Read) {
+        // Answers not yet read were queued for that channel and go with it.
+        if (auto device = it->second.device.lock()) {
+            while (device->TakeResponse()) {
+            }
+        }
+    }
     state_->channels.erase(handle);
     state_->events.erase(handle);
 }

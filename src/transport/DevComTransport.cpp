@@ -203,6 +203,25 @@ void DevComTransport::DropConnection() {
     DeviceDetected = false;
 }
 
+bool DevComTransport::Finish(TransferOutcome outcome, PlatformHandle channel) {
+    switch (outcome) {
+        case TransferOutcome::Done:
+            return true;
+        case TransferOutcome::TimedOut:
+        case TransferOutcome::Failed:
+            // A transfer still outstanding would later land in a buffer that is
+            // gone, and an answer arriving late would be taken for the next
+            // one: cancel it and start the next exchange on fresh channels.
+            ChannelPlatform().CancelTransfer(channel);
+            DropConnection();
+            return false;
+        case TransferOutcome::Gone:
+            DropConnection();
+            return false;
+    }
+    return false;
+}
+
 bool DevComTransport::WriteReport(const Report& report) {
     std::array<std::uint8_t, kWireReportSize> wire{};
     wire[0] = 0x00;
@@ -211,20 +230,8 @@ bool DevComTransport::WriteReport(const Report& report) {
         DiscoverDevices();
         if (!DeviceDetected) return false;
     }
-    switch (ChannelPlatform().WriteReport(hWriteHandle, hEventObject, wire, kTransferTimeoutMs)) {
-        case TransferOutcome::Done:
-            return true;
-        case TransferOutcome::TimedOut:
-            ChannelPlatform().CancelTransfer(hWriteHandle);
-            DropConnection();
-            return false;
-        case TransferOutcome::Gone:
-            DropConnection();
-            return false;
-        case TransferOutcome::Failed:
-            return false;
-    }
-    return false;
+    return Finish(ChannelPlatform().WriteReport(hWriteHandle, hEventObject, wire, kTransferTimeoutMs),
+                  hWriteHandle);
 }
 
 bool DevComTransport::ReadReport(Report& report) {
@@ -233,21 +240,12 @@ bool DevComTransport::ReadReport(Report& report) {
         if (!DeviceDetected) return false;
     }
     std::array<std::uint8_t, kWireReportSize> wire{};
-    switch (ChannelPlatform().ReadReport(hReadHandle, hEventObject, wire, kTransferTimeoutMs)) {
-        case TransferOutcome::Done:
-            std::copy(wire.begin() + 1, wire.end(), report.begin());
-            return true;
-        case TransferOutcome::TimedOut:
-            ChannelPlatform().CancelTransfer(hReadHandle);
-            DropConnection();
-            return false;
-        case TransferOutcome::Gone:
-            DropConnection();
-            return false;
-        case TransferOutcome::Failed:
-            return false;
+    if (!Finish(ChannelPlatform().ReadReport(hReadHandle, hEventObject, wire, kTransferTimeoutMs),
+                hReadHandle)) {
+        return false;
     }
-    return false;
+    std::copy(wire.begin() + 1, wire.end(), report.begin());
+    return true;
 }
 
 std::int32_t DevComTransport::SelectDevice(std::int32_t devNum) {

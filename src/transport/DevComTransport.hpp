@@ -25,8 +25,9 @@ public:
     static bool DiscoverDevices();
 
     // Sends one command report (discovering first when not connected). True
-    // when the transfer finished within 1000 ms. A time-out or a dead channel
-    // drops the connection; a failed wait leaves it as it is.
+    // when the transfer finished within 1000 ms. A time-out, a failed wait or
+    // a dead channel cancels the transfer and drops the connection, so the
+    // next exchange rediscovers.
     static bool WriteReport(const Report& report);
 
     // Receives one response report into `report`. True when one arrived within
@@ -70,6 +71,8 @@ public:
 
 private:
     static void DropConnection();
+    // The connection after one transfer on `channel`; true when it was done.
+    static bool Finish(TransferOutcome outcome, PlatformHandle channel);
 };
 
 }  // namespace Corvane

@@ -164,16 +164,23 @@ TEST_F(TransportTest, WriteTimeOutDropsTheConnection) {
     EXPECT_TRUE(host->Trace().empty());
 }
 
-TEST_F(TransportTest, FailedWaitKeepsTheConnection) {
+TEST_F(TransportTest, FailedWaitCancelsAndDropsTheConnectionWithoutWaiting) {
     auto device = Plug();
     Reset();
     ASSERT_TRUE(DevComTransport::DiscoverDevices());
     device->FailWaits();
     EXPECT_FALSE(DevComTransport::WriteReport(Bytes({0x10})));
-    EXPECT_TRUE(Corvane::DeviceDetected);
-    const std::size_t passes = host->DiscoveryCount();
-    EXPECT_TRUE(DevComTransport::WriteReport(Bytes({0x10})));
-    EXPECT_EQ(host->DiscoveryCount(), passes);
+    EXPECT_FALSE(Corvane::DeviceDetected);
+    EXPECT_EQ(host->Now(), 0ms);
+    // A failed read leaves no stale answer behind for the next exchange.
+    ASSERT_TRUE(DevComTransport::WriteReport(Bytes({0x10})));
+    device->FailWaits();
+    Report response = Bytes({0xAA});
+    EXPECT_FALSE(DevComTransport::ReadReport(response));
+    EXPECT_EQ(response[0], 0xAA);
+    ASSERT_TRUE(DevComTransport::WriteReport(Bytes({0x61})));
+    ASSERT_TRUE(DevComTransport::ReadReport(response));
+    EXPECT_EQ(response[0], 0x61);
 }
 
 TEST_F(TransportTest, UnpluggedDeviceTimesOutOnceThenFailsWithoutWaiting) {
@@ -244,6 +251,16 @@ TEST(WireFraming, ReportIdFirstAndDroppedOnRead) {
     EXPECT_EQ(wire->cancelled, (std::vector<Corvane::PlatformHandle>{1}));
     EXPECT_EQ(wire->closed, (std::vector<Corvane::PlatformHandle>{2, 1}));  // read, then write
 
+    wire->outcome = Corvane::TransferOutcome::Done;
+    ASSERT_TRUE(DevComTransport::WriteReport(report));  // rediscovered
+    wire->outcome = Corvane::TransferOutcome::Failed;
+    wire->cancelled.clear();
+    EXPECT_FALSE(DevComTransport::ReadReport(response));
+    EXPECT_EQ(wire->cancelled, (std::vector<Corvane::PlatformHandle>{4}));  // the read channel
+    EXPECT_FALSE(Corvane::DeviceDetected);
+
+    wire->outcome = Corvane::TransferOutcome::Done;
+    ASSERT_TRUE(DevComTransport::WriteReport(report));
     wire->outcome = Corvane::TransferOutcome::Gone;
     wire->cancelled.clear();
     EXPECT_FALSE(DevComTransport::ReadReport(response));

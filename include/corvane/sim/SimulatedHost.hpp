@@ -21,6 +21,13 @@ struct TraceEntry {
     std::array<std::uint8_t, 64> bytes;
 };
 
+// Faults the host can make happen at one report transfer (a write or a read).
+enum class HostFault {
+    Unplug,    // the device is unplugged just before the transfer
+    Silence,   // from that transfer on, the device takes commands and answers none
+    FailWait,  // that one transfer's wait fails
+};
+
 // A platform made of virtual devices, with a virtual clock. Sleeps and
 // time-outs advance the clock instead of taking real time (unless real-time
 // mode is on), and every report that crosses costs modelled bus time.
@@ -65,6 +72,15 @@ public:
     std::size_t DiscoveryCount() const;
     // Transfer events created so far.
     std::size_t EventCount() const;
+
+    // Report transfers (writes and reads) attempted so far.
+    std::size_t TransferCount() const;
+    // Makes `fault` happen at the transfer with that number (counting as
+    // TransferCount() does) to the device on that channel.
+    void InjectFault(std::size_t transfer, HostFault fault);
+    // Undoes injected faults: unplugged devices come back at their place,
+    // silenced ones answer again, pending ones are dropped.
+    void ClearFaults();
 
     // ---- Platform -------------------------------------------------------------
     std::vector<HidInterfaceInfo> ListHidInterfaces() override;

@@ -1,0 +1,114 @@
+// For every public operation that exchanges reports: the device is unplugged,
+// goes silent, or a wait fails, at each report position in turn. The
+// operation must fail within the transport's time-outs, send nothing after
+// the failure, and the same library object must work once the device is back.
+#include "common/SimTest.hpp"
+
+#include <array>
+#include <functional>
+#include <vector>
+
+namespace CorvaneTest {
+namespace {
+
+using namespace std::chrono_literals;
+using Corvane::Sim::HostFault;
+using Corvane::VrelUsbI2c;
+
+struct Operation {
+    const char* name;
+    std::function<std::int32_t(VrelUsbI2c&)> run;
+};
+
+std::vector<Operation> Operations() {
+    static std::array<std::uint16_t, 5> adc{};
+    return {
+        {"EnterAccessPassword", [](VrelUsbI2c& b) { return b.Functions->EnterAccessPassword("12345678"); }},
+        {"ResetDevice", [](VrelUsbI2c& b) { return b.Functions->ResetDevice(); }},
+        {"ClearInterruptPinState", [](VrelUsbI2c& b) { return b.Functions->ClearInterruptPinState(); }},
+        {"GetAdcData", [](VrelUsbI2c& b) { return b.Functions->GetAdcData(adc); }},
+        {"ReadGpioPinValue", [](VrelUsbI2c& b) { return b.Functions->ReadGpioPinValue(1); }},
+        {"WriteGpioPinValue", [](VrelUsbI2c& b) { return b.Functions->WriteGpioPinValue(1, 1); }},
+    };
+}
+
+const char* FaultName(HostFault fault) {
+    switch (fault) {
+        case HostFault::Unplug: return "unplug";
+        case HostFault::Silence: return "silence";
+        case HostFault::FailWait: return "failed wait";
+    }
+    return "?";
+}
+
+class FaultPositionsTest : public SimTest {
+protected:
+    // A fresh simulated host with one device and a connected library object.
+    void Fresh() {
+        bridge.reset();
+        host = SimulatedHost::Install();
+        Connect();
+    }
+};
+
+TEST_F(FaultPositionsTest, EveryOperationFailsCleanlyAtEveryReport) {
+    std::size_t positions = 0;
+    for (const Operation& op : Operations()) {
+        SCOPED_TRACE(op.name);
+        Fresh();
+        const std::size_t start = host->TransferCount();
+        const auto begin = host->Now();
+        ASSERT_GE(op.run(*bridge), 0);
+        const std::size_t transfers = host->TransferCount() - start;
+        const auto normalTime = host->Now() - begin;
+        ASSERT_GT(transfers, 0u);
+
+        for (std::size_t k = 0; k < transfers; ++k) {
+            for (HostFault fault : {HostFault::Unplug, HostFault::Silence, HostFault::FailWait}) {
+                SCOPED_TRACE(testing::Message() << FaultName(fault) << " at report " << k);
+                Fresh();
+                const std::size_t base = host->TransferCount();
+                host->InjectFault(base + k, fault);
+                const auto t0 = host->Now();
+                const std::int32_t result = op.run(*bridge);
+                // A device that goes silent at the last report, a write with
+                // no answer (the reset), does not fail the operation.
+                const bool mayPass = fault == HostFault::Silence && k + 1 == transfers;
+                if (!mayPass) {
+                    EXPECT_LT(result, 0);
+                }
+                EXPECT_LE(host->Now() - t0, normalTime + 1000ms);
+                // Silence shows at the read after a silenced write.
+                const std::size_t failedAt = fault == HostFault::Silence ? k + 1 : k;
+                EXPECT_LE(host->TransferCount() - base, failedAt + 1) << "sent after the failure";
+
+                host->ClearFaults();
+                std::int32_t again = op.run(*bridge);
+                // After a reset that went through, the old channels fail once.
+                if (result >= 0 && again < 0) again = op.run(*bridge);
+                EXPECT_GE(again, 0) << "the same object must work again";
+                ++positions;
+            }
+        }
+    }
+    RecordProperty("fault_positions", static_cast<int>(positions));
+    EXPECT_GT(positions, 0u);
+}
+
+TEST_F(FaultPositionsTest, ManyConstructionsAndPassesLeaveResourcesFlat) {
+    Connect();
+    auto second = Plug();
+    ASSERT_TRUE(bridge->Settings->GetConnectionStatus());
+    const std::size_t channels = host->OpenChannelCount();
+    for (int i = 0; i < 10000; ++i) {
+        VrelUsbI2c object;
+        if (i % 3 == 0) host->Unplug(second);
+        object.Settings->GetConnectionStatus();
+        if (i % 3 == 0) host->Plug(second);
+        object.Settings->GetConnectionStatus();
+    }
+    EXPECT_EQ(host->OpenChannelCount(), channels);
+}
+
+}  // namespace
+}  // namespace CorvaneTest
