@@ -20,7 +20,7 @@ class VrelUsbI2c;
 // than the span returns INVALID_ARG_3 before anything is sent.
 class CORVANE_API DevFunctions_M {
 public:
-    ~DevFunctions_M();
+    virtual ~DevFunctions_M();
     DevFunctions_M(const DevFunctions_M&) = delete;
     DevFunctions_M& operator=(const DevFunctions_M&) = delete;
 

@@ -15,7 +15,7 @@ class VrelUsbI2c;
 // pass found. Call Settings->GetConnectionStatus() first for a fresh picture.
 class CORVANE_API DevManagement_M {
 public:
-    ~DevManagement_M();
+    virtual ~DevManagement_M();
     DevManagement_M(const DevManagement_M&) = delete;
     DevManagement_M& operator=(const DevManagement_M&) = delete;
 

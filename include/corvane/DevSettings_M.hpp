@@ -21,7 +21,7 @@ class VrelUsbI2c;
 // elements raises std::out_of_range (a null one std::invalid_argument).
 class CORVANE_API DevSettings_M {
 public:
-    ~DevSettings_M();
+    virtual ~DevSettings_M();
     DevSettings_M(const DevSettings_M&) = delete;
     DevSettings_M& operator=(const DevSettings_M&) = delete;
 

@@ -1,0 +1,190 @@
+// libFuzzer target: the fuzzer's input chooses a public operation and its
+// arguments, then answers every report the library sends (or lets the wait
+// time out or fail). No input may crash the library, make it touch memory
+// it does not own, run past its budgets or return a code the operation
+// cannot return.
+#include <corvane/corvane.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Corvane::PlatformHandle;
+using Corvane::TransferOutcome;
+
+class Input {
+public:
+    Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    bool Empty() const { return pos_ >= size_; }
+    std::uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+    std::uint16_t Word() { return static_cast<std::uint16_t>(Byte() | (Byte() << 8)); }
+    std::uint32_t Long() { return static_cast<std::uint32_t>(Word() | (std::uint32_t{Word()} << 16)); }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+};
+
+// A platform with one matching device whose every answer comes from the input.
+class FuzzPlatform : public Corvane::Platform {
+public:
+    explicit FuzzPlatform(Input& input) : input_(input) {}
+
+    std::vector<Corvane::HidInterfaceInfo> ListHidInterfaces() override {
+        return {{{u"HID\\VID_3A7C&PID_01D5&REV_0100"}, u"fuzz-device", {}}};
+    }
+    PlatformHandle OpenChannel(const std::u16string&, Corvane::ChannelAccess) override {
+        ++open_;
+        return next_++;
+    }
+    PlatformHandle CreateTransferEvent() override { return next_++; }
+    TransferOutcome WriteReport(PlatformHandle, PlatformHandle,
+                                std::span<const std::uint8_t, 65> report,
+                                std::uint32_t timeoutMs) override {
+        ++transfers;
+        if (report[0] != 0) std::abort();  // the report ID always leads
+        lastCommand_ = report[1];
+        const std::uint8_t control = input_.Empty() ? 0 : input_.Byte();
+        return Outcome(control % 16, timeoutMs);
+    }
+    TransferOutcome ReadReport(PlatformHandle, PlatformHandle, std::span<std::uint8_t, 65> report,
+                               std::uint32_t timeoutMs) override {
+        ++transfers;
+        const std::uint8_t control = input_.Empty() ? 0 : input_.Byte();
+        const TransferOutcome outcome = Outcome(control % 8, timeoutMs);
+        if (outcome != TransferOutcome::Done) return outcome;
+        report[0] = 0;
+        for (std::size_t i = 1; i < report.size(); ++i) report[i] = input_.Byte();
+        if (control & 0x08) report[1] = lastCommand_;  // keep the echo
+        if (control & 0x10) report[2] = 0;             // status: done
+        return outcome;
+    }
+    void CancelTransfer(PlatformHandle) override {}
+    void CloseHandle(PlatformHandle) override { --open_; }
+    void SleepMs(std::uint32_t ms) override {
+        clockMs += ms;
+        ++sleeps;
+    }
+
+    std::uint64_t clockMs = 0;
+    std::uint64_t transfers = 0;
+    std::uint64_t sleeps = 0;
+
+private:
+    TransferOutcome Outcome(unsigned selector, std::uint32_t timeoutMs) {
+        switch (selector) {
+            case 0: clockMs += timeoutMs; return TransferOutcome::TimedOut;
+            case 1: return TransferOutcome::Failed;
+            case 2: return TransferOutcome::Gone;
+            default: clockMs += 1; return TransferOutcome::Done;
+        }
+    }
+
+    Input& input_;
+    PlatformHandle next_ = 1;
+    long open_ = 0;
+    std::uint8_t lastCommand_ = 0;
+};
+
+// A text of up to 40 bytes from the input, NUL-terminated; sometimes null.
+struct Text {
+    explicit Text(Input& in) {
+        const std::uint8_t length = in.Byte();
+        isNull = length == 0xFF;
+        for (unsigned i = 0; i < length % 41; ++i) bytes.push_back(static_cast<char>(in.Byte() | 1));
+    }
+    const char* Narrow() const { return isNull ? nullptr : bytes.c_str(); }
+    const char16_t* Wide() {
+        wide.assign(bytes.begin(), bytes.end());
+        return isNull ? nullptr : wide.c_str();
+    }
+    bool isNull;
+    std::string bytes;
+    std::u16string wide;
+};
+
+struct Operation {
+    const char* name;
+    std::set<std::int32_t> failures;  // negative codes it may return
+    bool positive;                    // may return 1 to 255 (a status or a value)
+    std::uint64_t exchanges;          // most command exchanges it may run
+    std::function<std::int32_t(Corvane::VrelUsbI2c&, Input&)> run;
+};
+
+const std::set<std::int32_t> kExchange = {-4, -5, -6};
+
+std::vector<Operation> Operations() {
+    auto with = [](std::set<std::int32_t> more) {
+        more.insert(kExchange.begin(), kExchange.end());
+        return more;
+    };
+    return {
+        {"EnterAccessPassword", with({-14, -201}), true, 1,
+         [](auto& b, Input& in) { return b.Functions->EnterAccessPassword(Text(in).Narrow()); }},
+        {"ResetDevice", {-4}, false, 1, [](auto& b, Input&) { return b.Functions->ResetDevice(); }},
+        {"ClearInterruptPinState", kExchange, true, 1,
+         [](auto& b, Input&) { return b.Functions->ClearInterruptPinState(); }},
+        {"GetAdcData", kExchange, true, 1,
+         [](auto& b, Input& in) {
+             std::vector<std::uint16_t> adc(in.Byte() % 8);
+             return b.Functions->GetAdcData(adc);
+         }},
+        {"ReadGpioPinValue", with({-10, -201}), true, 1,
+         [](auto& b, Input& in) { return b.Functions->ReadGpioPinValue(in.Byte()); }},
+        {"WriteGpioPinValue", with({-201, -202}), true, 1,
+         [](auto& b, Input& in) {
+             const std::uint8_t pin = in.Byte();
+             return b.Functions->WriteGpioPinValue(pin, in.Byte());
+         }},
+        {"SelectDev", {-2}, false, 0,
+         [](auto& b, Input& in) { return b.Management->SelectDev(static_cast<std::int32_t>(in.Long())); }},
+    };
+}
+
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::vector<Operation> operations = Operations();
+    Input input(data, size);
+    auto platform = std::make_shared<FuzzPlatform>(input);
+    Corvane::SetPlatform(platform);
+    {
+        Corvane::VrelUsbI2c bridge;
+        const Operation& op = operations[input.Byte() % operations.size()];
+        std::int32_t result = 0;
+        try {
+            result = op.run(bridge, input);
+        } catch (const std::out_of_range&) {
+            result = 0;  // a caller's array too short: the host's error, as documented
+        } catch (const std::invalid_argument&) {
+            result = 0;
+        }
+        const bool allowed = (result >= 0 && (result == 0 || op.positive)) ||
+                             op.failures.count(result) != 0;
+        if (!allowed || result > 255) {
+            std::fprintf(stderr, "%s returned %d\n", op.name, result);
+            std::abort();
+        }
+        // Budgets: each exchange is one write and one read, every pause
+        // belongs to an exchange.
+        if (platform->transfers > 2 * op.exchanges || platform->sleeps > op.exchanges) {
+            std::fprintf(stderr, "%s ran %llu transfers and %llu pauses\n", op.name,
+                         static_cast<unsigned long long>(platform->transfers),
+                         static_cast<unsigned long long>(platform->sleeps));
+            std::abort();
+        }
+    }
+    Corvane::SetPlatform(nullptr);
+    return 0;
+}
