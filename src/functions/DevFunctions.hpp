@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace Corvane {
@@ -7,7 +8,7 @@ namespace Corvane {
 // Native counterpart of DevFunctions_M: bus transfers and pin functions.
 // Holds no data; every operation is static and returns a result code.
 class DevFunctions {
-public:
+  public:
     DevFunctions() = default;
 
     // ---- pin, ADC, reset and password functions --------------------------------
@@ -23,6 +24,47 @@ public:
     // Presents the first 8 bytes of `password` (at least 8 required); on
     // acceptance they become the remembered access password.
     static std::int32_t int_EnterAccessPassword(const char* password);
+
+    // ---- I2C and SMBus transfers ------------------------------------------------
+    // Addresses are 8-bit address bytes (7-bit address in bits 7-1), sent as
+    // given. Speeds are in Hz; a speed whose 32-bit product 4 * speed is 0
+    // returns INVALID_ARG_4 before anything is sent. Counts are at most 65,535
+    // (65,534 for SMBus with PEC).
+
+    // Writes numberOfBytesToWrite bytes of dataToWrite to the target.
+    static std::int32_t int_WriteI2cData(std::uint8_t i2cAddress, const std::uint8_t* dataToWrite,
+                                         std::uint32_t numberOfBytesToWrite,
+                                         std::uint32_t i2cSpeed);
+
+    // Reads up to numberOfBytesToRead bytes into i2cDataReceived; bytes stored
+    // before a failure stay there.
+    static std::int32_t int_ReadI2cData(std::uint8_t i2cAddress, std::uint8_t* i2cDataReceived,
+                                        std::uint32_t numberOfBytesToRead, std::uint32_t i2cSpeed);
+
+    // Cancels the transfer in progress; the device's cancellation status
+    // (0 to 255) on success.
+    static std::int32_t int_StopI2cDataTransfer();
+
+    // SMBus block write; usesPEC non-zero appends the PEC of the address byte
+    // and the data.
+    static std::int32_t int_SmbWriteBlock(std::uint8_t smbAddress,
+                                          const std::uint8_t* smbDataToSend,
+                                          std::uint32_t numberOfBytesToWrite,
+                                          std::uint32_t smbSpeed, std::uint8_t usesPEC);
+
+    // SMBus block read of readRegIndex after a repeated START; usesPEC non-zero
+    // reads one byte more and checks it as the PEC.
+    static std::int32_t int_SmbReadBlock(std::uint8_t smbAddress, std::uint8_t* smbReadData,
+                                         std::uint32_t numberOfBytesToRead, std::uint32_t smbSpeed,
+                                         std::uint8_t usesPEC, std::uint8_t readRegIndex);
+
+    // Nibble table of the CRC-8 with polynomial 0x07 (SMBus PEC).
+    static constexpr std::array<std::uint8_t, 16> CRC_Table = {0x00, 0x07, 0x0E, 0x09, 0x1C, 0x1B,
+                                                               0x12, 0x15, 0x38, 0x3F, 0x36, 0x31,
+                                                               0x24, 0x23, 0x2A, 0x2D};
+
+    // One PEC step: the running CRC `crc` after the next byte `data`.
+    static std::uint8_t CRC_Update(std::uint8_t data, std::uint8_t crc);
 };
 
 }  // namespace Corvane

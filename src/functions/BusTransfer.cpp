@@ -1,0 +1,199 @@
+#include "functions/BusTransfer.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "corvane/ResultCodes.hpp"
+#include "platform/Pacing.hpp"
+
+namespace Corvane {
+
+namespace {
+
+constexpr std::uint8_t kCancelTransfer = 0x10;
+constexpr std::uint8_t kSetSpeed = 0x20;
+constexpr std::uint8_t kNackFlag = 0x40;
+constexpr std::uint8_t kNackState = 0x25;
+constexpr std::uint8_t kPollOnlyErrorState = 0x21;
+
+}  // namespace
+
+std::optional<BusTiming> BusTransfer::TimingFor(std::uint32_t speed) {
+    // The device's arithmetic is 32-bit: 4 * speed wraps, and wraps to 0 for
+    // every multiple of 2^30.
+    const std::uint32_t quadSpeed = 4u * speed;
+    if (quadSpeed == 0) return std::nullopt;
+    BusTiming timing{};
+    timing.divider = static_cast<std::uint8_t>(48'000'000u / quadSpeed - 3u);
+    timing.delayMs = static_cast<std::uint32_t>(1'320'000.0 / static_cast<double>(speed));
+    return timing;
+}
+
+std::int32_t BusTransfer::Exchange(const Report& request, Report& response) {
+    if (!DevComTransport::WriteReport(request)) return REPORT_WRITE_FAILED;
+    if (!DevComTransport::ReadReport(response)) return REPORT_READ_FAILED;
+    return SUCCESS;
+}
+
+bool BusTransfer::IsWriteErrorState(std::uint8_t state) {
+    switch (state) {
+        case 0x12:
+        case 0x17:
+        case 0x23:
+        case 0x25:
+        case 0x44:
+        case 0x52:
+        case 0x62:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool BusTransfer::IsPollErrorState(std::uint8_t state) {
+    return state == kPollOnlyErrorState || IsWriteErrorState(state);
+}
+
+std::int32_t BusTransfer::SetUpSpeed(std::uint8_t divider, std::int32_t firstRefusal) {
+    Report request{};
+    request[0] = STATUS_SET_PARAMETERS;
+    request[3] = kSetSpeed;
+    request[4] = divider;
+    Report response{};
+    if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) return rc;
+    if (response[1] != 0) return firstRefusal;
+    if (response[3] == kSetSpeed) return SUCCESS;
+
+    // The engine is still busy with an earlier transfer: cancel it and ask
+    // again. Whether the speed was taken this time is not reported.
+    request[2] = kCancelTransfer;
+    if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) return rc;
+    return response[1] != 0 ? SPEED_CMD_FAILED : SUCCESS;
+}
+
+std::int32_t BusTransfer::SendChunks(std::uint8_t command, std::uint8_t address,
+                                     const ByteStream& stream, std::uint32_t delayMs) {
+    const std::uint32_t total = stream.Total();
+    Report request{};
+    request[0] = command;
+    request[1] = static_cast<std::uint8_t>(total & 0xFF);
+    request[2] = static_cast<std::uint8_t>(total >> 8);
+    request[3] = address;
+    Report response{};
+    std::uint32_t offset = 0;
+    // An empty transfer still sends one report.
+    do {
+        const std::uint32_t n = std::min(total - offset, kChunkBytes);
+        const std::uint32_t fromData =
+            offset < stream.count ? std::min(n, stream.count - offset) : 0;
+        if (fromData > 0) std::memcpy(&request[4], stream.data + offset, fromData);
+        if (fromData < n) request[4 + fromData] = *stream.trailer;
+
+        std::uint32_t budget = kRefusalBudget;
+        while (budget > 0) {
+            if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) return rc;
+            if (response[1] == 0) break;
+            if (IsWriteErrorState(response[2])) return I2C_STATE_ERROR;
+            --budget;
+            PaceMs(delayMs / 2);
+        }
+        if (budget == 0) return I2C_RETRIES_EXHAUSTED;
+        offset += n;
+        PaceMs(delayMs);
+    } while (offset < total);
+    return SUCCESS;
+}
+
+std::int32_t BusTransfer::PollStatus(const PollGoal& goal, std::uint32_t delayMs) {
+    Report request{};
+    request[0] = STATUS_SET_PARAMETERS;
+    Report response{};
+    std::uint32_t budget = kRefusalBudget;
+    std::uint32_t unsettled = 0;
+    while (budget > 0) {
+        if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) return rc;
+        const bool refused = response[1] != 0;
+        if (refused) {
+            // A refused answer still carries the engine's state.
+            --budget;
+            PaceMs(delayMs / 2);
+        }
+        if (goal.nackFails && (response[20] & kNackFlag) != 0) return I2C_NOT_ACKNOWLEDGED;
+        const std::uint8_t state = response[8];
+        if (state == goal.doneState) break;
+        if (IsPollErrorState(state)) return I2C_STATE_ERROR;
+        // Waiting for a repeated START, the engine went idle instead.
+        if (state == 0) return SMB_NO_REPEATED_START;
+        if (!refused && ++unsettled >= kMaxUnsettledPolls) return I2C_RETRIES_EXHAUSTED;
+    }
+    return budget == 0 ? I2C_RETRIES_EXHAUSTED : SUCCESS;
+}
+
+std::int32_t BusTransfer::StartRead(std::uint8_t command, std::uint8_t address,
+                                    std::uint32_t total) {
+    Report request{};
+    request[0] = command;
+    request[1] = static_cast<std::uint8_t>(total & 0xFF);
+    request[2] = static_cast<std::uint8_t>(total >> 8);
+    request[3] = address;
+    Report response{};
+    if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) return rc;
+    return response[1] != 0 ? READ_CMD_REJECTED : SUCCESS;
+}
+
+Collected BusTransfer::CollectData(std::uint8_t* buffer, std::uint32_t total,
+                                   std::optional<std::uint32_t> asidePosition, std::uint8_t& aside,
+                                   std::uint32_t delayMs) {
+    Report request{};
+    request[0] = GET_I2C_DATA;
+    Report response{};
+    Collected out{SUCCESS, 0};
+    std::int32_t dataBudget = static_cast<std::int32_t>((total / kChunkBytes + 1) * 3);
+    std::uint32_t notReadyBudget = kRefusalBudget;
+    std::uint32_t delay = delayMs;
+    while ((out.received < total || total == 0) && dataBudget > 0) {
+        PaceMs(delay);
+        if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) {
+            out.result = rc;
+            return out;
+        }
+        if (response[1] != 0) {
+            out.result = GET_DATA_REJECTED;
+            return out;
+        }
+        const std::uint32_t n = response[3];
+        if (n == 0) break;  // the device has nothing more to deliver
+        if (response[2] == kNackState) {
+            out.result = I2C_NOT_ACKNOWLEDGED;
+            return out;
+        }
+        if (n > kChunkBytes) {
+            if (notReadyBudget == 0) {
+                out.result = READ_DATA_ERROR;
+                return out;
+            }
+            delay = delayMs / 2;
+            --notReadyBudget;
+            continue;
+        }
+        if (out.received + n > total) {
+            out.result = READ_OVERRUN;
+            return out;
+        }
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const std::uint32_t position = out.received + i;
+            if (position == asidePosition) {
+                aside = response[4 + i];
+            } else {
+                buffer[position] = response[4 + i];
+            }
+        }
+        out.received += n;
+        --dataBudget;
+        notReadyBudget = kRefusalBudget;
+        delay = delayMs;
+    }
+    return out;
+}
+
+}  // namespace Corvane

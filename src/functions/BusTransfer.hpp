@@ -1,0 +1,92 @@
+#pragma once
+
+// The steps every I2C and SMBus transfer is made of: speed set-up, chunk
+// sending, status polling and data collection. The transfers in
+// DevFunctions differ only in the parameters they pass here.
+
+#include <cstdint>
+#include <optional>
+
+#include "transport/DevComTransport.hpp"
+
+namespace Corvane {
+
+// Divider sent to the device and the base pause D derived from a bus speed.
+struct BusTiming {
+    std::uint8_t divider;
+    std::uint32_t delayMs;
+};
+
+// The bytes a write moves on the bus: `count` caller bytes and, when set,
+// one trailing byte (the PEC).
+struct ByteStream {
+    const std::uint8_t* data;
+    std::uint32_t count;
+    std::optional<std::uint8_t> trailer;
+
+    std::uint32_t Total() const { return count + (trailer ? 1u : 0u); }
+};
+
+// What ends a run of status polls: the engine state that means "go on", and
+// whether the write-failed flag (bit 6 of byte 20) ends it with a failure.
+struct PollGoal {
+    std::uint8_t doneState;
+    bool nackFails;
+};
+
+struct Collected {
+    std::int32_t result;
+    std::uint32_t received;
+};
+
+class BusTransfer {
+  public:
+    static constexpr std::uint8_t STATUS_SET_PARAMETERS = 0x10;
+    static constexpr std::uint8_t GET_I2C_DATA = 0x40;
+    static constexpr std::uint8_t I2C_WRITE_DATA = 0x90;
+    static constexpr std::uint8_t I2C_READ_DATA = 0x91;
+    static constexpr std::uint8_t I2C_READ_DATA_REPEATED_START = 0x93;
+    static constexpr std::uint8_t I2C_WRITE_DATA_NO_STOP = 0x94;
+
+    static constexpr std::uint32_t kMaxCount = 0xFFFF;
+    static constexpr std::uint32_t kChunkBytes = 60;
+    static constexpr std::uint32_t kRefusalBudget = 50;
+    // Answers that are neither refused nor final which one run of polls
+    // accepts before giving up on a device that never finishes.
+    static constexpr std::uint32_t kMaxUnsettledPolls = 5000;
+    static constexpr std::uint8_t kWaitingForRestart = 0x45;
+
+    // Divider and D for `speed` Hz, or nothing when 4 * speed (32-bit) is 0
+    // and so no divider exists.
+    static std::optional<BusTiming> TimingFor(std::uint32_t speed);
+
+    // One report pair: 0, -4 (write failed) or -5 (read failed).
+    static std::int32_t Exchange(const Report& request, Report& response);
+
+    // Asks for the speed; when it is not taken, asks again with the running
+    // transfer cancelled. A refused first request returns `firstRefusal`.
+    static std::int32_t SetUpSpeed(std::uint8_t divider, std::int32_t firstRefusal);
+
+    // Sends `stream` in chunks of up to 60 bytes under the header
+    // command / total / address, retrying refused chunks.
+    static std::int32_t SendChunks(std::uint8_t command, std::uint8_t address,
+                                   const ByteStream& stream, std::uint32_t delayMs);
+
+    // Status polls until the engine reaches goal.doneState, an error state,
+    // or the budgets run out.
+    static std::int32_t PollStatus(const PollGoal& goal, std::uint32_t delayMs);
+
+    // Sends a read command (0x91 or 0x93) once: 0, -4, -5 or -24.
+    static std::int32_t StartRead(std::uint8_t command, std::uint8_t address, std::uint32_t total);
+
+    // Collects up to `total` bytes into `buffer` at their stream positions;
+    // the byte at `asidePosition`, if any, goes to `aside` instead.
+    static Collected CollectData(std::uint8_t* buffer, std::uint32_t total,
+                                 std::optional<std::uint32_t> asidePosition, std::uint8_t& aside,
+                                 std::uint32_t delayMs);
+
+    static bool IsWriteErrorState(std::uint8_t state);
+    static bool IsPollErrorState(std::uint8_t state);
+};
+
+}  // namespace Corvane

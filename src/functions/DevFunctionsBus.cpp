@@ -1,0 +1,150 @@
+// I2C and SMBus transfers of DevFunctions.
+#include "corvane/ResultCodes.hpp"
+#include "functions/BusTransfer.hpp"
+#include "functions/DevFunctions.hpp"
+
+namespace Corvane {
+
+namespace {
+
+// What sets the I2C transfers and the SMBus block transfers apart.
+struct BusFlavour {
+    std::int32_t speedRefused;  // result when the first speed request is refused
+    bool nackFails;             // whether the completion poll tests the write-failed flag
+    // I2C transfers test for a missing buffer only after the speed set-up;
+    // SMBus transfers test it with the other arguments, and only when bytes
+    // would be read from or stored into it.
+    bool bufferCheckedFirst;
+};
+
+constexpr BusFlavour kI2c{SPEED_CMD_FAILED, true, false};
+constexpr BusFlavour kSmbus{SMB_SPEED_CMD_FAILED, false, true};
+
+// The checks and the speed set-up that open every transfer. On 0, `timing`
+// holds the divider and D.
+std::int32_t Open(const BusFlavour& flavour, const void* buffer, std::uint32_t count,
+                  std::uint32_t speed, bool pec, BusTiming& timing) {
+    // The PEC travels as one more byte of the 16-bit count.
+    if (count > BusTransfer::kMaxCount - (pec ? 1u : 0u)) return INVALID_ARG_3;
+    const auto found = BusTransfer::TimingFor(speed);
+    if (!found) return INVALID_ARG_4;
+    timing = *found;
+    if (flavour.bufferCheckedFirst && buffer == nullptr && count > 0) return INVALID_ARG_2;
+    if (const std::int32_t rc = BusTransfer::SetUpSpeed(timing.divider, flavour.speedRefused);
+        rc != SUCCESS) {
+        return rc;
+    }
+    if (!flavour.bufferCheckedFirst && buffer == nullptr) return INVALID_ARG_2;
+    return SUCCESS;
+}
+
+std::uint8_t CrcOver(std::uint8_t crc, const std::uint8_t* data, std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count; ++i) crc = DevFunctions::CRC_Update(data[i], crc);
+    return crc;
+}
+
+std::int32_t Write(const BusFlavour& flavour, std::uint8_t address, const std::uint8_t* data,
+                   std::uint32_t count, std::uint32_t speed, bool pec) {
+    BusTiming timing{};
+    if (const std::int32_t rc = Open(flavour, data, count, speed, pec, timing); rc != SUCCESS) {
+        return rc;
+    }
+    ByteStream stream{data, count, std::nullopt};
+    if (pec) stream.trailer = CrcOver(DevFunctions::CRC_Update(address, 0), data, count);
+    if (const std::int32_t rc =
+            BusTransfer::SendChunks(BusTransfer::I2C_WRITE_DATA, address, stream, timing.delayMs);
+        rc != SUCCESS) {
+        return rc;
+    }
+    return BusTransfer::PollStatus(PollGoal{0x00, flavour.nackFails}, timing.delayMs);
+}
+
+}  // namespace
+
+std::uint8_t DevFunctions::CRC_Update(std::uint8_t data, std::uint8_t crc) {
+    const auto c = static_cast<std::uint8_t>((crc << 4) ^ CRC_Table[(crc ^ data) >> 4]);
+    return static_cast<std::uint8_t>((c << 4) ^ CRC_Table[((c >> 4) ^ data) & 0x0F]);
+}
+
+std::int32_t DevFunctions::int_WriteI2cData(std::uint8_t i2cAddress,
+                                            const std::uint8_t* dataToWrite,
+                                            std::uint32_t numberOfBytesToWrite,
+                                            std::uint32_t i2cSpeed) {
+    return Write(kI2c, i2cAddress, dataToWrite, numberOfBytesToWrite, i2cSpeed, false);
+}
+
+std::int32_t DevFunctions::int_SmbWriteBlock(std::uint8_t smbAddress,
+                                             const std::uint8_t* smbDataToSend,
+                                             std::uint32_t numberOfBytesToWrite,
+                                             std::uint32_t smbSpeed, std::uint8_t usesPEC) {
+    return Write(kSmbus, smbAddress, smbDataToSend, numberOfBytesToWrite, smbSpeed, usesPEC != 0);
+}
+
+std::int32_t DevFunctions::int_ReadI2cData(std::uint8_t i2cAddress, std::uint8_t* i2cDataReceived,
+                                           std::uint32_t numberOfBytesToRead,
+                                           std::uint32_t i2cSpeed) {
+    BusTiming timing{};
+    if (const std::int32_t rc =
+            Open(kI2c, i2cDataReceived, numberOfBytesToRead, i2cSpeed, false, timing);
+        rc != SUCCESS) {
+        return rc;
+    }
+    if (const std::int32_t rc =
+            BusTransfer::StartRead(BusTransfer::I2C_READ_DATA, i2cAddress, numberOfBytesToRead);
+        rc != SUCCESS) {
+        return rc;
+    }
+    std::uint8_t unused = 0;
+    return BusTransfer::CollectData(i2cDataReceived, numberOfBytesToRead, std::nullopt, unused,
+                                    timing.delayMs)
+        .result;
+}
+
+std::int32_t DevFunctions::int_SmbReadBlock(std::uint8_t smbAddress, std::uint8_t* smbReadData,
+                                            std::uint32_t numberOfBytesToRead,
+                                            std::uint32_t smbSpeed, std::uint8_t usesPEC,
+                                            std::uint8_t readRegIndex) {
+    const bool pec = usesPEC != 0;
+    BusTiming timing{};
+    if (const std::int32_t rc =
+            Open(kSmbus, smbReadData, numberOfBytesToRead, smbSpeed, pec, timing);
+        rc != SUCCESS) {
+        return rc;
+    }
+
+    // The register index without STOP, then the read after a repeated START.
+    const ByteStream index{&readRegIndex, 1, std::nullopt};
+    if (const std::int32_t rc = BusTransfer::SendChunks(BusTransfer::I2C_WRITE_DATA_NO_STOP,
+                                                        smbAddress, index, timing.delayMs);
+        rc != SUCCESS) {
+        return rc;
+    }
+    if (const std::int32_t rc = BusTransfer::PollStatus(
+            PollGoal{BusTransfer::kWaitingForRestart, kSmbus.nackFails}, timing.delayMs);
+        rc != SUCCESS) {
+        return rc;
+    }
+    const auto readAddress = static_cast<std::uint8_t>(smbAddress | 0x01);
+    const std::uint32_t total = numberOfBytesToRead + (pec ? 1u : 0u);
+    if (const std::int32_t rc =
+            BusTransfer::StartRead(BusTransfer::I2C_READ_DATA_REPEATED_START, readAddress, total);
+        rc != SUCCESS) {
+        return rc;
+    }
+
+    std::uint8_t receivedPec = 0;
+    const auto pecPosition = pec ? std::optional<std::uint32_t>(total - 1) : std::nullopt;
+    const Collected collected =
+        BusTransfer::CollectData(smbReadData, total, pecPosition, receivedPec, timing.delayMs);
+    if (collected.result != SUCCESS || !pec) return collected.result;
+    // A read that ended early never delivered its PEC, so nothing vouches for
+    // the bytes that did arrive.
+    if (collected.received < total) return PEC_MISMATCH;
+    std::uint8_t crc = CRC_Update(smbAddress, 0);
+    crc = CRC_Update(readRegIndex, crc);
+    crc = CRC_Update(readAddress, crc);
+    crc = CrcOver(crc, smbReadData, numberOfBytesToRead);
+    return crc == receivedPec ? SUCCESS : PEC_MISMATCH;
+}
+
+}  // namespace Corvane
