@@ -88,6 +88,8 @@ std::int32_t BusTransfer::SendChunks(std::uint8_t command, std::uint8_t address,
             offset < stream.count ? std::min(n, stream.count - offset) : 0;
         if (fromData > 0) std::memcpy(&request[4], stream.data + offset, fromData);
         if (fromData < n) request[4 + fromData] = *stream.trailer;
+        // A short last chunk carries no leftovers of the one before.
+        std::fill(request.begin() + 4 + n, request.end(), std::uint8_t{0});
 
         std::uint32_t budget = kRefusalBudget;
         while (budget > 0) {

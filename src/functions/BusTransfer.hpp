@@ -40,7 +40,7 @@ struct Collected {
 };
 
 class BusTransfer {
-  public:
+public:
     static constexpr std::uint8_t STATUS_SET_PARAMETERS = 0x10;
     static constexpr std::uint8_t GET_I2C_DATA = 0x40;
     static constexpr std::uint8_t I2C_WRITE_DATA = 0x90;

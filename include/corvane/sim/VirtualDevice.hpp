@@ -116,6 +116,31 @@ public:
     // Puts `target` on the bus at the 7-bit address `address7` (replacing any).
     void AttachTarget(std::uint8_t address7, std::shared_ptr<I2cTarget> target);
     void DetachTarget(std::uint8_t address7);
+    // The engine state (status byte 8: 0x00 idle, 0x41 writing, 0x45 waiting
+    // for a repeated START, 0x55 reading, 0x25 not acknowledged, or an
+    // injected state) and the speed divider in use (speed = 12 MHz / (divider + 3)).
+    std::uint8_t I2cEngineState() const;
+    std::uint8_t I2cSpeedDivider() const;
+    // Bus faults. Each reaches a state the library must handle:
+    // The next `count` data chunks (0x90, 0x94) are refused, byte 2 = `engineState`
+    // (the busy state 0x41 is retried; a write error state ends the transfer).
+    void RefuseI2cChunks(int count, std::uint8_t engineState = 0x41);
+    // The next `count` plain status polls are refused (byte 1 = 0x01); their
+    // other bytes still tell the engine state.
+    void RefuseI2cStatusPolls(int count);
+    // The next `count` get-data answers say "not ready" (byte 3 = 0x7F).
+    void DelayI2cReadData(int count);
+    // The next get-data answer with data offers `extra` bytes more than it
+    // holds (at most 60 in all).
+    void OfferExtraI2cBytes(std::uint8_t extra);
+    // The next transfer stops at its address in `engineState` (e.g. 0x12,
+    // 0x17, 0x21, 0x23, 0x44, 0x52, 0x62; 0x25 also flags the write as failed).
+    void FailNextI2cTransfer(std::uint8_t engineState);
+    // The last byte of the next `count` reads arrives inverted: a wrong PEC
+    // when the read carries one.
+    void CorruptI2cReadTail(int count = 1);
+    // While held, a target stretches the clock and the bus makes no progress.
+    void StretchI2cClock(bool hold);
 
     // ---- fault injection -----------------------------------------------------
     // The next `count` commands with this code are taken but never answered.
