@@ -27,7 +27,9 @@ inline constexpr std::uint32_t k400k = 400'000;
 inline constexpr std::uint32_t k1M = 1'000'000;
 
 // A status poll as the transfers send it.
-inline Report StatusPoll() { return Bytes({0x10}); }
+inline Report StatusPoll() {
+    return Bytes({0x10});
+}
 
 // Bytes 0, 1, ... n-1 scrambled so that shifted or repeated data shows.
 inline std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed = 1) {

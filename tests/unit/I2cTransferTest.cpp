@@ -42,10 +42,9 @@ TEST(BusTiming, DividerAndBaseDelay) {
         std::uint32_t delayMs;
     };
     const Row rows[] = {
-        {100'000, 117, 13},   {400'000, 27, 3},       {1'000'000, 9, 1},
-        {46'333, 255, 28},    {46'332, 0, 28},        {4'000'000, 0, 0},
-        {1'320'000, 6, 1},    {1'320'001, 6, 0},      {12'000'001, 0xFD, 0},
-        {0x40000001, 0xFD, 0}, {0xFFFFFFFF, 0xFD, 0},
+        {100'000, 117, 13},    {400'000, 27, 3},      {1'000'000, 9, 1},     {46'333, 255, 28},
+        {46'332, 0, 28},       {4'000'000, 0, 0},     {1'320'000, 6, 1},     {1'320'001, 6, 0},
+        {12'000'001, 0xFD, 0}, {0x40000001, 0xFD, 0}, {0xFFFFFFFF, 0xFD, 0},
     };
     for (const Row& row : rows) {
         const auto timing = BusTransfer::TimingFor(row.speed);
@@ -148,8 +147,8 @@ TEST_F(I2cTransferTest, RefusedSpeedRequest) {
          [&] { return DevFunctions::int_SmbWriteBlock(kSmbusAddress, buffer, 4, k100k, 0); }, -8,
          -22},
         {"smb read",
-         [&] { return DevFunctions::int_SmbReadBlock(kSmbusAddress, buffer, 4, k100k, 0, 1); },
-         -8, -22},
+         [&] { return DevFunctions::int_SmbReadBlock(kSmbusAddress, buffer, 4, k100k, 0, 1); }, -8,
+         -22},
     };
     for (const Row& row : rows) {
         device->EditResponses(0x10, refuse);
@@ -205,9 +204,8 @@ TEST_F(I2cTransferTest, StatusPollErrorStates) {
         std::int32_t i2c;
         std::int32_t smbus;
     };
-    const Row rows[] = {{0x12, -18, -18}, {0x17, -18, -18}, {0x21, -18, -18},
-                        {0x23, -18, -18}, {0x25, -23, -18}, {0x44, -18, -18},
-                        {0x52, -18, -18}, {0x62, -18, -18}};
+    const Row rows[] = {{0x12, -18, -18}, {0x17, -18, -18}, {0x21, -18, -18}, {0x23, -18, -18},
+                        {0x25, -23, -18}, {0x44, -18, -18}, {0x52, -18, -18}, {0x62, -18, -18}};
     const auto data = Pattern(8);
     for (const Row& row : rows) {
         device->FailNextI2cTransfer(row.state);
@@ -238,7 +236,8 @@ TEST_F(I2cTransferTest, NobodyAtTheAddress) {
 }
 
 TEST_F(I2cTransferTest, WriteFailedFlagEndsOnlyThePlainWrite) {
-    device->EditResponses(0x10, [](Report& r) { r[20] |= 0x40; }, 1000);
+    device->EditResponses(
+        0x10, [](Report& r) { r[20] |= 0x40; }, 1000);
     const auto data = Pattern(3);
     EXPECT_EQ(DevFunctions::int_WriteI2cData(kEepromWrite, data.data(), 3, k100k), -23);
     EXPECT_EQ(DevFunctions::int_SmbWriteBlock(kEepromWrite, data.data(), 3, k100k, 0), 0);
@@ -324,7 +323,8 @@ TEST_F(I2cTransferTest, NoMoreDataEndsTheReadWithSuccess) {
 
 TEST_F(I2cTransferTest, DataBudgetEndsAReadOfSmallAnswers) {
     // (100 / 60 + 1) * 3 = 6 answers with data.
-    device->EditResponses(0x40, [](Report& r) { r[3] = 10; }, 100);
+    device->EditResponses(
+        0x40, [](Report& r) { r[3] = 10; }, 100);
     std::vector<std::uint8_t> buffer(100, 0xEE);
     EXPECT_EQ(DevFunctions::int_ReadI2cData(kEepromRead, buffer.data(), 100, k100k), 0);
     EXPECT_EQ(Count(0x40), 6u);

@@ -35,7 +35,8 @@ TEST(Pec, TableStepAgreesWithBitwiseStepEverywhere) {
         for (int b = 0; b < 256; ++b) {
             const auto c = static_cast<std::uint8_t>(crc);
             const auto v = static_cast<std::uint8_t>(b);
-            ASSERT_EQ(DevFunctions::CRC_Update(v, c), SmbusDevice::PecStep(c, v)) << crc << " " << b;
+            ASSERT_EQ(DevFunctions::CRC_Update(v, c), SmbusDevice::PecStep(c, v))
+                << crc << " " << b;
         }
     }
 }
@@ -137,8 +138,8 @@ TEST_F(SmbusTransferTest, EmptyBlockWrite) {
     EXPECT_EQ(SentWith(0x90), std::vector<Report>{Bytes({0x90, 0, 0, kSmbusAddress})});
     Forget();
     EXPECT_EQ(DevFunctions::int_SmbWriteBlock(kSmbusAddress, &none, 0, k100k, 1), 0);
-    EXPECT_EQ(SentWith(0x90), std::vector<Report>{Bytes(
-                                  {0x90, 1, 0, kSmbusAddress, ModelPec({kSmbusAddress})})});
+    EXPECT_EQ(SentWith(0x90),
+              std::vector<Report>{Bytes({0x90, 1, 0, kSmbusAddress, ModelPec({kSmbusAddress})})});
 }
 
 TEST_F(SmbusTransferTest, PecOnlyRead) {
@@ -157,13 +158,12 @@ TEST_F(SmbusTransferTest, PecReadThatEndsEarlyIsAMismatch) {
     std::vector<std::uint8_t> buffer(5);
     // No bytes at all.
     device->EditResponses(0x40, [](Report& r) { r[3] = 0; });
-    EXPECT_EQ(DevFunctions::int_SmbReadBlock(kSmbusAddress, buffer.data(), 5, k100k, 1, 0x01),
-              -12);
+    EXPECT_EQ(DevFunctions::int_SmbReadBlock(kSmbusAddress, buffer.data(), 5, k100k, 1, 0x01), -12);
     // (6 / 60 + 1) * 3 = 3 answers of one byte each: the PEC never comes.
-    device->EditResponses(0x40, [](Report& r) { r[3] = 1; }, 3);
+    device->EditResponses(
+        0x40, [](Report& r) { r[3] = 1; }, 3);
     Forget();
-    EXPECT_EQ(DevFunctions::int_SmbReadBlock(kSmbusAddress, buffer.data(), 5, k100k, 1, 0x01),
-              -12);
+    EXPECT_EQ(DevFunctions::int_SmbReadBlock(kSmbusAddress, buffer.data(), 5, k100k, 1, 0x01), -12);
     EXPECT_EQ(Count(0x40), 3u);
     // Without PEC the same short read succeeds.
     device->EditResponses(0x40, [](Report& r) { r[3] = 0; });
