@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "protocol/CommandCodes.hpp"
 #include "transport/DevComTransport.hpp"
 
 namespace Corvane {
@@ -41,13 +42,6 @@ struct Collected {
 
 class BusTransfer {
 public:
-    static constexpr std::uint8_t STATUS_SET_PARAMETERS = 0x10;
-    static constexpr std::uint8_t GET_I2C_DATA = 0x40;
-    static constexpr std::uint8_t I2C_WRITE_DATA = 0x90;
-    static constexpr std::uint8_t I2C_READ_DATA = 0x91;
-    static constexpr std::uint8_t I2C_READ_DATA_REPEATED_START = 0x93;
-    static constexpr std::uint8_t I2C_WRITE_DATA_NO_STOP = 0x94;
-
     static constexpr std::uint32_t kMaxCount = 0xFFFF;
     static constexpr std::uint32_t kChunkBytes = 60;
     static constexpr std::uint32_t kRefusalBudget = 50;

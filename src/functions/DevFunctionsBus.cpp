@@ -2,6 +2,7 @@
 #include "corvane/ResultCodes.hpp"
 #include "functions/BusTransfer.hpp"
 #include "functions/DevFunctions.hpp"
+#include "protocol/DevCom.hpp"
 
 namespace Corvane {
 
@@ -52,7 +53,7 @@ std::int32_t Write(const BusFlavour& flavour, std::uint8_t address, const std::u
     ByteStream stream{data, count, std::nullopt};
     if (pec) stream.trailer = CrcOver(DevFunctions::CRC_Update(address, 0), data, count);
     if (const std::int32_t rc =
-            BusTransfer::SendChunks(BusTransfer::I2C_WRITE_DATA, address, stream, timing.delayMs);
+            BusTransfer::SendChunks(I2C_WRITE_DATA, address, stream, timing.delayMs);
         rc != SUCCESS) {
         return rc;
     }
@@ -80,6 +81,12 @@ std::int32_t DevFunctions::int_SmbWriteBlock(std::uint8_t smbAddress,
     return Write(kSmbus, smbAddress, smbDataToSend, numberOfBytesToWrite, smbSpeed, usesPEC != 0);
 }
 
+std::int32_t DevFunctions::int_StopI2cDataTransfer() {
+    StatusReply reply;
+    const std::int32_t rc = DevCom::StatusSetParameters(1, 0, 0, reply, nullptr);
+    return rc != SUCCESS ? rc : reply.cancelStatus;
+}
+
 std::int32_t DevFunctions::int_ReadI2cData(std::uint8_t i2cAddress, std::uint8_t* i2cDataReceived,
                                            std::uint32_t numberOfBytesToRead,
                                            std::uint32_t i2cSpeed) {
@@ -90,7 +97,7 @@ std::int32_t DevFunctions::int_ReadI2cData(std::uint8_t i2cAddress, std::uint8_t
         return rc;
     }
     if (const std::int32_t rc =
-            BusTransfer::StartRead(BusTransfer::I2C_READ_DATA, i2cAddress, numberOfBytesToRead);
+            BusTransfer::StartRead(I2C_READ_DATA, i2cAddress, numberOfBytesToRead);
         rc != SUCCESS) {
         return rc;
     }
@@ -114,8 +121,8 @@ std::int32_t DevFunctions::int_SmbReadBlock(std::uint8_t smbAddress, std::uint8_
 
     // The register index without STOP, then the read after a repeated START.
     const ByteStream index{&readRegIndex, 1, std::nullopt};
-    if (const std::int32_t rc = BusTransfer::SendChunks(BusTransfer::I2C_WRITE_DATA_NO_STOP,
-                                                        smbAddress, index, timing.delayMs);
+    if (const std::int32_t rc =
+            BusTransfer::SendChunks(I2C_WRITE_DATA_NO_STOP, smbAddress, index, timing.delayMs);
         rc != SUCCESS) {
         return rc;
     }
@@ -127,7 +134,7 @@ std::int32_t DevFunctions::int_SmbReadBlock(std::uint8_t smbAddress, std::uint8_
     const auto readAddress = static_cast<std::uint8_t>(smbAddress | 0x01);
     const std::uint32_t total = numberOfBytesToRead + (pec ? 1u : 0u);
     if (const std::int32_t rc =
-            BusTransfer::StartRead(BusTransfer::I2C_READ_DATA_REPEATED_START, readAddress, total);
+            BusTransfer::StartRead(I2C_READ_DATA_REPEATED_START, readAddress, total);
         rc != SUCCESS) {
         return rc;
     }

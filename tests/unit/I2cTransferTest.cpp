@@ -26,7 +26,7 @@ std::vector<std::uint32_t> Join(std::vector<std::uint32_t> a, const std::vector<
 }
 
 class I2cTransferTest : public BusTest {
-protected:
+  protected:
     std::int32_t WriteBytes(std::size_t n, std::uint8_t address = kEepromWrite,
                             std::uint32_t speed = k100k) {
         const auto data = Pattern(n);
@@ -289,6 +289,32 @@ TEST_F(I2cTransferTest, TransportFailuresInEachStep) {
                      : DevFunctions::int_WriteI2cData(kEepromWrite, buffer, 70, k100k);
         EXPECT_EQ(rc, row.expected) << row.name;
     }
+}
+
+TEST_F(I2cTransferTest, StopReturnsTheCancellationStatus) {
+    EXPECT_EQ(DevFunctions::int_StopI2cDataTransfer(), 0x11);  // nothing to cancel
+    EXPECT_EQ(Sent(), std::vector<Report>{Bytes({0x10, 0x00, 0x10})});
+
+    device->FailNextI2cTransfer(0x62);
+    EXPECT_EQ(WriteBytes(1), -18);
+    EXPECT_EQ(device->I2cEngineState(), 0x62);
+    EXPECT_EQ(DevFunctions::int_StopI2cDataTransfer(), 0x10);
+    EXPECT_EQ(device->I2cEngineState(), 0x00);
+
+    // A read cut off while the engine holds the bus for its repeated START.
+    std::uint8_t buffer[2] = {};
+    device->EditResponses(0x10, [](Report&) {});
+    device->EditResponses(0x10, [](Report& r) { r[8] = 0x00; });
+    EXPECT_EQ(DevFunctions::int_SmbReadBlock(kSmbusAddress, buffer, 2, k100k, 0, 0x01), -11);
+    EXPECT_EQ(device->I2cEngineState(), 0x45);
+    EXPECT_EQ(DevFunctions::int_StopI2cDataTransfer(), 0x10);
+    EXPECT_EQ(device->I2cEngineState(), 0x00);
+
+    // The status command's own failures pass through.
+    device->EditResponses(0x10, [](Report& r) { r[1] = 0x07; });
+    EXPECT_EQ(DevFunctions::int_StopI2cDataTransfer(), 7);
+    device->EditResponses(0x10, [](Report& r) { r[0] = 0x11; });
+    EXPECT_EQ(DevFunctions::int_StopI2cDataTransfer(), -6);
 }
 
 // ---- reads ------------------------------------------------------------------------
