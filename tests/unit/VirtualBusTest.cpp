@@ -1,6 +1,7 @@
 // Data round trips through the library, the virtual chip's I2C engine and the
 // ready targets, and the engine's timing as the library meets it.
 #include <chrono>
+#include <ostream>
 
 #include "BusTestSupport.hpp"
 
@@ -13,6 +14,8 @@ struct SpeedRow {
     std::uint32_t speed;
     std::uint8_t divider;
 };
+
+void PrintTo(const SpeedRow& row, std::ostream* os) { *os << row.speed << " Hz"; }
 
 class RoundTripTest : public BusTest, public ::testing::WithParamInterface<SpeedRow> {};
 
