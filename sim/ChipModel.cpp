@@ -7,7 +7,6 @@ namespace Corvane::Sim {
 namespace {
 
 // Status bytes the chip answers with.
-constexpr std::uint8_t kOk = 0x00;
 constexpr std::uint8_t kNotSupported = 0x01;
 constexpr std::uint8_t kFlashLocked = 0x02;
 constexpr std::uint8_t kPasswordWrong = 0x03;
@@ -25,7 +24,7 @@ constexpr std::size_t kPid = 6;
 
 template <typename T>
 std::uint8_t U8(T value) {
-    return static_cast<std::uint8_t>(value & 0xFFu);
+    return static_cast<std::uint8_t>(static_cast<unsigned>(value) & 0xFFu);
 }
 
 std::uint16_t ReferenceMillivolts(unsigned code) {

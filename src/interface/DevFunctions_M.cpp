@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "functions/DevFunctions.hpp"
 #include "interface/ApiLock.hpp"
+#include "corvane/ResultCodes.hpp"
 #include "interface/CallerArrays.hpp"
 
 namespace Corvane {
@@ -25,6 +27,66 @@ void DevFunctions_M::Dispose(bool disposing) {
 std::int32_t DevFunctions_M::EnterAccessPassword(const char* accessPassword) {
     auto lock = LockApi();
     return DevFunctions::int_EnterAccessPassword(accessPassword);
+}
+
+namespace {
+
+// Checks a caller's array for a bus transfer: a missing or empty one raises
+// the host's error; a byte count beyond its end would make the transfer read
+// or write past the caller's memory, so it is refused before anything is sent.
+template <typename T>
+bool CountFits(std::span<T> array, std::uint32_t count, const char* what) {
+    RequireElements(array, 1, what);
+    return count <= array.size();
+}
+
+}  // namespace
+
+std::int32_t DevFunctions_M::WriteI2cData(std::uint8_t i2cAddress,
+                                          std::span<const std::uint8_t> dataToWrite,
+                                          std::uint32_t numberOfBytesToWrite,
+                                          std::uint32_t i2cSpeed) {
+    auto lock = LockApi();
+    if (!CountFits(dataToWrite, numberOfBytesToWrite, "dataToWrite")) return INVALID_ARG_3;
+    const std::vector<std::uint8_t> copy(dataToWrite.begin(), dataToWrite.end());
+    return DevFunctions::int_WriteI2cData(i2cAddress, copy.data(), numberOfBytesToWrite, i2cSpeed);
+}
+
+std::int32_t DevFunctions_M::ReadI2cData(std::uint8_t i2cAddress,
+                                         std::span<std::uint8_t> i2cDataReceived,
+                                         std::uint32_t numberOfBytesToRead,
+                                         std::uint32_t i2cSpeed) {
+    auto lock = LockApi();
+    if (!CountFits(i2cDataReceived, numberOfBytesToRead, "i2cDataReceived")) return INVALID_ARG_3;
+    return DevFunctions::int_ReadI2cData(i2cAddress, i2cDataReceived.data(), numberOfBytesToRead,
+                                         i2cSpeed);
+}
+
+std::int32_t DevFunctions_M::StopI2cDataTransfer() {
+    auto lock = LockApi();
+    return DevFunctions::int_StopI2cDataTransfer();
+}
+
+std::int32_t DevFunctions_M::SmbWriteBlock(std::uint8_t smbAddress,
+                                           std::span<const std::uint8_t> smbDataToSend,
+                                           std::uint32_t numberOfBytesToWrite,
+                                           std::uint32_t smbSpeed, std::uint8_t usesPEC) {
+    auto lock = LockApi();
+    if (!CountFits(smbDataToSend, numberOfBytesToWrite, "smbDataToSend")) return INVALID_ARG_3;
+    const std::vector<std::uint8_t> copy(smbDataToSend.begin(), smbDataToSend.end());
+    return DevFunctions::int_SmbWriteBlock(smbAddress, copy.data(), numberOfBytesToWrite, smbSpeed,
+                                           usesPEC);
+}
+
+std::int32_t DevFunctions_M::SmbReadBlock(std::uint8_t smbAddress,
+                                          std::span<std::uint8_t> smbReadData,
+                                          std::uint32_t numberOfBytesToRead,
+                                          std::uint32_t smbSpeed, std::uint8_t usesPEC,
+                                          std::uint8_t readRegIndex) {
+    auto lock = LockApi();
+    if (!CountFits(smbReadData, numberOfBytesToRead, "smbReadData")) return INVALID_ARG_3;
+    return DevFunctions::int_SmbReadBlock(smbAddress, smbReadData.data(), numberOfBytesToRead,
+                                          smbSpeed, usesPEC, readRegIndex);
 }
 
 std::int32_t DevFunctions_M::ResetDevice() {

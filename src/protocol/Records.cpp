@@ -25,7 +25,7 @@ void PutWord(Report& report, std::size_t low, std::uint16_t value) {
 
 template <typename T>
 std::uint8_t U8(T value) {
-    return static_cast<std::uint8_t>(value & 0xFFu);
+    return static_cast<std::uint8_t>(static_cast<unsigned>(value) & 0xFFu);
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 // the failure, and the same library object must work once the device is back.
 #include "common/SimTest.hpp"
 
+#include <corvane/sim/Eeprom.hpp>
+#include <corvane/sim/SmbusDevice.hpp>
+
 #include <array>
 #include <functional>
 #include <vector>
@@ -22,7 +25,14 @@ struct Operation {
 
 std::vector<Operation> Operations() {
     static std::array<std::uint16_t, 5> adc{};
+    static std::vector<std::uint8_t> buffer(150, 0x5A);
     return {
+        {"WriteI2cData", [](VrelUsbI2c& b) { return b.Functions->WriteI2cData(0x16, buffer, 130, 400000); }},
+        {"ReadI2cData", [](VrelUsbI2c& b) { return b.Functions->ReadI2cData(0xA1, buffer, 130, 1000000); }},
+        {"StopI2cDataTransfer", [](VrelUsbI2c& b) { return b.Functions->StopI2cDataTransfer(); }},
+        {"SmbWriteBlock", [](VrelUsbI2c& b) { return b.Functions->SmbWriteBlock(0x16, buffer, 70, 400000, 1); }},
+        {"SmbReadBlock",
+         [](VrelUsbI2c& b) { return b.Functions->SmbReadBlock(0x16, buffer, 4, 100000, 1, 0x20); }},
         {"EnterAccessPassword", [](VrelUsbI2c& b) { return b.Functions->EnterAccessPassword("12345678"); }},
         {"ResetDevice", [](VrelUsbI2c& b) { return b.Functions->ResetDevice(); }},
         {"ClearInterruptPinState", [](VrelUsbI2c& b) { return b.Functions->ClearInterruptPinState(); }},
@@ -48,6 +58,11 @@ protected:
         bridge.reset();
         host = SimulatedHost::Install();
         Connect();
+        device->AttachTarget(0x50, std::make_shared<Corvane::Sim::Eeprom>(4096, 32));
+        auto smbus = std::make_shared<Corvane::Sim::SmbusDevice>(0x0B);
+        smbus->EnablePec(true);
+        smbus->SetRegister(0x20, {1, 2, 3, 4});
+        device->AttachTarget(0x0B, smbus);
     }
 };
 

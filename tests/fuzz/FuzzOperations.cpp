@@ -117,8 +117,28 @@ struct Operation {
     const char* name;
     std::set<std::int32_t> failures;  // negative codes it may return
     bool positive;                    // may return 1 to 255 (a status or a value)
-    std::uint64_t exchanges;          // most command exchanges it may run
-    std::function<std::int32_t(Corvane::VrelUsbI2c&, Input&)> run;
+    std::uint64_t exchanges;          // most command exchanges it may run (bus transfers set it)
+    std::function<std::int32_t(Corvane::VrelUsbI2c&, Input&, std::uint64_t&)> run;
+};
+
+// Arguments of a bus transfer: a count, a caller's array that may be shorter
+// than the count, a speed.
+struct BusArguments {
+    explicit BusArguments(Input& in)
+        : address(in.Byte()), count(in.Word()), buffer(in.Byte() & 1 ? count : in.Word() % 300),
+          speed(in.Byte() & 1 ? in.Long() : 100000u * (1u + in.Byte() % 10)) {
+        if (buffer.empty()) buffer.resize(1);
+    }
+    std::uint8_t address;
+    std::uint32_t count;
+    std::vector<std::uint8_t> buffer;
+    std::uint32_t speed;
+
+    // Exchanges the budgets allow: speed set-up, refusals per chunk, the
+    // bounded completion or restart wait, data answers with their not-ready streaks.
+    std::uint64_t Chunks(std::uint32_t total) const { return total / 60 + 1; }
+    std::uint64_t WriteBudget(std::uint32_t total) const { return 2 + Chunks(total) * 50 + 5050; }
+    std::uint64_t ReadBudget(std::uint32_t total) const { return 3 + Chunks(total) * 3 * 51 + 51; }
 };
 
 const std::set<std::int32_t> kExchange = {-4, -5, -6};
@@ -130,24 +150,54 @@ std::vector<Operation> Operations() {
     };
     return {
         {"EnterAccessPassword", with({-14, -201}), true, 1,
-         [](auto& b, Input& in) { return b.Functions->EnterAccessPassword(Text(in).Narrow()); }},
-        {"ResetDevice", {-4}, false, 1, [](auto& b, Input&) { return b.Functions->ResetDevice(); }},
+         [](auto& b, Input& in, std::uint64_t&) { return b.Functions->EnterAccessPassword(Text(in).Narrow()); }},
+        {"ResetDevice", {-4}, false, 1, [](auto& b, Input&, std::uint64_t&) { return b.Functions->ResetDevice(); }},
         {"ClearInterruptPinState", kExchange, true, 1,
-         [](auto& b, Input&) { return b.Functions->ClearInterruptPinState(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Functions->ClearInterruptPinState(); }},
         {"GetAdcData", kExchange, true, 1,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              std::vector<std::uint16_t> adc(in.Byte() % 8);
              return b.Functions->GetAdcData(adc);
          }},
         {"ReadGpioPinValue", with({-10, -201}), true, 1,
-         [](auto& b, Input& in) { return b.Functions->ReadGpioPinValue(in.Byte()); }},
+         [](auto& b, Input& in, std::uint64_t&) { return b.Functions->ReadGpioPinValue(in.Byte()); }},
         {"WriteGpioPinValue", with({-201, -202}), true, 1,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              const std::uint8_t pin = in.Byte();
              return b.Functions->WriteGpioPinValue(pin, in.Byte());
          }},
+        {"WriteI2cData", {-4, -5, -18, -19, -22, -23, -203, -204}, false, 0,
+         [](auto& b, Input& in, std::uint64_t& budget) {
+             BusArguments a(in);
+             budget = a.WriteBudget(a.count);
+             return b.Functions->WriteI2cData(a.address, a.buffer, a.count, a.speed);
+         }},
+        {"ReadI2cData", {-4, -5, -22, -23, -24, -25, -26, -27, -203, -204}, false, 0,
+         [](auto& b, Input& in, std::uint64_t& budget) {
+             BusArguments a(in);
+             budget = a.ReadBudget(a.count);
+             return b.Functions->ReadI2cData(a.address, a.buffer, a.count, a.speed);
+         }},
+        {"StopI2cDataTransfer", kExchange, true, 1,
+         [](auto& b, Input&, std::uint64_t&) { return b.Functions->StopI2cDataTransfer(); }},
+        {"SmbWriteBlock", {-4, -5, -8, -18, -19, -22, -203, -204}, false, 0,
+         [](auto& b, Input& in, std::uint64_t& budget) {
+             BusArguments a(in);
+             const std::uint8_t pec = in.Byte() & 1;
+             budget = a.WriteBudget(a.count + pec);
+             return b.Functions->SmbWriteBlock(a.address, a.buffer, a.count, a.speed, pec);
+         }},
+        {"SmbReadBlock", {-4, -5, -8, -11, -12, -18, -19, -22, -23, -24, -25, -26, -27, -203, -204},
+         false, 0,
+         [](auto& b, Input& in, std::uint64_t& budget) {
+             BusArguments a(in);
+             const std::uint8_t pec = in.Byte() & 1;
+             const std::uint8_t index = in.Byte();
+             budget = 2 + 50 + 5050 + a.ReadBudget(a.count + pec);
+             return b.Functions->SmbReadBlock(a.address, a.buffer, a.count, a.speed, pec, index);
+         }},
         {"SelectDev", {-2}, false, 0,
-         [](auto& b, Input& in) { return b.Management->SelectDev(static_cast<std::int32_t>(in.Long())); }},
+         [](auto& b, Input& in, std::uint64_t&) { return b.Management->SelectDev(static_cast<std::int32_t>(in.Long())); }},
     };
 }
 
@@ -162,9 +212,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         Corvane::VrelUsbI2c bridge;
         const Operation& op = operations[input.Byte() % operations.size()];
+        std::uint64_t exchanges = op.exchanges;
         std::int32_t result = 0;
         try {
-            result = op.run(bridge, input);
+            result = op.run(bridge, input, exchanges);
         } catch (const std::out_of_range&) {
             result = 0;  // a caller's array too short: the host's error, as documented
         } catch (const std::invalid_argument&) {
@@ -178,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         // Budgets: each exchange is one write and one read, every pause
         // belongs to an exchange.
-        if (platform->transfers > 2 * op.exchanges || platform->sleeps > op.exchanges) {
+        if (platform->transfers > 2 * exchanges || platform->sleeps > exchanges) {
             std::fprintf(stderr, "%s ran %llu transfers and %llu pauses\n", op.name,
                          static_cast<unsigned long long>(platform->transfers),
                          static_cast<unsigned long long>(platform->sleeps));
