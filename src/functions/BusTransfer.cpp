@@ -71,14 +71,25 @@ std::int32_t BusTransfer::SetUpSpeed(std::uint8_t divider, std::int32_t firstRef
     return response[1] != 0 ? SPEED_CMD_FAILED : SUCCESS;
 }
 
-std::int32_t BusTransfer::SendChunks(std::uint8_t command, std::uint8_t address,
-                                     const ByteStream& stream, std::uint32_t delayMs) {
-    const std::uint32_t total = stream.Total();
+namespace {
+
+// Bytes 0 to 3 of a data or read command: code, total count (low byte
+// first, the same in every chunk) and the address byte.
+Report TransferHeader(std::uint8_t command, std::uint32_t total, std::uint8_t address) {
     Report request{};
     request[0] = command;
     request[1] = static_cast<std::uint8_t>(total & 0xFF);
     request[2] = static_cast<std::uint8_t>(total >> 8);
     request[3] = address;
+    return request;
+}
+
+}  // namespace
+
+std::int32_t BusTransfer::SendChunks(std::uint8_t command, std::uint8_t address,
+                                     const ByteStream& stream, std::uint32_t delayMs) {
+    const std::uint32_t total = stream.Total();
+    Report request = TransferHeader(command, total, address);
     Report response{};
     std::uint32_t offset = 0;
     // An empty transfer still sends one report.
@@ -133,11 +144,7 @@ std::int32_t BusTransfer::PollStatus(const PollGoal& goal, std::uint32_t delayMs
 
 std::int32_t BusTransfer::StartRead(std::uint8_t command, std::uint8_t address,
                                     std::uint32_t total) {
-    Report request{};
-    request[0] = command;
-    request[1] = static_cast<std::uint8_t>(total & 0xFF);
-    request[2] = static_cast<std::uint8_t>(total >> 8);
-    request[3] = address;
+    const Report request = TransferHeader(command, total, address);
     Report response{};
     if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) return rc;
     return response[1] != 0 ? READ_CMD_REJECTED : SUCCESS;
