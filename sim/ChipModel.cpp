@@ -21,6 +21,8 @@ constexpr std::size_t kDacByte = 2;
 constexpr std::size_t kInterruptAdcByte = 3;
 constexpr std::size_t kVid = 4;
 constexpr std::size_t kPid = 6;
+constexpr std::size_t kPowerAttributes = 8;
+constexpr std::size_t kCurrent = 9;
 
 template <typename T>
 std::uint8_t U8(T value) {
@@ -49,7 +51,7 @@ auto& StringRecord(Flash& flash, std::uint8_t subCode) {
 }  // namespace
 
 ChipModel::ChipModel(std::uint16_t vid, std::uint16_t pid, std::u16string serialNumber)
-    : enumeratedVid_(vid), enumeratedPid_(pid) {
+{
     flash_.chipSettings = {0x80,  // serial number enumerated, no protection
                            0x0A,  // clock output: duty code 1, divider code 2
                            0x00, 0x00,
@@ -66,10 +68,16 @@ ChipModel::ChipModel(std::uint16_t vid, std::uint16_t pid, std::u16string serial
 void ChipModel::PowerUp() {
     std::copy(flash_.chipSettings.begin(), flash_.chipSettings.end(), sramChip_.begin());
     sramGp_ = flash_.gpSettings;
-    enumeratedVid_ = static_cast<std::uint16_t>(flash_.chipSettings[kVid] |
-                                                 (flash_.chipSettings[kVid + 1] << 8));
-    enumeratedPid_ = static_cast<std::uint16_t>(flash_.chipSettings[kPid] |
-                                                 (flash_.chipSettings[kPid + 1] << 8));
+    enumeration_.vid = static_cast<std::uint16_t>(flash_.chipSettings[kVid] |
+                                                  (flash_.chipSettings[kVid + 1] << 8));
+    enumeration_.pid = static_cast<std::uint16_t>(flash_.chipSettings[kPid] |
+                                                  (flash_.chipSettings[kPid + 1] << 8));
+    enumeration_.powerAttributes = flash_.chipSettings[kPowerAttributes];
+    enumeration_.maxPowerMa = static_cast<std::uint16_t>(flash_.chipSettings[kCurrent] * 2);
+    enumeration_.manufacturer = flash_.manufacturer;
+    enumeration_.product = flash_.product;
+    enumeration_.serialNumber.reset();
+    if (flash_.chipSettings[kChipByte] & 0x80) enumeration_.serialNumber = flash_.serialNumber;
     interruptFlag_ = false;
     passwordEntered_ = false;
     wrongPasswords_ = 0;
@@ -166,6 +174,8 @@ void ChipModel::WriteFlash(const Report& command, Report& response) {
                 return;
             }
             std::copy(command.begin() + 2, command.begin() + 12, flash_.chipSettings.begin());
+            // The new protection guards the flash at once; the run-time copy says so.
+            sramChip_[kChipByte] = U8((sramChip_[kChipByte] & ~0x03u) | flash_.Protection());
             // Turning password protection on sets the password the write carries.
             if ((flash_.chipSettings[kChipByte] & 0x03) == 1) {
                 std::copy(command.begin() + 12, command.begin() + 20, flash_.password.begin());

@@ -25,8 +25,7 @@ public:
     // Power-up: the run-time settings and pins are loaded from flash.
     void PowerUp();
 
-    std::uint16_t EnumeratedVid() const { return enumeratedVid_; }
-    std::uint16_t EnumeratedPid() const { return enumeratedPid_; }
+    const UsbEnumeration& Enumeration() const { return enumeration_; }
     I2cEngine& Engine() { return engine_; }
 
     // ---- what tests and tools can see and set -----------------------------
@@ -53,8 +52,7 @@ private:
     void FillStatus(Report& response) const;
     bool IsGpio(unsigned pin) const { return (sramGp_[pin] & 0x07) == 0; }
 
-    std::uint16_t enumeratedVid_;
-    std::uint16_t enumeratedPid_;
+    UsbEnumeration enumeration_;
     DeviceFlash flash_;
     // Run-time settings: the chip record bytes (flash layout) and GP bytes.
     std::array<std::uint8_t, 10> sramChip_{};

@@ -47,18 +47,23 @@ VirtualDevice::~VirtualDevice() = default;
 
 std::uint16_t VirtualDevice::EnumeratedVid() const {
     std::lock_guard lock(state_->mutex);
-    return state_->chip.EnumeratedVid();
+    return state_->chip.Enumeration().vid;
 }
 
 std::uint16_t VirtualDevice::EnumeratedPid() const {
     std::lock_guard lock(state_->mutex);
-    return state_->chip.EnumeratedPid();
+    return state_->chip.Enumeration().pid;
+}
+
+UsbEnumeration VirtualDevice::Enumeration() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->chip.Enumeration();
 }
 
 std::vector<std::u16string> VirtualDevice::HardwareIds() const {
     std::lock_guard lock(state_->mutex);
-    const std::string ids = "HID\\VID_" + Hex4(state_->chip.EnumeratedVid(), true) + "&PID_" +
-                            Hex4(state_->chip.EnumeratedPid(), true);
+    const std::string ids = "HID\\VID_" + Hex4(state_->chip.Enumeration().vid, true) +
+                            "&PID_" + Hex4(state_->chip.Enumeration().pid, true);
     return {Ascii(ids + "&REV_0100"), Ascii(ids), Ascii("HID_DEVICE_UP:FF00_U:0001"),
             Ascii("HID_DEVICE")};
 }

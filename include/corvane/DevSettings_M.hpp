@@ -18,7 +18,12 @@ class VrelUsbI2c;
 // operation failed. Selectors take the DllConstants values.
 //
 // Pin arrays hold GP0 to GP3 in elements 0 to 3; a span shorter than four
-// elements raises std::out_of_range (a null one std::invalid_argument).
+// elements raises std::out_of_range (a null one std::invalid_argument):
+// GetGpPinConfiguration after a successful exchange, before it writes any of
+// them; SetGpPinConfiguration before anything is sent.
+//
+// USB strings are UTF-16 code units passed through unchanged, at most 30.
+// A setter given a null text or a longer one returns -201 and sends nothing.
 class CORVANE_API DevSettings_M {
 public:
     virtual ~DevSettings_M();
@@ -54,6 +59,14 @@ public:
     std::int32_t GetFlashProtectionState();
     std::int32_t SetFlashProtectionOff();
     std::int32_t SetFlashPermanentLock();
+    // Turns password protection on with the first 8 characters of
+    // `newPassword`, which later chip-settings writes carry. A null password
+    // or one shorter than 8 characters returns -201 and sends nothing: the
+    // device takes only 8-character passwords at entry, so a shorter one
+    // could never be given again. When the write is known not to have been
+    // carried out (-4: not sent; a device status: refused) the previous
+    // password stays remembered, as the device still has it; after -5 or -6
+    // the outcome is unknown and the new password is remembered.
     std::int32_t SetFlashPasswordProtection(const char* newPassword);
 
     std::int32_t GetGpPinConfiguration(std::int32_t whichToGet,
@@ -64,7 +77,15 @@ public:
                                        std::span<const std::uint8_t> ioPinDesignations,
                                        std::span<const std::uint8_t> ioPinDirections,
                                        std::span<const std::uint8_t> ioPinValues);
+    // CURRENT_SETTINGS_ONLY: the pin's live direction (-10 when it is not a
+    // GPIO). PWRUP_DEFAULTS_ONLY: its direction bit in the flash GP record.
+    // BOTH returns -201, as for every getter with a selector: the two copies
+    // may differ and one result cannot stand for both.
     std::int32_t GetGpPinDirection(std::int32_t whichToGet, std::uint8_t pinNumber);
+    // PWRUP_DEFAULTS_ONLY changes the pin's direction bit in the flash GP
+    // record, leaving the other pins and fields as read. BOTH changes the
+    // live direction first and then the record; if the first fails, flash is
+    // left alone.
     std::int32_t SetGpPinDirection(std::int32_t whichToSet, std::uint8_t pinNumber,
                                    std::uint8_t directionToSet);
 

@@ -38,6 +38,19 @@ struct DeviceFlash {
     std::uint8_t Protection() const { return chipSettings[0] & 0x03; }
 };
 
+// What the chip presented to the USB host when it last enumerated (when made
+// or reset), taken from its flash at that moment.
+struct UsbEnumeration {
+    std::uint16_t vid = 0;
+    std::uint16_t pid = 0;
+    std::uint8_t powerAttributes = 0;  // configuration attributes: 0x80 bus, 0x40 self, 0x20 wakeup
+    std::uint16_t maxPowerMa = 0;
+    std::u16string manufacturer;
+    std::u16string product;
+    // Absent when serial-number enumeration is off.
+    std::optional<std::u16string> serialNumber;
+};
+
 // An emulated Corvane bridge chip. It answers every command report with one
 // response report, keeps its state like the chip does, and lets tests inject
 // faults. Plug it into a SimulatedHost to make it visible to the library.
@@ -54,7 +67,9 @@ struct DeviceFlash {
 //   when the write carries it in bytes 12-19. A write that leaves state 1 set
 //   makes the password it carries the new one. After 3 wrong passwords every
 //   attempt is refused with 0x04 until reset. State 2 refuses every chip
-//   settings write. GP settings and strings are not guarded.
+//   settings write. GP settings and strings are not guarded. The protection
+//   state a chip settings write sets is in force at once, so the run-time
+//   settings report it at once too.
 // - Reset (0x70 AB CD EF) sends no answer; the chip leaves and comes back with
 //   its run-time settings reloaded from flash and the IDs of its flash, so
 //   channels opened before time out once and the next discovery reconnects.
@@ -75,6 +90,8 @@ public:
     // The IDs the device enumerates with (the flash record's IDs as of the last reset).
     std::uint16_t EnumeratedVid() const;
     std::uint16_t EnumeratedPid() const;
+    // Everything the last enumeration presented.
+    UsbEnumeration Enumeration() const;
     // Hardware-ID list, first entry "HID\VID_XXXX&PID_XXXX&REV_0100".
     std::vector<std::u16string> HardwareIds() const;
     // Device interface path; unique per device unless changed.
