@@ -99,7 +99,8 @@ std::int32_t DevSettings::int_SetInterruptPinMode(std::int32_t whichToSet,
             return ChangeRuntimeSettings(image, RuntimeGroup::InterruptMode);
         },
         [&] {
-            return ChangeFlashChipSettings([&](SettingsImage& image) { image.interruptMode = mode; });
+            return ChangeFlashChipSettings(
+                [&](SettingsImage& image) { image.interruptMode = mode; });
         });
 }
 

@@ -18,7 +18,9 @@ constexpr std::uint8_t kHighestDesignation = 4;
 
 using PinArray = std::array<std::uint8_t, kPins>;
 
-bool IsBit(std::uint8_t value) { return value == 0 || value == 1; }
+bool IsBit(std::uint8_t value) {
+    return value == 0 || value == 1;
+}
 
 }  // namespace
 
@@ -103,8 +105,7 @@ std::int32_t DevSettings::int_SetGpPinDirection(std::int32_t whichToSet, std::ui
                 DevCom::ReadFlashGpSettings(designation.data(), direction.data(), value.data());
             if (result != SUCCESS) return result;
             direction[pinNumber] = directionToSet;
-            return DevCom::WriteFlashGpSettings(designation.data(), direction.data(),
-                                                value.data());
+            return DevCom::WriteFlashGpSettings(designation.data(), direction.data(), value.data());
         });
 }
 

@@ -24,14 +24,17 @@ protected:
         }
         return "no write";
     }
-    static std::string Padded(const char* text) { return std::string(text).append(8, '\0').substr(0, 8); }
+    static std::string Padded(const char* text) {
+        return std::string(text).append(8, '\0').substr(0, 8);
+    }
 
     // Makes the device password protected with `password` and forgets, on the
     // device's side, that it was entered.
     void ProtectWith(const char* password) {
         auto flash = device->Flash();
         flash.chipSettings[0] = static_cast<std::uint8_t>((flash.chipSettings[0] & ~3u) | 1u);
-        for (std::size_t i = 0; i < 8; ++i) flash.password[i] = static_cast<std::uint8_t>(password[i]);
+        for (std::size_t i = 0; i < 8; ++i)
+            flash.password[i] = static_cast<std::uint8_t>(password[i]);
         device->SetFlash(flash);
     }
 };
@@ -67,8 +70,9 @@ TEST_F(SettingsChipTest, GettersDecodeTheFlashRecord) {
 }
 
 TEST_F(SettingsChipTest, PowerSourceFromTheAttributes) {
-    const std::pair<int, int> rows[] = {{0xC0, 0}, {0x80, 0}, {0x60, 1}, {0x40, 1},
-                                        {0x20, Corvane::POWER_SOURCE_INVALID}, {0x00, -15}};
+    const std::pair<int, int> rows[] = {
+        {0xC0, 0},  {0x80, 0}, {0x60, 1}, {0x40, 1}, {0x20, Corvane::POWER_SOURCE_INVALID},
+        {0x00, -15}};
     for (auto [attributes, expected] : rows) {
         Record record = BusyChipRecord();
         record[8] = static_cast<std::uint8_t>(attributes);
@@ -86,8 +90,10 @@ const std::vector<std::pair<const char*, std::function<std::int64_t(DevSettings_
     {"GetUsbCurrentRequirement", [](DevSettings_M& s) { return s.GetUsbCurrentRequirement(); }},
     {"GetSerialNumberEnumerationEnable",
      [](DevSettings_M& s) { return s.GetSerialNumberEnumerationEnable(); }},
-    {"GetInitialPinValueLedUartTx", [](DevSettings_M& s) { return s.GetInitialPinValueLedUartTx(); }},
-    {"GetInitialPinValueLedUartRx", [](DevSettings_M& s) { return s.GetInitialPinValueLedUartRx(); }},
+    {"GetInitialPinValueLedUartTx",
+     [](DevSettings_M& s) { return s.GetInitialPinValueLedUartTx(); }},
+    {"GetInitialPinValueLedUartRx",
+     [](DevSettings_M& s) { return s.GetInitialPinValueLedUartRx(); }},
     {"GetInitialPinValueLedI2c", [](DevSettings_M& s) { return s.GetInitialPinValueLedI2c(); }},
     {"GetInitialPinValueSspnd", [](DevSettings_M& s) { return s.GetInitialPinValueSspnd(); }},
     {"GetInitialPinValueUsbcfg", [](DevSettings_M& s) { return s.GetInitialPinValueUsbcfg(); }},
@@ -140,9 +146,11 @@ const std::vector<SetterRow> kSetters = {
     {"SetSerialNumberEnumerationEnable",
      [](DevSettings_M& s) { return s.SetSerialNumberEnumerationEnable(false); },
      [](Record& r) { r[0] &= 0x7F; }},
-    {"SetInitialPinValueLedUartRx", [](DevSettings_M& s) { return s.SetInitialPinValueLedUartRx(1); },
+    {"SetInitialPinValueLedUartRx",
+     [](DevSettings_M& s) { return s.SetInitialPinValueLedUartRx(1); },
      [](Record& r) { r[0] |= 0x40; }},
-    {"SetInitialPinValueLedUartTx", [](DevSettings_M& s) { return s.SetInitialPinValueLedUartTx(0); },
+    {"SetInitialPinValueLedUartTx",
+     [](DevSettings_M& s) { return s.SetInitialPinValueLedUartTx(0); },
      [](Record& r) { r[0] &= ~0x20 & 0xFF; }},
     {"SetInitialPinValueLedI2c", [](DevSettings_M& s) { return s.SetInitialPinValueLedI2c(1); },
      [](Record& r) { r[0] |= 0x10; }},
@@ -302,7 +310,8 @@ TEST_F(SettingsChipTest, RefusedPasswordChangeKeepsTheOldPassword) {
     EXPECT_EQ(S().SetFlashPasswordProtection("newpass1"), 3);
     EXPECT_EQ(S().SetUsbCurrentRequirement(200), 0);
     EXPECT_EQ(CarriedPassword(), "oldpass1");
-    EXPECT_EQ(device->Flash().password, (std::array<std::uint8_t, 8>{'o', 'l', 'd', 'p', 'a', 's', 's', '1'}));
+    EXPECT_EQ(device->Flash().password,
+              (std::array<std::uint8_t, 8>{'o', 'l', 'd', 'p', 'a', 's', 's', '1'}));
 }
 
 TEST_F(SettingsChipTest, PasswordChangeWhoseReadFailsIsNotRemembered) {

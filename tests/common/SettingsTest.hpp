@@ -30,8 +30,8 @@ inline std::array<std::uint8_t, 10> BusyChipRecord() {
             0xB1,  // DAC reference code 5, value 17
             0x4C,  // interrupt mode 2, ADC reference code 3
             0x34, 0x12, 0xCD, 0xAB,  // VID 0x1234, PID 0xABCD
-            0xA0,  // bus powered, remote wakeup
-            75};   // 150 mA
+            0xA0,                    // bus powered, remote wakeup
+            75};                     // 150 mA
 }
 
 class SettingsTest : public SimTest {
@@ -63,7 +63,9 @@ protected:
     }
 
     // The next answer to `code` carries a non-zero status.
-    void Refuse(std::uint8_t code, int status = 0x01) { device->EditResponses(code, Put(1, {status})); }
+    void Refuse(std::uint8_t code, int status = 0x01) {
+        device->EditResponses(code, Put(1, {status}));
+    }
     // The next answer to `code` echoes another command.
     void Mismatch(std::uint8_t code) { device->EditResponses(code, Put(0, {0x00})); }
 };
