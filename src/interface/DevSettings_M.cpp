@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <stdexcept>
 
 #include "corvane/ResultCodes.hpp"
 #include "interface/ApiLock.hpp"
+#include "interface/CallerArrays.hpp"
 #include "settings/DevSettings.hpp"
 
 namespace Corvane {
@@ -26,12 +26,6 @@ std::optional<std::basic_string<Char>> TextResult(std::int32_t (*native)(Char*))
     std::array<Char, N> buffer{};
     if (native(buffer.data()) != SUCCESS) return std::nullopt;
     return std::basic_string<Char>(buffer.data());
-}
-
-template <typename T>
-void CheckPinArray(std::span<T> pins) {
-    if (pins.data() == nullptr) throw std::invalid_argument("pin array is null");
-    if (pins.size() < kPins) throw std::out_of_range("pin array has fewer than four elements");
 }
 
 }  // namespace
@@ -171,9 +165,9 @@ std::int32_t DevSettings_M::GetGpPinConfiguration(std::int32_t whichToGet,
     if (result == SUCCESS) {
         // All three are checked before any is written, so a bad one leaves
         // every caller's array as it was.
-        CheckPinArray(ioPinDesignations);
-        CheckPinArray(ioPinDirections);
-        CheckPinArray(ioPinValues);
+        RequireElements(ioPinDesignations, kPins, "ioPinDesignations");
+        RequireElements(ioPinDirections, kPins, "ioPinDirections");
+        RequireElements(ioPinValues, kPins, "ioPinValues");
         std::copy(designations.begin(), designations.end(), ioPinDesignations.begin());
         std::copy(directions.begin(), directions.end(), ioPinDirections.begin());
         std::copy(values.begin(), values.end(), ioPinValues.begin());
@@ -186,9 +180,9 @@ std::int32_t DevSettings_M::SetGpPinConfiguration(std::int32_t whichToGet,
                                                   std::span<const std::uint8_t> ioPinDirections,
                                                   std::span<const std::uint8_t> ioPinValues) {
     auto lock = LockApi();
-    CheckPinArray(ioPinDesignations);
-    CheckPinArray(ioPinDirections);
-    CheckPinArray(ioPinValues);
+    RequireElements(ioPinDesignations, kPins, "ioPinDesignations");
+    RequireElements(ioPinDirections, kPins, "ioPinDirections");
+    RequireElements(ioPinValues, kPins, "ioPinValues");
     PinBuffer designations{}, directions{}, values{};
     std::copy_n(ioPinDesignations.begin(), kPins, designations.begin());
     std::copy_n(ioPinDirections.begin(), kPins, directions.begin());

@@ -342,37 +342,12 @@ TEST_F(SettingsChipTest, UnknownOutcomeRemembersTheNewPassword) {
     }
 }
 
-// A host whose next write of a chip settings record fails before it is sent.
-class FailingFlashWriteHost : public Corvane::Sim::SimulatedHost {
-public:
-    bool failNext = false;
-    Corvane::TransferOutcome WriteReport(
-        Corvane::PlatformHandle channel, Corvane::PlatformHandle event,
-        std::span<const std::uint8_t, Corvane::kWireReportSize> report,
-        std::uint32_t timeoutMs) override {
-        if (failNext && report[1] == 0xB1 && report[2] == 0x00) {
-            failNext = false;
-            return Corvane::TransferOutcome::Failed;
-        }
-        return SimulatedHost::WriteReport(channel, event, report, timeoutMs);
-    }
-};
-
-class SettingsPasswordWriteFailureTest : public SettingsChipTest {
-protected:
-    void SetUp() override {
-        failing = std::make_shared<FailingFlashWriteHost>();
-        host = failing;
-        Corvane::SetPlatform(failing);
-        Connect();
-    }
-    std::shared_ptr<FailingFlashWriteHost> failing;
-};
-
-TEST_F(SettingsPasswordWriteFailureTest, UnsentWriteKeepsTheOldPassword) {
+TEST_F(SettingsChipTest, UnsentWriteKeepsTheOldPassword) {
     ASSERT_EQ(S().SetFlashPasswordProtection("oldpass1"), 0);
-    failing->failNext = true;
+    // Transfers: the record read's write and read, then the record write.
+    host->InjectFault(host->TransferCount() + 2, Corvane::Sim::HostFault::FailWait);
     EXPECT_EQ(S().SetFlashPasswordProtection("newpass1"), Corvane::REPORT_WRITE_FAILED);
+    EXPECT_EQ(Codes().back(), 0xB0);
     ASSERT_EQ(S().SetUsbCurrentRequirement(200), 0);
     EXPECT_EQ(CarriedPassword(), "oldpass1");
 }
