@@ -17,7 +17,8 @@ class SettingsChipTest : public SettingsTest {
 protected:
     // The password bytes (12 to 19) of the last chip settings write.
     std::string CarriedPassword() const {
-        for (auto it = Sent().rbegin(); it != Sent().rend(); ++it) {
+        const std::vector<Report> sent = Sent();
+        for (auto it = sent.rbegin(); it != sent.rend(); ++it) {
             if ((*it)[0] == 0xB1 && (*it)[1] == 0x00) {
                 return std::string(it->begin() + 12, it->begin() + 20);
             }
