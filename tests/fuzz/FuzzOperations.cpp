@@ -143,12 +143,168 @@ struct BusArguments {
 
 const std::set<std::int32_t> kExchange = {-4, -5, -6};
 
-std::vector<Operation> Operations() {
-    auto with = [](std::set<std::int32_t> more) {
-        more.insert(kExchange.begin(), kExchange.end());
-        return more;
-    };
+std::set<std::int32_t> With(std::set<std::int32_t> more) {
+    more.insert(kExchange.begin(), kExchange.end());
+    return more;
+}
+
+// Small signed argument: most values are out of range, the valid ones near.
+std::int32_t Small(Input& in) { return static_cast<std::int8_t>(in.Byte()); }
+// Selector argument: -1 to 3.
+std::int32_t Selector(Input& in) { return in.Byte() % 5 - 1; }
+// A value result above `most` is out of bounds (-999 is no result code).
+std::int32_t Within(std::int64_t result, std::int64_t most) {
+    if (result < 0) return static_cast<std::int32_t>(result);
+    return result <= most ? 0 : -999;
+}
+// A caller's pin array of 0 to 7 elements from the input.
+std::vector<std::uint8_t> Pins(Input& in) {
+    std::vector<std::uint8_t> pins(in.Byte() % 8);
+    for (auto& pin : pins) pin = in.Byte() % 6;
+    return pins;
+}
+
+std::vector<Operation> SettingsOperations() {
+    const auto noFailure = std::set<std::int32_t>{};
+    const auto arg1 = With({-201});
+    // Text results only need to come back without harm.
+    const auto text = [](const auto& result) { return result ? 0 : 0; };
     return {
+        {"GetSerialNumber", noFailure, false, 1,
+         [=](auto& b, Input&) { return text(b.Settings->GetSerialNumber()); }},
+        {"SetSerialNumber", arg1, true, 1,
+         [](auto& b, Input& in) { return b.Settings->SetSerialNumber(Text(in).Wide()); }},
+        {"GetSerialNumberEnumerationEnable", kExchange, true, 1,
+         [](auto& b, Input&) { return b.Settings->GetSerialNumberEnumerationEnable(); }},
+        {"SetSerialNumberEnumerationEnable", kExchange, true, 2,
+         [](auto& b, Input& in) {
+             return b.Settings->SetSerialNumberEnumerationEnable(in.Byte() & 1);
+         }},
+        {"GetConnectionStatus", noFailure, false, 0,
+         [](auto& b, Input&) { return b.Settings->GetConnectionStatus() ? 0 : 0; }},
+        {"GetUsbVid", kExchange, false, 1,
+         [](auto& b, Input&) { return Within(b.Settings->GetUsbVid(), 0xFFFF); }},
+        {"GetUsbPid", kExchange, false, 1,
+         [](auto& b, Input&) { return Within(b.Settings->GetUsbPid(), 0xFFFF); }},
+        {"SetUsbVidPid", kExchange, true, 2,
+         [](auto& b, Input& in) {
+             const std::uint32_t vid = in.Long();
+             return b.Settings->SetUsbVidPid(vid, in.Long());
+         }},
+        {"GetUsbPowerSource", With({-15}), true, 1,
+         [](auto& b, Input&) { return b.Settings->GetUsbPowerSource(); }},
+        {"SetUsbPowerSource", arg1, true, 2,
+         [](auto& b, Input& in) { return b.Settings->SetUsbPowerSource(Small(in)); }},
+        {"GetUsbRemoteWakeupEnable", kExchange, true, 1,
+         [](auto& b, Input&) { return b.Settings->GetUsbRemoteWakeupEnable(); }},
+        {"SetUsbRemoteWakeupEnable", kExchange, true, 2,
+         [](auto& b, Input& in) { return b.Settings->SetUsbRemoteWakeupEnable(in.Byte() & 1); }},
+        {"GetUsbCurrentRequirement", kExchange, false, 1,
+         [](auto& b, Input&) { return Within(b.Settings->GetUsbCurrentRequirement(), 510); }},
+        {"SetUsbCurrentRequirement", arg1, true, 2,
+         [](auto& b, Input& in) {
+             return b.Settings->SetUsbCurrentRequirement(static_cast<std::int16_t>(in.Word()));
+         }},
+        {"GetUsbStringManufacturer", noFailure, false, 1,
+         [=](auto& b, Input&) { return text(b.Settings->GetUsbStringManufacturer()); }},
+        {"SetUsbStringManufacturer", arg1, true, 1,
+         [](auto& b, Input& in) {
+             return b.Settings->SetUsbStringManufacturer(Text(in).Wide());
+         }},
+        {"GetUsbStringDescriptor", noFailure, false, 1,
+         [=](auto& b, Input&) { return text(b.Settings->GetUsbStringDescriptor()); }},
+        {"SetUsbStringDescriptor", arg1, true, 1,
+         [](auto& b, Input& in) { return b.Settings->SetUsbStringDescriptor(Text(in).Wide()); }},
+        {"GetFlashProtectionState", kExchange, true, 1,
+         [](auto& b, Input&) { return b.Settings->GetFlashProtectionState(); }},
+        {"SetFlashProtectionOff", With({-13}), true, 2,
+         [](auto& b, Input&) { return b.Settings->SetFlashProtectionOff(); }},
+        {"SetFlashPermanentLock", kExchange, true, 2,
+         [](auto& b, Input&) { return b.Settings->SetFlashPermanentLock(); }},
+        {"SetFlashPasswordProtection", With({-13, -201}), true, 2,
+         [](auto& b, Input& in) {
+             return b.Settings->SetFlashPasswordProtection(Text(in).Narrow());
+         }},
+        {"GetGpPinConfiguration", arg1, true, 1,
+         [](auto& b, Input& in) {
+             const std::int32_t which = Selector(in);
+             auto d = Pins(in), r = Pins(in), v = Pins(in);
+             return b.Settings->GetGpPinConfiguration(which, d, r, v);
+         }},
+        {"SetGpPinConfiguration", With({-201, -202, -203, -204}), true, 2,
+         [](auto& b, Input& in) {
+             const std::int32_t which = Selector(in);
+             const auto d = Pins(in), r = Pins(in), v = Pins(in);
+             return b.Settings->SetGpPinConfiguration(which, d, r, v);
+         }},
+        {"GetGpPinDirection", With({-10, -201, -202}), true, 1,
+         [](auto& b, Input& in) {
+             const std::int32_t which = Selector(in);
+             return b.Settings->GetGpPinDirection(which, in.Byte() % 6);
+         }},
+        {"SetGpPinDirection", With({-201, -202, -203}), true, 3,
+         [](auto& b, Input& in) {
+             const std::int32_t which = Selector(in);
+             const std::uint8_t pin = in.Byte() % 6;
+             return b.Settings->SetGpPinDirection(which, pin, in.Byte() % 3);
+         }},
+        {"GetDacVoltageReference", With({-9}), true, 1,
+         [](auto& b, Input&) { return b.Settings->GetDacVoltageReference(); }},
+        {"SetDacVoltageReference", arg1, true, 1,
+         [](auto& b, Input& in) { return b.Settings->SetDacVoltageReference(Small(in)); }},
+        {"GetDacValue", kExchange, true, 1,
+         [](auto& b, Input&) { return b.Settings->GetDacValue(); }},
+        {"SetDacValue", arg1, true, 1,
+         [](auto& b, Input& in) { return b.Settings->SetDacValue(Small(in)); }},
+        {"GetAdcVoltageReference", With({-9}), true, 1,
+         [](auto& b, Input&) { return b.Settings->GetAdcVoltageReference(); }},
+        {"SetAdcVoltageReference", arg1, true, 1,
+         [](auto& b, Input& in) { return b.Settings->SetAdcVoltageReference(Small(in)); }},
+        {"GetInterruptPinMode", arg1, true, 1,
+         [](auto& b, Input& in) { return b.Settings->GetInterruptPinMode(Selector(in)); }},
+        {"SetInterruptPinMode", With({-201, -202}), true, 3,
+         [](auto& b, Input& in) {
+             const std::int32_t which = Selector(in);
+             return b.Settings->SetInterruptPinMode(which, Small(in));
+         }},
+        {"GetClockPinDividerValue", arg1, true, 1,
+         [](auto& b, Input& in) { return b.Settings->GetClockPinDividerValue(Selector(in)); }},
+        {"GetClockPinDutyCycle", arg1, true, 1,
+         [](auto& b, Input& in) { return b.Settings->GetClockPinDutyCycle(Selector(in)); }},
+        {"SetClockPinConfiguration", With({-201, -202, -203}), true, 4,
+         [](auto& b, Input& in) {
+             const std::int32_t which = Selector(in);
+             const std::int32_t divider = Small(in);
+             return b.Settings->SetClockPinConfiguration(which, divider, Small(in));
+         }},
+        {"GetInitialPinValueLedUartTx", kExchange, true, 1,
+         [](auto& b, Input&) { return b.Settings->GetInitialPinValueLedUartTx(); }},
+        {"SetInitialPinValueLedUartTx", arg1, true, 2,
+         [](auto& b, Input& in) { return b.Settings->SetInitialPinValueLedUartTx(Small(in)); }},
+        {"GetInitialPinValueLedUartRx", kExchange, true, 1,
+         [](auto& b, Input&) { return b.Settings->GetInitialPinValueLedUartRx(); }},
+        {"SetInitialPinValueLedUartRx", arg1, true, 2,
+         [](auto& b, Input& in) { return b.Settings->SetInitialPinValueLedUartRx(Small(in)); }},
+        {"GetInitialPinValueLedI2c", kExchange, true, 1,
+         [](auto& b, Input&) { return b.Settings->GetInitialPinValueLedI2c(); }},
+        {"SetInitialPinValueLedI2c", arg1, true, 2,
+         [](auto& b, Input& in) { return b.Settings->SetInitialPinValueLedI2c(Small(in)); }},
+        {"GetInitialPinValueSspnd", kExchange, true, 1,
+         [](auto& b, Input&) { return b.Settings->GetInitialPinValueSspnd(); }},
+        {"SetInitialPinValueSspnd", arg1, true, 2,
+         [](auto& b, Input& in) { return b.Settings->SetInitialPinValueSspnd(Small(in)); }},
+        {"GetInitialPinValueUsbcfg", kExchange, true, 1,
+         [](auto& b, Input&) { return b.Settings->GetInitialPinValueUsbcfg(); }},
+        {"SetInitialPinValueUsbcfg", arg1, true, 2,
+         [](auto& b, Input& in) { return b.Settings->SetInitialPinValueUsbcfg(Small(in)); }},
+        {"GetFirmwareVersion", noFailure, false, 1,
+         [=](auto& b, Input&) { return text(b.Settings->GetFirmwareVersion()); }},
+    };
+}
+
+std::vector<Operation> Operations() {
+    auto with = With;
+    std::vector<Operation> operations = {
         {"EnterAccessPassword", with({-14, -201}), true, 1,
          [](auto& b, Input& in, std::uint64_t&) { return b.Functions->EnterAccessPassword(Text(in).Narrow()); }},
         {"ResetDevice", {-4}, false, 1, [](auto& b, Input&, std::uint64_t&) { return b.Functions->ResetDevice(); }},
@@ -199,6 +355,8 @@ std::vector<Operation> Operations() {
         {"SelectDev", {-2}, false, 0,
          [](auto& b, Input& in, std::uint64_t&) { return b.Management->SelectDev(static_cast<std::int32_t>(in.Long())); }},
     };
+    for (Operation& op : SettingsOperations()) operations.push_back(std::move(op));
+    return operations;
 }
 
 
