@@ -83,7 +83,7 @@ TEST_F(SettingsPowerUpTest, ProtectionSetBeforeResetStaysInForce) {
     EXPECT_EQ(S().GetUsbCurrentRequirement(), 250);
 }
 
-TEST_F(SettingsPowerUpTest, HardwareVersionFromTheStatusAnswer) {
+TEST_F(SettingsPowerUpTest, VersionsFromTheStatusAnswerAndNullBuffers) {
     device->EditResponses(0x10, Put(46, {0x41, 0x36, 0x31, 0x32}));
     char version[3] = {'?', '?', '?'};
     ASSERT_EQ(DevSettings::int_GetHardwareVersion(version), 0);
@@ -102,6 +102,8 @@ TEST_F(SettingsPowerUpTest, HardwareVersionFromTheStatusAnswer) {
     EXPECT_EQ(DevSettings::int_GetHardwareVersion(nullptr), Corvane::INVALID_ARG_1);
     EXPECT_EQ(DevSettings::int_GetFirmwareVersion(nullptr), Corvane::INVALID_ARG_1);
     EXPECT_EQ(DevSettings::int_GetSerialNumber(nullptr), Corvane::INVALID_ARG_1);
+    EXPECT_EQ(DevSettings::int_GetUsbStringManufacturer(nullptr), Corvane::INVALID_ARG_1);
+    EXPECT_EQ(DevSettings::int_GetUsbStringDescriptor(nullptr), Corvane::INVALID_ARG_1);
     EXPECT_TRUE(host->Trace().empty());
 }
 
