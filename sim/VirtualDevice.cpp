@@ -169,6 +169,21 @@ void VirtualDevice::FailWaits(int count) {
     state_->waitFailures += count;
 }
 
+void VirtualDevice::RefuseCommands(std::uint8_t commandCode, std::uint8_t status, int count) {
+    std::lock_guard lock(state_->mutex);
+    for (int i = 0; i < count; ++i) state_->refusals[commandCode].push_back(status);
+}
+
+void VirtualDevice::ClearFaults() {
+    std::lock_guard lock(state_->mutex);
+    state_->drops.clear();
+    state_->edits.clear();
+    state_->refusals.clear();
+    state_->writeTimeouts = 0;
+    state_->waitFailures = 0;
+    state_->silent = false;
+}
+
 void VirtualDevice::SetSilent(bool silent) {
     std::lock_guard lock(state_->mutex);
     state_->silent = silent;
@@ -185,7 +200,15 @@ void VirtualDevice::Receive(const Report& command, std::chrono::microseconds now
     State& s = *state_;
     const std::uint8_t code = command[0];
     ++s.commandCounts[code];
-    std::optional<Report> response = Execute(command, now);
+    std::optional<Report> response;
+    if (auto refusal = s.refusals.find(code); refusal != s.refusals.end() && !refusal->second.empty()) {
+        response = Report{};
+        (*response)[0] = code;
+        (*response)[1] = refusal->second.front();
+        refusal->second.pop_front();
+    } else {
+        response = Execute(command, now);
+    }
     if (!response || s.silent) return;
     if (auto drop = s.drops.find(code); drop != s.drops.end() && drop->second > 0) {
         --drop->second;

@@ -28,6 +28,7 @@ struct VirtualDevice::State {
     std::uint64_t generation = 0;
     std::deque<Report> responses;
     std::map<std::uint8_t, int> drops;
+    std::map<std::uint8_t, std::deque<std::uint8_t>> refusals;  // statuses, one per command
     std::map<std::uint8_t, std::deque<ResponseEdit>> edits;
     std::map<std::uint8_t, std::size_t> commandCounts;
     int writeTimeouts = 0;

@@ -168,6 +168,12 @@ public:
     void TimeOutWrites(int count = 1);
     // The next `count` waits (write or read) fail without the transfer ending.
     void FailWaits(int count = 1);
+    // The next `count` commands with this code are not carried out; the chip
+    // answers them with `status` (non-zero) instead.
+    void RefuseCommands(std::uint8_t commandCode, std::uint8_t status, int count = 1);
+    // Forgets every fault still pending (drops, edits, refusals, time-outs,
+    // failed waits) and makes a silent device answer again.
+    void ClearFaults();
     // A silent device takes every command and answers none.
     void SetSilent(bool silent);
     // How many command reports with this code the device has received.
