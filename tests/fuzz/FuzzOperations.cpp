@@ -171,134 +171,170 @@ std::vector<Operation> SettingsOperations() {
     const auto text = [](const auto& result) { return result ? 0 : 0; };
     return {
         {"GetSerialNumber", noFailure, false, 1,
-         [=](auto& b, Input&) { return text(b.Settings->GetSerialNumber()); }},
+         [=](auto& b, Input&, std::uint64_t&) { return text(b.Settings->GetSerialNumber()); }},
         {"SetSerialNumber", arg1, true, 1,
-         [](auto& b, Input& in) { return b.Settings->SetSerialNumber(Text(in).Wide()); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->SetSerialNumber(Text(in).Wide());
+         }},
         {"GetSerialNumberEnumerationEnable", kExchange, true, 1,
-         [](auto& b, Input&) { return b.Settings->GetSerialNumberEnumerationEnable(); }},
+         [](auto& b, Input&, std::uint64_t&) {
+             return b.Settings->GetSerialNumberEnumerationEnable();
+         }},
         {"SetSerialNumberEnumerationEnable", kExchange, true, 2,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              return b.Settings->SetSerialNumberEnumerationEnable(in.Byte() & 1);
          }},
         {"GetConnectionStatus", noFailure, false, 0,
-         [](auto& b, Input&) { return b.Settings->GetConnectionStatus() ? 0 : 0; }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->GetConnectionStatus() ? 0 : 0; }},
         {"GetUsbVid", kExchange, false, 1,
-         [](auto& b, Input&) { return Within(b.Settings->GetUsbVid(), 0xFFFF); }},
+         [](auto& b, Input&, std::uint64_t&) { return Within(b.Settings->GetUsbVid(), 0xFFFF); }},
         {"GetUsbPid", kExchange, false, 1,
-         [](auto& b, Input&) { return Within(b.Settings->GetUsbPid(), 0xFFFF); }},
+         [](auto& b, Input&, std::uint64_t&) { return Within(b.Settings->GetUsbPid(), 0xFFFF); }},
         {"SetUsbVidPid", kExchange, true, 2,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              const std::uint32_t vid = in.Long();
              return b.Settings->SetUsbVidPid(vid, in.Long());
          }},
         {"GetUsbPowerSource", With({-15}), true, 1,
-         [](auto& b, Input&) { return b.Settings->GetUsbPowerSource(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->GetUsbPowerSource(); }},
         {"SetUsbPowerSource", arg1, true, 2,
-         [](auto& b, Input& in) { return b.Settings->SetUsbPowerSource(Small(in)); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->SetUsbPowerSource(Small(in));
+         }},
         {"GetUsbRemoteWakeupEnable", kExchange, true, 1,
-         [](auto& b, Input&) { return b.Settings->GetUsbRemoteWakeupEnable(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->GetUsbRemoteWakeupEnable(); }},
         {"SetUsbRemoteWakeupEnable", kExchange, true, 2,
-         [](auto& b, Input& in) { return b.Settings->SetUsbRemoteWakeupEnable(in.Byte() & 1); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->SetUsbRemoteWakeupEnable(in.Byte() & 1);
+         }},
         {"GetUsbCurrentRequirement", kExchange, false, 1,
-         [](auto& b, Input&) { return Within(b.Settings->GetUsbCurrentRequirement(), 510); }},
+         [](auto& b, Input&, std::uint64_t&) {
+             return Within(b.Settings->GetUsbCurrentRequirement(), 510);
+         }},
         {"SetUsbCurrentRequirement", arg1, true, 2,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              return b.Settings->SetUsbCurrentRequirement(static_cast<std::int16_t>(in.Word()));
          }},
         {"GetUsbStringManufacturer", noFailure, false, 1,
-         [=](auto& b, Input&) { return text(b.Settings->GetUsbStringManufacturer()); }},
+         [=](auto& b, Input&, std::uint64_t&) {
+             return text(b.Settings->GetUsbStringManufacturer());
+         }},
         {"SetUsbStringManufacturer", arg1, true, 1,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              return b.Settings->SetUsbStringManufacturer(Text(in).Wide());
          }},
         {"GetUsbStringDescriptor", noFailure, false, 1,
-         [=](auto& b, Input&) { return text(b.Settings->GetUsbStringDescriptor()); }},
+         [=](auto& b, Input&, std::uint64_t&) {
+             return text(b.Settings->GetUsbStringDescriptor());
+         }},
         {"SetUsbStringDescriptor", arg1, true, 1,
-         [](auto& b, Input& in) { return b.Settings->SetUsbStringDescriptor(Text(in).Wide()); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->SetUsbStringDescriptor(Text(in).Wide());
+         }},
         {"GetFlashProtectionState", kExchange, true, 1,
-         [](auto& b, Input&) { return b.Settings->GetFlashProtectionState(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->GetFlashProtectionState(); }},
         {"SetFlashProtectionOff", With({-13}), true, 2,
-         [](auto& b, Input&) { return b.Settings->SetFlashProtectionOff(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->SetFlashProtectionOff(); }},
         {"SetFlashPermanentLock", kExchange, true, 2,
-         [](auto& b, Input&) { return b.Settings->SetFlashPermanentLock(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->SetFlashPermanentLock(); }},
         {"SetFlashPasswordProtection", With({-13, -201}), true, 2,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              return b.Settings->SetFlashPasswordProtection(Text(in).Narrow());
          }},
         {"GetGpPinConfiguration", arg1, true, 1,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              const std::int32_t which = Selector(in);
              auto d = Pins(in), r = Pins(in), v = Pins(in);
              return b.Settings->GetGpPinConfiguration(which, d, r, v);
          }},
         {"SetGpPinConfiguration", With({-201, -202, -203, -204}), true, 2,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              const std::int32_t which = Selector(in);
              const auto d = Pins(in), r = Pins(in), v = Pins(in);
              return b.Settings->SetGpPinConfiguration(which, d, r, v);
          }},
         {"GetGpPinDirection", With({-10, -201, -202}), true, 1,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              const std::int32_t which = Selector(in);
              return b.Settings->GetGpPinDirection(which, in.Byte() % 6);
          }},
         {"SetGpPinDirection", With({-201, -202, -203}), true, 3,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              const std::int32_t which = Selector(in);
              const std::uint8_t pin = in.Byte() % 6;
              return b.Settings->SetGpPinDirection(which, pin, in.Byte() % 3);
          }},
         {"GetDacVoltageReference", With({-9}), true, 1,
-         [](auto& b, Input&) { return b.Settings->GetDacVoltageReference(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->GetDacVoltageReference(); }},
         {"SetDacVoltageReference", arg1, true, 1,
-         [](auto& b, Input& in) { return b.Settings->SetDacVoltageReference(Small(in)); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->SetDacVoltageReference(Small(in));
+         }},
         {"GetDacValue", kExchange, true, 1,
-         [](auto& b, Input&) { return b.Settings->GetDacValue(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->GetDacValue(); }},
         {"SetDacValue", arg1, true, 1,
-         [](auto& b, Input& in) { return b.Settings->SetDacValue(Small(in)); }},
+         [](auto& b, Input& in, std::uint64_t&) { return b.Settings->SetDacValue(Small(in)); }},
         {"GetAdcVoltageReference", With({-9}), true, 1,
-         [](auto& b, Input&) { return b.Settings->GetAdcVoltageReference(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->GetAdcVoltageReference(); }},
         {"SetAdcVoltageReference", arg1, true, 1,
-         [](auto& b, Input& in) { return b.Settings->SetAdcVoltageReference(Small(in)); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->SetAdcVoltageReference(Small(in));
+         }},
         {"GetInterruptPinMode", arg1, true, 1,
-         [](auto& b, Input& in) { return b.Settings->GetInterruptPinMode(Selector(in)); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->GetInterruptPinMode(Selector(in));
+         }},
         {"SetInterruptPinMode", With({-201, -202}), true, 3,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              const std::int32_t which = Selector(in);
              return b.Settings->SetInterruptPinMode(which, Small(in));
          }},
         {"GetClockPinDividerValue", arg1, true, 1,
-         [](auto& b, Input& in) { return b.Settings->GetClockPinDividerValue(Selector(in)); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->GetClockPinDividerValue(Selector(in));
+         }},
         {"GetClockPinDutyCycle", arg1, true, 1,
-         [](auto& b, Input& in) { return b.Settings->GetClockPinDutyCycle(Selector(in)); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->GetClockPinDutyCycle(Selector(in));
+         }},
         {"SetClockPinConfiguration", With({-201, -202, -203}), true, 4,
-         [](auto& b, Input& in) {
+         [](auto& b, Input& in, std::uint64_t&) {
              const std::int32_t which = Selector(in);
              const std::int32_t divider = Small(in);
              return b.Settings->SetClockPinConfiguration(which, divider, Small(in));
          }},
         {"GetInitialPinValueLedUartTx", kExchange, true, 1,
-         [](auto& b, Input&) { return b.Settings->GetInitialPinValueLedUartTx(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->GetInitialPinValueLedUartTx(); }},
         {"SetInitialPinValueLedUartTx", arg1, true, 2,
-         [](auto& b, Input& in) { return b.Settings->SetInitialPinValueLedUartTx(Small(in)); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->SetInitialPinValueLedUartTx(Small(in));
+         }},
         {"GetInitialPinValueLedUartRx", kExchange, true, 1,
-         [](auto& b, Input&) { return b.Settings->GetInitialPinValueLedUartRx(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->GetInitialPinValueLedUartRx(); }},
         {"SetInitialPinValueLedUartRx", arg1, true, 2,
-         [](auto& b, Input& in) { return b.Settings->SetInitialPinValueLedUartRx(Small(in)); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->SetInitialPinValueLedUartRx(Small(in));
+         }},
         {"GetInitialPinValueLedI2c", kExchange, true, 1,
-         [](auto& b, Input&) { return b.Settings->GetInitialPinValueLedI2c(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->GetInitialPinValueLedI2c(); }},
         {"SetInitialPinValueLedI2c", arg1, true, 2,
-         [](auto& b, Input& in) { return b.Settings->SetInitialPinValueLedI2c(Small(in)); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->SetInitialPinValueLedI2c(Small(in));
+         }},
         {"GetInitialPinValueSspnd", kExchange, true, 1,
-         [](auto& b, Input&) { return b.Settings->GetInitialPinValueSspnd(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->GetInitialPinValueSspnd(); }},
         {"SetInitialPinValueSspnd", arg1, true, 2,
-         [](auto& b, Input& in) { return b.Settings->SetInitialPinValueSspnd(Small(in)); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->SetInitialPinValueSspnd(Small(in));
+         }},
         {"GetInitialPinValueUsbcfg", kExchange, true, 1,
-         [](auto& b, Input&) { return b.Settings->GetInitialPinValueUsbcfg(); }},
+         [](auto& b, Input&, std::uint64_t&) { return b.Settings->GetInitialPinValueUsbcfg(); }},
         {"SetInitialPinValueUsbcfg", arg1, true, 2,
-         [](auto& b, Input& in) { return b.Settings->SetInitialPinValueUsbcfg(Small(in)); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Settings->SetInitialPinValueUsbcfg(Small(in));
+         }},
         {"GetFirmwareVersion", noFailure, false, 1,
-         [=](auto& b, Input&) { return text(b.Settings->GetFirmwareVersion()); }},
+         [=](auto& b, Input&, std::uint64_t&) { return text(b.Settings->GetFirmwareVersion()); }},
     };
 }
 
