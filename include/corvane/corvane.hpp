@@ -4,6 +4,7 @@
 #include "corvane/DevFunctions_M.hpp"
 #include "corvane/DevManagement_M.hpp"
 #include "corvane/DevSettings_M.hpp"
+#include "corvane/Diagnostics.hpp"
 #include "corvane/DllConstants.hpp"
 #include "corvane/Platform.hpp"
 #include "corvane/ResultCodes.hpp"

@@ -1,5 +1,7 @@
 #include "platform/NullPlatform.hpp"
 
+#include "corvane/Diagnostics.hpp"
+
 #include <chrono>
 #include <thread>
 
@@ -11,6 +13,11 @@ void NullPlatform::SleepMs(std::uint32_t ms) {
 
 #if !defined(_WIN32) && !defined(__linux__)
 std::shared_ptr<Platform> MakeSystemPlatform() { return std::make_shared<NullPlatform>(); }
+#endif
+
+#if !defined(__linux__)
+// Only the Linux backend has device nodes to probe.
+std::vector<DeviceNodeStatus> ProbeDeviceNodes(std::uint16_t, std::uint16_t) { return {}; }
 #endif
 
 }  // namespace Corvane

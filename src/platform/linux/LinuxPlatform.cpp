@@ -1,8 +1,12 @@
-#include "platform/NullPlatform.hpp"
+#include "corvane/Diagnostics.hpp"
+#include "platform/linux/LinuxHidrawPlatform.hpp"
 
 namespace Corvane {
 
-// The hidraw backend takes this place; until then Linux finds no devices.
-std::shared_ptr<Platform> MakeSystemPlatform() { return std::make_shared<NullPlatform>(); }
+std::shared_ptr<Platform> MakeSystemPlatform() { return std::make_shared<LinuxHidrawPlatform>(); }
+
+std::vector<DeviceNodeStatus> ProbeDeviceNodes(std::uint16_t vendorId, std::uint16_t productId) {
+    return LinuxHidrawPlatform().ProbeNodes(vendorId, productId);
+}
 
 }  // namespace Corvane

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <thread>
+
+#include "corvane/Platform.hpp"
+
+namespace Corvane {
+
+// One open hidraw node, write-only or read-only; owns the descriptor.
+//
+// Reads poll() the descriptor with the time-out and then read() one report.
+//
+// Writes cannot be bounded that way: poll() on hidraw always reports the node
+// writable, and for a USB device write() sends the report synchronously
+// (usbhid waits up to 5 s for the device to take it, O_NONBLOCK or not). So a
+// write channel hands each report to a thread of its own and the caller waits
+// for that thread at most the time-out. A write still inside the kernel then
+// finishes there by itself; the channel stays usable (the next write waits for
+// it within its own time-out), and closing it never waits: the thread closes
+// the descriptor when the kernel lets go.
+class HidrawChannel {
+public:
+    HidrawChannel(int fd, ChannelAccess access);
+    ~HidrawChannel();
+    HidrawChannel(const HidrawChannel&) = delete;
+    HidrawChannel& operator=(const HidrawChannel&) = delete;
+
+    ChannelAccess Access() const { return access_; }
+
+    // Writes the 65-byte report (report ID first) in one write().
+    TransferOutcome Write(std::span<const std::uint8_t, kWireReportSize> report,
+                         std::uint32_t timeoutMs);
+
+    // Reads one report. hidraw delivers a device's 64 bytes without a report
+    // ID when the device uses none; a 65-byte report starts with its ID.
+    TransferOutcome Read(std::span<std::uint8_t, kWireReportSize> report, std::uint32_t timeoutMs);
+
+    // Stops a write that still waits for room in the node (one already inside
+    // the kernel's write path runs to its end).
+    void Cancel();
+
+private:
+    struct Writer;
+
+    int fd_;
+    ChannelAccess access_;
+    std::shared_ptr<Writer> writer_;  // write channels, from the first write on
+    std::thread thread_;
+};
+
+}  // namespace Corvane

@@ -1,0 +1,41 @@
+#pragma once
+
+// What sysfs tells about the hidraw nodes: plain files, read without libudev.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Corvane {
+
+// One hidraw node as sysfs describes it.
+struct HidrawNode {
+    unsigned number = 0;     // N of hidrawN
+    std::string devicePath;  // <devRoot>/hidrawN
+    // From HID_ID; false when the uevent had none or it did not parse.
+    bool hasId = false;
+    std::uint32_t bus = 0;
+    std::uint32_t vendor = 0;
+    std::uint32_t product = 0;
+    std::string name;          // HID_NAME
+    std::string serialNumber;  // HID_UNIQ: the USB serial number, when the device presents one
+    // bInterfaceNumber of the USB interface the node belongs to (composite devices).
+    std::optional<unsigned> interfaceNumber;
+};
+
+// Fills the HID_ID, HID_NAME and HID_UNIQ fields of `node` from the text of a
+// HID device's uevent file. Unknown keys are ignored.
+void ParseHidUevent(std::string_view text, HidrawNode& node);
+
+// "HID\VID_3A7C&PID_01D5", with "&MI_02" after it for an interface of a
+// composite device: the form the first hardware ID has on Windows, which is
+// what device matching reads. Empty when the node has no ID.
+std::string HardwareId(const HidrawNode& node);
+
+// The hidraw nodes under <sysRoot>/class/hidraw, ordered by N, with their
+// paths under devRoot. A node whose uevent cannot be read is listed without ID.
+std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot, const std::string& devRoot);
+
+}  // namespace Corvane
