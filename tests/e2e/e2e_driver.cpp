@@ -1,0 +1,311 @@
+// The end-to-end test inside the VM: starts uhid_server, which makes virtual
+// chips real HID devices, and drives them through the Linux backend and the
+// library. Prints "E2E PASS name" or "E2E FAIL name: why" per check, timing
+// lines "E2E BENCH ...", and "E2E DONE passed=N failed=M" last.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <corvane/corvane.hpp>
+
+#include "platform/linux/LinuxHidrawPlatform.hpp"
+#include "transport/DevComTransport.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Corvane::Report;
+
+constexpr std::uint16_t kVid = 0x3A7C;
+constexpr std::uint16_t kPid = 0x01D5;
+
+int passed = 0;
+int failed = 0;
+
+void Check(const std::string& name, bool ok, const std::string& why = {}) {
+    if (ok) {
+        ++passed;
+        std::printf("E2E PASS %s\n", name.c_str());
+    } else {
+        ++failed;
+        std::printf("E2E FAIL %s: %s\n", name.c_str(), why.c_str());
+    }
+    std::fflush(stdout);
+}
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// uhid_server as a child with a pipe each way.
+class Server {
+public:
+    explicit Server(const char* path) {
+        int toChild[2];
+        int fromChild[2];
+        if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(toChild[0], STDIN_FILENO);
+            ::dup2(fromChild[1], STDOUT_FILENO);
+            ::execl(path, path, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(toChild[0]);
+        ::close(fromChild[1]);
+        in_ = toChild[1];
+        out_ = fromChild[0];
+    }
+
+    ~Server() {
+        Command("quit", false);
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+    }
+
+    // Sends one command line and returns the answer line ("" when none came).
+    std::string Command(const std::string& line, bool answer = true) {
+        const std::string text = line + "\n";
+        if (::write(in_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return {};
+        if (!answer) return {};
+        std::string reply;
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (Clock::now() < deadline) {
+            pollfd fds{out_, POLLIN, 0};
+            if (::poll(&fds, 1, 100) <= 0) continue;
+            char c = 0;
+            if (::read(out_, &c, 1) != 1) break;
+            if (c == '\n') return reply;
+            reply.push_back(c);
+        }
+        return reply;
+    }
+
+    bool Ok(const std::string& line) { return Command(line) == "ok"; }
+
+    long Count(const std::string& device, std::uint8_t code) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%x", code);
+        const std::string reply = Command("count " + device + " " + hex);
+        return reply.empty() ? -1 : std::strtol(reply.c_str(), nullptr, 10);
+    }
+
+private:
+    pid_t pid_ = -1;
+    int in_ = -1;
+    int out_ = -1;
+};
+
+// Waits until sysfs lists `count` hidraw nodes and their device files exist.
+bool WaitForNodes(std::size_t count) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    Corvane::LinuxHidrawPlatform platform;
+    while (Clock::now() < deadline) {
+        const auto interfaces = platform.ListHidInterfaces();
+        const bool present = std::all_of(interfaces.begin(), interfaces.end(), [](const auto& i) {
+            const std::string path(i.path.begin(), i.path.end());
+            return ::access(path.c_str(), F_OK) == 0;
+        });
+        if (interfaces.size() == count && present) return true;
+        ::usleep(10'000);
+    }
+    return false;
+}
+
+// One status command (0x10, no parameters) the way every command operation
+// runs it: -4 when the write fails, -5 when no answer comes, -6 when the
+// answer is not to this command.
+int StatusExchange(Report* answer = nullptr) {
+    Report command{};
+    command[0] = 0x10;
+    if (!Corvane::DevComTransport::WriteReport(command)) return Corvane::REPORT_WRITE_FAILED;
+    Report response{};
+    if (!Corvane::DevComTransport::ReadReport(response)) return Corvane::REPORT_READ_FAILED;
+    if (response[0] != 0x10) return Corvane::RESPONSE_MISMATCH;
+    if (answer) *answer = response;
+    return 0;
+}
+
+std::string Describe(int code) {
+    return std::to_string(code) + " (" + Corvane::ResultCodeName(code) + ")";
+}
+
+void CheckDiscovery(Corvane::VrelUsbI2c& bridge) {
+    Corvane::LinuxHidrawPlatform platform;
+    const auto interfaces = platform.ListHidInterfaces();
+    const std::vector<std::pair<std::u16string, std::u16string>> expected = {
+        {u"HID\\VID_3A7C&PID_01D5", u"E2E-A"},
+        {u"HID\\VID_1234&PID_5678", u"E2E-F"},
+        {u"HID\\VID_3A7C&PID_01D5", u"E2E-B"},
+    };
+    bool listed = interfaces.size() == expected.size();
+    for (std::size_t i = 0; listed && i < expected.size(); ++i) {
+        const std::string path = "/dev/hidraw" + std::to_string(i);
+        listed = interfaces[i].hardwareIds.size() == 1 &&
+                 interfaces[i].hardwareIds[0] == expected[i].first &&
+                 interfaces[i].serialNumber == expected[i].second &&
+                 interfaces[i].path == std::u16string(path.begin(), path.end());
+    }
+    Check("hidraw_nodes_listed", listed,
+          "expected hidraw0..2 with the two bridges around the foreign device, got " +
+              std::to_string(interfaces.size()) + " nodes");
+
+    const bool connected = bridge.Settings->GetConnectionStatus();
+    Check("discovery_two_of_three", connected && bridge.Management->GetDevCount() == 2,
+          "connected=" + std::to_string(connected) +
+              " count=" + std::to_string(bridge.Management->GetDevCount()));
+    Check("first_device_selected", bridge.Management->GetSelectedDevInfo() == "/dev/hidraw0",
+          "selected " + bridge.Management->GetSelectedDevInfo());
+
+    const auto nodes = Corvane::ProbeDeviceNodes(kVid, kPid);
+    Check("probe_lists_both", nodes.size() == 2 && nodes[0].serialNumber == "E2E-A" &&
+                                  nodes[1].serialNumber == "E2E-B" && nodes[0].opens &&
+                                  nodes[1].opens && nodes[0].productName == "Corvane E2E A",
+          std::to_string(nodes.size()) + " nodes");
+}
+
+// Tools must be able to say that permissions keep a user out: probe as nobody.
+void CheckPermissionDiagnostics() {
+    ::chmod("/dev/hidraw0", 0666);
+    ::chmod("/dev/hidraw2", 0600);
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return Check("probe_permissions", false, "pipe");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        std::string text;
+        for (const auto& node : Corvane::ProbeDeviceNodes(kVid, kPid)) {
+            text += node.path + " " + std::to_string(node.opens) + " " +
+                    std::to_string(node.errorNumber) + " " + node.errorText + ";";
+        }
+        [[maybe_unused]] const ssize_t n = ::write(pipeFds[1], text.data(), text.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    ::waitpid(child, nullptr, 0);
+    const std::string expected = "/dev/hidraw0 1 0 ;/dev/hidraw2 0 " + std::to_string(EACCES) +
+                                 " Permission denied;";
+    Check("probe_permissions", text == expected, "got '" + text + "'");
+    ::chmod("/dev/hidraw0", 0600);
+}
+
+void CheckExchangeAndSelection(Corvane::VrelUsbI2c& bridge, Server& server) {
+    Report answer{};
+    const long before = server.Count("A", 0x10);
+    const int rc = StatusExchange(&answer);
+    Check("status_exchange", rc == 0 && server.Count("A", 0x10) == before + 1,
+          "rc " + Describe(rc));
+    Check("status_revision", answer[46] == 'A' && answer[47] == '6' && answer[48] == '1' &&
+                                 answer[49] == '2',
+          "revision bytes differ");
+
+    const long countB = server.Count("B", 0x10);
+    const int select = bridge.Management->SelectDev(1);
+    const bool connected = bridge.Settings->GetConnectionStatus();
+    const int rcB = StatusExchange();
+    Check("select_second_device",
+          select == 0 && connected && bridge.Management->GetSelectedDevInfo() == "/dev/hidraw2" &&
+              rcB == 0 && server.Count("B", 0x10) == countB + 1,
+          "select " + std::to_string(select) + " rc " + Describe(rcB));
+    bridge.Management->SelectDev(0);
+    bridge.Settings->GetConnectionStatus();
+}
+
+void CheckSilentDevice(Server& server) {
+    if (!server.Ok("silent A 1")) return Check("silent_device", false, "server");
+    const auto start = Clock::now();
+    const int rc = StatusExchange();
+    const double ms = MsSince(start);
+    Check("silent_device_read_fails", rc == Corvane::REPORT_READ_FAILED && ms >= 990 && ms < 2000,
+          "rc " + Describe(rc) + " after " + std::to_string(ms) + " ms");
+    Check("silent_device_disconnects", !Corvane::DeviceDetected, "still connected");
+    server.Ok("silent A 0");
+    const int again = StatusExchange();
+    Check("silent_device_reconnects", again == 0 && Corvane::DeviceDetected, Describe(again));
+}
+
+void CheckDestroyedDevice(Corvane::VrelUsbI2c& bridge, Server& server) {
+    if (!server.Ok("destroy A")) return Check("destroyed_device", false, "server");
+    auto start = Clock::now();
+    const int first = StatusExchange();
+    const double firstMs = MsSince(start);
+    Check("destroyed_device_fails", first < 0 && firstMs < 1500,
+          "rc " + Describe(first) + " after " + std::to_string(firstMs) + " ms");
+    start = Clock::now();
+    const int absent = StatusExchange();
+    const double absentMs = MsSince(start);
+    Check("destroyed_device_absent", absent == Corvane::REPORT_WRITE_FAILED && absentMs < 500,
+          "rc " + Describe(absent) + " after " + std::to_string(absentMs) + " ms");
+    Check("destroyed_device_count", bridge.Management->GetDevCount() == 1,
+          "count " + std::to_string(bridge.Management->GetDevCount()));
+
+    const bool created = server.Ok("create A 3a7c 01d5 E2E-A") && WaitForNodes(3);
+    const int back = StatusExchange();
+    Check("recreated_device_reconnects",
+          created && back == 0 && bridge.Management->GetSelectedDevInfo() == "/dev/hidraw0" &&
+              bridge.Management->GetDevCount() == 2,
+          "created=" + std::to_string(created) + " rc " + Describe(back) + " selected " +
+              bridge.Management->GetSelectedDevInfo());
+}
+
+void Benchmark() {
+    constexpr int kRounds = 200;
+    std::vector<double> us;
+    for (int i = 0; i < kRounds; ++i) {
+        const auto start = Clock::now();
+        if (StatusExchange() != 0) break;
+        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    Check("bench_exchanges", us.size() == kRounds, std::to_string(us.size()) + " exchanges");
+    if (us.empty()) return;
+    std::sort(us.begin(), us.end());
+    double sum = 0;
+    for (double v : us) sum += v;
+    std::printf("E2E BENCH status_exchange_hidraw n=%zu mean_us=%.0f median_us=%.0f p90_us=%.0f "
+                "min_us=%.0f max_us=%.0f\n",
+                us.size(), sum / static_cast<double>(us.size()), us[us.size() / 2],
+                us[us.size() * 9 / 10], us.front(), us.back());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* serverPath = argc > 1 ? argv[1] : "/bin/corvane_uhid_server";
+    ::signal(SIGPIPE, SIG_IGN);
+    const auto start = Clock::now();
+    {
+        Server server(serverPath);
+        const bool created = server.Ok("create A 3a7c 01d5 E2E-A") &&
+                             server.Ok("create F 1234 5678 E2E-F") &&
+                             server.Ok("create B 3a7c 01d5 E2E-B") && WaitForNodes(3);
+        Check("uhid_devices_created", created, "uhid_server could not create the devices");
+        if (created) {
+            Corvane::VrelUsbI2c bridge;
+            CheckDiscovery(bridge);
+            CheckPermissionDiagnostics();
+            CheckExchangeAndSelection(bridge, server);
+            CheckSilentDevice(server);
+            CheckDestroyedDevice(bridge, server);
+            Benchmark();
+        }
+    }
+    std::printf("E2E TIME driver_ms=%.0f\n", MsSince(start));
+    std::printf("E2E DONE passed=%d failed=%d\n", passed, failed);
+    return failed == 0 && passed > 0 ? 0 : 1;
+}
