@@ -2,7 +2,9 @@
 # Installs the Debian packages the build and the tests need, when missing.
 # Usage: scripts/install-deps.sh [extra packages...]
 set -euo pipefail
-packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev "$@")
+# qemu-system-x86, busybox-static and cpio: the kernel end-to-end test (tests/e2e).
+packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
+    qemu-system-x86 busybox-static cpio "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
