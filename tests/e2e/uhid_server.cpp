@@ -3,9 +3,12 @@
 // line on stdin and gets one answer line per command on stdout:
 //   create NAME VID PID SERIAL   (hex IDs; NAME is created anew or comes back) -> ok
 //   destroy NAME                 (the HID device disappears)                   -> ok
+//   replug NAME MS               (disappears and comes back MS ms later)        -> ok
 //   silent NAME 0|1              (the chip takes commands and answers none)     -> ok
 //   count NAME CODE              (commands with that hex code received)         -> <number>
+//   sync                         (answers once earlier reports are handled)     -> ok
 //   quit
+// A chip that resets leaves and comes back 100 ms later, as on USB.
 #include <fcntl.h>
 #include <linux/uhid.h>
 #include <poll.h>
@@ -51,12 +54,16 @@ const Clock::time_point kStart = Clock::now();
 
 struct Served {
     std::shared_ptr<VirtualDevice> chip;
+    std::string name;
+    std::string serial;
     int uhid = -1;
 };
 
 bool Send(int fd, const uhid_event& event) {
     return ::write(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event);
 }
+
+bool Replug(Served& served, int ms);
 
 // Handles one event of a device; false when its uhid descriptor failed.
 bool Service(Served& served) {
@@ -78,7 +85,9 @@ bool Service(Served& served) {
             Report command{};
             std::memcpy(command.data(), data, command.size());
             const auto now = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - kStart);
+            const std::uint64_t generation = served.chip->Generation();
             served.chip->Receive(command, now);
+            if (served.chip->Generation() != generation) return Replug(served, 100);
             while (const auto response = served.chip->TakeResponse()) {
                 uhid_event input{};
                 input.type = UHID_INPUT2;
@@ -115,7 +124,9 @@ void CopyText(std::uint8_t* field, std::size_t capacity, const std::string& text
 }
 
 // Creates the HID device and waits until a driver has started it.
-bool Create(Served& served, const std::string& name, const std::string& serial) {
+bool Create(Served& served) {
+    const std::string& name = served.name;
+    const std::string& serial = served.serial;
     served.uhid = ::open("/dev/uhid", O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (served.uhid < 0) return false;
     uhid_event event{};
@@ -147,6 +158,12 @@ void Destroy(Served& served) {
     served.uhid = -1;
 }
 
+bool Replug(Served& served, int ms) {
+    Destroy(served);
+    ::usleep(static_cast<useconds_t>(ms) * 1000);
+    return Create(served);
+}
+
 std::string Execute(std::map<std::string, Served>& devices, const std::string& line) {
     std::istringstream in(line);
     std::string verb;
@@ -162,15 +179,23 @@ std::string Execute(std::map<std::string, Served>& devices, const std::string& l
             served.chip = std::make_shared<VirtualDevice>(static_cast<std::uint16_t>(vid),
                                                           static_cast<std::uint16_t>(pid));
         }
+        served.name = name;
+        served.serial = serial;
         Destroy(served);
-        return Create(served, name, serial) ? "ok" : "error create " + name;
+        return Create(served) ? "ok" : "error create " + name;
     }
+    if (verb == "sync") return "ok";
     const auto it = devices.find(name);
     if (it == devices.end()) return "error no device " + name;
     Served& served = it->second;
     if (verb == "destroy") {
         Destroy(served);
         return "ok";
+    }
+    if (verb == "replug") {
+        int ms = 0;
+        in >> ms;
+        return Replug(served, ms) ? "ok" : "error replug " + name;
     }
     if (verb == "silent") {
         int on = 0;

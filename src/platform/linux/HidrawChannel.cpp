@@ -1,8 +1,7 @@
 #include "platform/linux/HidrawChannel.hpp"
 
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -13,7 +12,7 @@
 #include <climits>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
+#include "platform/linux/QuietThread.hpp"
 
 namespace Corvane {
 
@@ -143,23 +142,13 @@ HidrawChannel::~HidrawChannel() {
 
 TransferOutcome HidrawChannel::Write(std::span<const std::uint8_t, kWireReportSize> report,
                                      std::uint32_t timeoutMs) {
-    if (access_ != ChannelAccess::Write) return TransferOutcome::Gone;
+    if (access_ != ChannelAccess::Write || gone_) return TransferOutcome::Gone;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     if (!writer_) {
         const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (wakeFd < 0) return TransferOutcome::Failed;
         auto writer = std::make_shared<Writer>(fd_, wakeFd);
-        // The thread takes no signals: they stay with the application's threads.
-        sigset_t all;
-        sigset_t previous;
-        sigfillset(&all);
-        pthread_sigmask(SIG_SETMASK, &all, &previous);
-        try {
-            thread_ = std::thread(&Writer::Run, writer);
-        } catch (const std::system_error&) {
-        }
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        if (!thread_.joinable()) {
+        if (!StartQuietThread(thread_, [writer] { Writer::Run(writer); })) {
             ::close(wakeFd);
             return TransferOutcome::Failed;
         }
@@ -184,7 +173,7 @@ TransferOutcome HidrawChannel::Write(std::span<const std::uint8_t, kWireReportSi
 
 TransferOutcome HidrawChannel::Read(std::span<std::uint8_t, kWireReportSize> report,
                                     std::uint32_t timeoutMs) {
-    if (access_ != ChannelAccess::Read) return TransferOutcome::Gone;
+    if (access_ != ChannelAccess::Read || gone_) return TransferOutcome::Gone;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     WireReport buffer{};
     for (;;) {
@@ -195,7 +184,8 @@ TransferOutcome HidrawChannel::Read(std::span<std::uint8_t, kWireReportSize> rep
             return TransferOutcome::Failed;
         }
         if (ready == 0) return TransferOutcome::TimedOut;
-        // Reports queued before the device left are still delivered.
+        // A report queued before the device left is still delivered, unless
+        // the hang-up monitor released the node first.
         if ((fds.revents & POLLIN) == 0) return TransferOutcome::Gone;
         const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
         if (n < 0) {
@@ -221,6 +211,11 @@ void HidrawChannel::Cancel() {
     std::lock_guard lock(writer_->mutex);
     writer_->queued = false;
     if (writer_->running) Wake(writer_->wakeFd);
+}
+
+void HidrawChannel::Detach(int writeOnlyNull, int readOnlyNull) {
+    gone_ = true;
+    ::dup3(access_ == ChannelAccess::Write ? readOnlyNull : writeOnlyNull, fd_, O_CLOEXEC);
 }
 
 }  // namespace Corvane

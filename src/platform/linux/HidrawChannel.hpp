@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -29,6 +30,7 @@ public:
     HidrawChannel& operator=(const HidrawChannel&) = delete;
 
     ChannelAccess Access() const { return access_; }
+    int Fd() const { return fd_; }
 
     // Writes the 65-byte report (report ID first) in one write().
     TransferOutcome Write(std::span<const std::uint8_t, kWireReportSize> report,
@@ -42,11 +44,18 @@ public:
     // the kernel's write path runs to its end).
     void Cancel();
 
+    // The device has left: releases the node while the handle stays valid, by
+    // swapping the descriptor for /dev/null opened the other way round, so a
+    // write or read that reaches it fails (EBADF) instead of "succeeding".
+    // Every later transfer reports Gone. Safe from another thread.
+    void Detach(int writeOnlyNull, int readOnlyNull);
+
 private:
     struct Writer;
 
-    int fd_;
-    ChannelAccess access_;
+    const int fd_;
+    const ChannelAccess access_;
+    std::atomic<bool> gone_{false};
     std::shared_ptr<Writer> writer_;  // write channels, from the first write on
     std::thread thread_;
 };

@@ -118,8 +118,10 @@ PlatformHandle LinuxHidrawPlatform::OpenChannel(const std::u16string& path, Chan
         fd = ::open(narrow->c_str(), flags);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return kInvalidHandle;
+    auto channel = std::make_unique<HidrawChannel>(fd, access);
+    monitor_.Watch(channel.get());
     std::lock_guard lock(mutex_);
-    channels_[fd] = std::make_unique<HidrawChannel>(fd, access);
+    channels_[fd] = std::move(channel);
     return fd;
 }
 
@@ -158,6 +160,7 @@ void LinuxHidrawPlatform::CloseHandle(PlatformHandle handle) {
         closing = std::move(it->second);
         channels_.erase(it);
     }
+    monitor_.Forget(closing.get());
 }
 
 void LinuxHidrawPlatform::SleepMs(std::uint32_t ms) {

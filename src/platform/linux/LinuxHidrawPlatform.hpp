@@ -9,6 +9,7 @@
 
 #include "corvane/Diagnostics.hpp"
 #include "corvane/Platform.hpp"
+#include "platform/linux/HangupMonitor.hpp"
 #include "platform/linux/HidrawChannel.hpp"
 
 namespace Corvane {
@@ -47,6 +48,8 @@ private:
     const std::string devRoot_;
     std::mutex mutex_;
     std::map<PlatformHandle, std::unique_ptr<HidrawChannel>> channels_;
+    // Declared after the channels so its thread stops before they close.
+    HangupMonitor monitor_;
 };
 
 }  // namespace Corvane
