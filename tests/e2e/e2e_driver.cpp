@@ -170,9 +170,10 @@ void CheckDiscovery(Corvane::VrelUsbI2c& bridge) {
           "selected " + bridge.Management->GetSelectedDevInfo());
 
     const auto nodes = Corvane::ProbeDeviceNodes(kVid, kPid);
-    Check("probe_lists_both", nodes.size() == 2 && nodes[0].serialNumber == "E2E-A" &&
-                                  nodes[1].serialNumber == "E2E-B" && nodes[0].opens &&
-                                  nodes[1].opens && nodes[0].productName == "Corvane E2E A",
+    Check("probe_lists_both",
+          nodes.size() == 2 && nodes[0].serialNumber == "E2E-A" &&
+              nodes[1].serialNumber == "E2E-B" && nodes[0].opens && nodes[1].opens &&
+              nodes[0].productName == "Corvane E2E A",
           std::to_string(nodes.size()) + " nodes");
 }
 
@@ -202,8 +203,8 @@ void CheckPermissionDiagnostics() {
     }
     ::close(pipeFds[0]);
     ::waitpid(child, nullptr, 0);
-    const std::string expected = "/dev/hidraw0 1 0 ;/dev/hidraw2 0 " + std::to_string(EACCES) +
-                                 " Permission denied;";
+    const std::string expected =
+        "/dev/hidraw0 1 0 ;/dev/hidraw2 0 " + std::to_string(EACCES) + " Permission denied;";
     Check("probe_permissions", text == expected, "got '" + text + "'");
     ::chmod("/dev/hidraw0", 0600);
 }
@@ -221,11 +222,11 @@ void CheckExchangeAndSelection(Corvane::VrelUsbI2c& bridge, Server& server) {
     const bool connected = bridge.Settings->GetConnectionStatus();
     const int rcB = Status(bridge);
     const int levelB = bridge.Functions->ReadGpioPinValue(0);
-    Check("select_second_device",
-          select == 0 && connected && bridge.Management->GetSelectedDevInfo() == "/dev/hidraw2" &&
-              rcB == 0 && server.Count("B", 0x10) == countB + 1 && (levelB == 0 || levelB == 1),
-          "select " + std::to_string(select) + " rc " + Describe(rcB) + " level " +
-              Describe(levelB));
+    Check(
+        "select_second_device",
+        select == 0 && connected && bridge.Management->GetSelectedDevInfo() == "/dev/hidraw2" &&
+            rcB == 0 && server.Count("B", 0x10) == countB + 1 && (levelB == 0 || levelB == 1),
+        "select " + std::to_string(select) + " rc " + Describe(rcB) + " level " + Describe(levelB));
     bridge.Management->SelectDev(0);
     bridge.Settings->GetConnectionStatus();
 }
@@ -304,10 +305,11 @@ void Benchmark(Corvane::VrelUsbI2c& bridge) {
         std::sort(us.begin(), us.end());
         double sum = 0;
         for (double v : us) sum += v;
-        std::printf("E2E BENCH %s n=%zu mean_us=%.0f median_us=%.0f p90_us=%.0f min_us=%.0f "
-                    "max_us=%.0f\n",
-                    label, us.size(), sum / static_cast<double>(us.size()), us[us.size() / 2],
-                    us[us.size() * 9 / 10], us.front(), us.back());
+        std::printf(
+            "E2E BENCH %s n=%zu mean_us=%.0f median_us=%.0f p90_us=%.0f min_us=%.0f "
+            "max_us=%.0f\n",
+            label, us.size(), sum / static_cast<double>(us.size()), us[us.size() / 2],
+            us[us.size() * 9 / 10], us.front(), us.back());
     }
 }
 

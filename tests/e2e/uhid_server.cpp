@@ -84,7 +84,8 @@ bool Service(Served& served) {
             }
             Report command{};
             std::memcpy(command.data(), data, command.size());
-            const auto now = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - kStart);
+            const auto now =
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - kStart);
             const std::uint64_t generation = served.chip->Generation();
             served.chip->Receive(command, now);
             if (served.chip->Generation() != generation) return Replug(served, 100);

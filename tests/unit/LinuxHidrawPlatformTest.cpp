@@ -70,7 +70,8 @@ protected:
         const fs::path node = hid / "hidraw" / ("hidraw" + std::to_string(n));
         fs::create_directories(node);
         fs::create_directory_symlink("../..", node / "device");
-        fs::create_directory_symlink(node, sys / "class" / "hidraw" / ("hidraw" + std::to_string(n)));
+        fs::create_directory_symlink(node,
+                                     sys / "class" / "hidraw" / ("hidraw" + std::to_string(n)));
         if (uevent) std::ofstream(hid / "uevent") << *uevent;
         if (interfaceNumber) {
             char text[8];
@@ -127,11 +128,13 @@ protected:
 };
 
 TEST_F(HidrawTest, ListsNodesInNumericOrderWithHardwareIdAndSerial) {
-    AddNode(10, "DRIVER=hid-generic\nHID_ID=0003:00003A7C:000001D5\nHID_NAME=Corvane\n"
-                "HID_UNIQ=CV-0042\n", 2);
+    AddNode(10,
+            "DRIVER=hid-generic\nHID_ID=0003:00003A7C:000001D5\nHID_NAME=Corvane\n"
+            "HID_UNIQ=CV-0042\n",
+            2);
     AddNode(2, "HID_ID=0003:0000046d:0000C52B\n");
     AddNode(1, "HID_ID=0003:zz:01D5\nHID_UNIQ=x\n");  // an ID that does not parse
-    AddNode(0, std::nullopt);                          // no uevent at all
+    AddNode(0, std::nullopt);                         // no uevent at all
     AddNode(3, "HID_ID=0018:00003A7C:000001D5\nHID_UNIQ=Ger\xC3\xA4t \xF0\x9F\x94\x8C\xFF\n");
     fs::create_directory(sys / "class" / "hidraw" / "hidrawx");  // not a node name
 

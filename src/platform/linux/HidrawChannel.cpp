@@ -1,7 +1,7 @@
 #include "platform/linux/HidrawChannel.hpp"
 
-#include <poll.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -64,8 +64,8 @@ struct HidrawChannel::Writer {
     const int fd;
     const int wakeFd;  // eventfd: stops the thread's wait for room in the node
     WireReport report{};
-    std::uint64_t job = 0;       // number of the report handed over last
-    std::uint64_t finished = 0;  // number of the report written last
+    std::uint64_t job = 0;                            // number of the report handed over last
+    std::uint64_t finished = 0;                       // number of the report written last
     TransferOutcome outcome = TransferOutcome::Done;  // of `finished`
     bool queued = false;                              // `job` waits for the thread
     bool running = false;                             // the thread is writing

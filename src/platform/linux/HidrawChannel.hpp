@@ -34,7 +34,7 @@ public:
 
     // Writes the 65-byte report (report ID first) in one write().
     TransferOutcome Write(std::span<const std::uint8_t, kWireReportSize> report,
-                         std::uint32_t timeoutMs);
+                          std::uint32_t timeoutMs);
 
     // Reads one report. hidraw delivers a device's 64 bytes without a report
     // ID when the device uses none; a 65-byte report starts with its ID.

@@ -111,8 +111,8 @@ PlatformHandle LinuxHidrawPlatform::OpenChannel(const std::u16string& path, Chan
     if (!narrow) return kInvalidHandle;
     // Non-blocking: reads wait in poll(), and a write to something other than
     // hidraw (hidraw itself ignores the flag) never blocks its thread for good.
-    const int flags = (access == ChannelAccess::Write ? O_WRONLY : O_RDONLY) | O_CLOEXEC |
-                      O_NONBLOCK | O_NOCTTY;
+    const int flags =
+        (access == ChannelAccess::Write ? O_WRONLY : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     int fd = -1;
     do {
         fd = ::open(narrow->c_str(), flags);
@@ -125,7 +125,9 @@ PlatformHandle LinuxHidrawPlatform::OpenChannel(const std::u16string& path, Chan
     return fd;
 }
 
-PlatformHandle LinuxHidrawPlatform::CreateTransferEvent() { return kTransferEvent; }
+PlatformHandle LinuxHidrawPlatform::CreateTransferEvent() {
+    return kTransferEvent;
+}
 
 HidrawChannel* LinuxHidrawPlatform::Find(PlatformHandle handle) {
     std::lock_guard lock(mutex_);
@@ -133,9 +135,9 @@ HidrawChannel* LinuxHidrawPlatform::Find(PlatformHandle handle) {
     return it == channels_.end() ? nullptr : it->second.get();
 }
 
-TransferOutcome LinuxHidrawPlatform::WriteReport(PlatformHandle channel, PlatformHandle,
-                                                 std::span<const std::uint8_t, kWireReportSize> report,
-                                                 std::uint32_t timeoutMs) {
+TransferOutcome LinuxHidrawPlatform::WriteReport(
+    PlatformHandle channel, PlatformHandle, std::span<const std::uint8_t, kWireReportSize> report,
+    std::uint32_t timeoutMs) {
     HidrawChannel* open = Find(channel);
     return open ? open->Write(report, timeoutMs) : TransferOutcome::Gone;
 }
