@@ -109,8 +109,9 @@ std::vector<HidInterfaceInfo> LinuxHidrawPlatform::ListHidInterfaces() {
 PlatformHandle LinuxHidrawPlatform::OpenChannel(const std::u16string& path, ChannelAccess access) {
     const auto narrow = ToUtf8(path);
     if (!narrow) return kInvalidHandle;
-    // Non-blocking: reads wait in poll(), and a write to something other than
-    // hidraw (hidraw itself ignores the flag) never blocks its thread for good.
+    // Non-blocking: reads wait in poll() alone, and a write to a node that can
+    // be full never blocks its thread for good (hidraw's USB write path
+    // ignores the flag; see HidrawChannel).
     const int flags =
         (access == ChannelAccess::Write ? O_WRONLY : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     int fd = -1;
