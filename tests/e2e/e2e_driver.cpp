@@ -18,6 +18,7 @@
 
 #include <corvane/corvane.hpp>
 
+#include "functions/DevFunctions.hpp"
 #include "platform/linux/LinuxHidrawPlatform.hpp"
 #include "transport/DevComTransport.hpp"
 
@@ -231,6 +232,67 @@ void CheckExchangeAndSelection(Corvane::VrelUsbI2c& bridge, Server& server) {
     bridge.Settings->GetConnectionStatus();
 }
 
+constexpr std::uint8_t kEepromWrite = 0xA0;  // 7-bit address 0x50
+constexpr std::uint8_t kEepromRead = 0xA1;
+
+// The native operations behind Functions->WriteI2cData and ReadI2cData.
+int I2cWrite(std::uint8_t address, const std::vector<std::uint8_t>& data, std::uint32_t speed) {
+    return Corvane::DevFunctions::int_WriteI2cData(
+        address, data.data(), static_cast<std::uint32_t>(data.size()), speed);
+}
+
+int I2cRead(std::uint8_t address, std::vector<std::uint8_t>& data, std::uint32_t speed) {
+    return Corvane::DevFunctions::int_ReadI2cData(address, data.data(),
+                                                  static_cast<std::uint32_t>(data.size()), speed);
+}
+
+// Reads `count` bytes of the EEPROM from `address` (random read: address, then read).
+std::vector<std::uint8_t> ReadEeprom(std::uint16_t address, std::size_t count, int& rc) {
+    const std::vector<std::uint8_t> pointer = {static_cast<std::uint8_t>(address >> 8),
+                                               static_cast<std::uint8_t>(address & 0xFF)};
+    std::vector<std::uint8_t> data(count);
+    rc = I2cWrite(kEepromWrite, pointer, 400000);
+    if (rc == 0) rc = I2cRead(kEepromRead, data, 400000);
+    return data;
+}
+
+// Two 64-byte pages written at 100 kHz and read back in one transfer at 400 kHz.
+std::vector<std::uint8_t> EepromPattern() {
+    std::vector<std::uint8_t> pattern(128);
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        pattern[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    }
+    return pattern;
+}
+
+void CheckI2c(Corvane::VrelUsbI2c& bridge) {
+    const auto pattern = EepromPattern();
+    int written = 0;
+    for (std::size_t page = 0; page < 2 && written == 0; ++page) {
+        std::vector<std::uint8_t> data(2 + 64);
+        data[0] = 0x01;
+        data[1] = static_cast<std::uint8_t>(page * 64);
+        std::copy_n(pattern.begin() + static_cast<std::ptrdiff_t>(page * 64), 64, data.begin() + 2);
+        written = I2cWrite(kEepromWrite, data, 100000);
+    }
+    int rc = 0;
+    const auto back = ReadEeprom(0x0100, pattern.size(), rc);
+    Check("i2c_eeprom_round_trip", written == 0 && rc == 0 && back == pattern,
+          "write " + Describe(written) + " read " + Describe(rc));
+
+    const int missing = I2cWrite(0x60, {0x00}, 100000);
+    Check("i2c_no_target", missing == Corvane::I2C_NOT_ACKNOWLEDGED, Describe(missing));
+
+    // The other bridge has its own EEPROM, still erased.
+    bridge.Management->SelectDev(1);
+    bridge.Settings->GetConnectionStatus();
+    const auto other = ReadEeprom(0x0100, 4, rc);
+    Check("i2c_other_device", rc == 0 && other == std::vector<std::uint8_t>(4, 0xFF),
+          Describe(rc));
+    bridge.Management->SelectDev(0);
+    bridge.Settings->GetConnectionStatus();
+}
+
 void CheckSilentDevice(Corvane::VrelUsbI2c& bridge, Server& server) {
     if (!server.Ok("silent A 1")) return Check("silent_device", false, "server");
     const auto start = Clock::now();
@@ -286,6 +348,13 @@ void CheckComeback(Corvane::VrelUsbI2c& bridge, const std::string& name,
               " count " + std::to_string(bridge.Management->GetDevCount()));
 }
 
+// The chip that came back is the same chip: its EEPROM kept what was written.
+void CheckSameChipAfterComebacks() {
+    int rc = 0;
+    const auto back = ReadEeprom(0x0100, 128, rc);
+    Check("i2c_eeprom_after_comebacks", rc == 0 && back == EepromPattern(), Describe(rc));
+}
+
 void Benchmark(Corvane::VrelUsbI2c& bridge) {
     constexpr int kRounds = 200;
     const std::pair<const char*, std::function<int()>> kinds[] = {
@@ -329,6 +398,7 @@ int main(int argc, char** argv) {
             CheckDiscovery(bridge);
             CheckPermissionDiagnostics();
             CheckExchangeAndSelection(bridge, server);
+            CheckI2c(bridge);
             CheckSilentDevice(bridge, server);
             CheckDestroyedDevice(bridge, server);
             CheckComeback(bridge, "replugged_device_reconnects",
@@ -337,6 +407,7 @@ int main(int argc, char** argv) {
                 const int reset = bridge.Functions->ResetDevice();
                 return reset == 0 && server.Ok("sync");
             });
+            CheckSameChipAfterComebacks();
             Benchmark(bridge);
         }
     }

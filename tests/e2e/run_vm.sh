@@ -53,9 +53,8 @@ fi
 # ---- initramfs ----------------------------------------------------------------
 root="$work/root"
 rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,tmp,lib/modules}
-cp "$busybox" "$root/bin/busybox"
-cp "$server" "$root/bin/corvane_uhid_server"
-cp "$driver" "$root/bin/corvane_e2e_driver"
+cp "$busybox" "$root/bin/busybox" && cp "$server" "$root/bin/corvane_uhid_server" &&
+    cp "$driver" "$root/bin/corvane_e2e_driver" || fail "cannot copy the programs into the initramfs"
 for module in hid uhid hid-generic; do
     found=$(find "$kernel_dir/lib/modules" -name "$module.ko*" | head -n1)
     [[ -n "$found" ]] || fail "module $module not in the kernel package"

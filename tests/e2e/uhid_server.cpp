@@ -8,7 +8,8 @@
 //   count NAME CODE              (commands with that hex code received)         -> <number>
 //   sync                         (answers once earlier reports are handled)     -> ok
 //   quit
-// A chip that resets leaves and comes back 100 ms later, as on USB.
+// A chip that resets leaves and comes back 100 ms later, as on USB. Every chip
+// has a 32 KiB EEPROM (64-byte pages) at 7-bit address 0x50 on its bus.
 #include <fcntl.h>
 #include <linux/uhid.h>
 #include <poll.h>
@@ -179,6 +180,7 @@ std::string Execute(std::map<std::string, Served>& devices, const std::string& l
         if (!served.chip) {
             served.chip = std::make_shared<VirtualDevice>(static_cast<std::uint16_t>(vid),
                                                           static_cast<std::uint16_t>(pid));
+            served.chip->AttachTarget(0x50, std::make_shared<Corvane::Sim::Eeprom>(32768, 64));
         }
         served.name = name;
         served.serial = serial;
