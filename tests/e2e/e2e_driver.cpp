@@ -18,7 +18,6 @@
 
 #include <corvane/corvane.hpp>
 
-#include "functions/DevFunctions.hpp"
 #include "platform/linux/LinuxHidrawPlatform.hpp"
 #include "transport/DevComTransport.hpp"
 
@@ -235,24 +234,26 @@ void CheckExchangeAndSelection(Corvane::VrelUsbI2c& bridge, Server& server) {
 constexpr std::uint8_t kEepromWrite = 0xA0;  // 7-bit address 0x50
 constexpr std::uint8_t kEepromRead = 0xA1;
 
-// The native operations behind Functions->WriteI2cData and ReadI2cData.
-int I2cWrite(std::uint8_t address, const std::vector<std::uint8_t>& data, std::uint32_t speed) {
-    return Corvane::DevFunctions::int_WriteI2cData(
-        address, data.data(), static_cast<std::uint32_t>(data.size()), speed);
+int I2cWrite(Corvane::VrelUsbI2c& bridge, std::uint8_t address,
+             const std::vector<std::uint8_t>& data, std::uint32_t speed) {
+    return bridge.Functions->WriteI2cData(address, data, static_cast<std::uint32_t>(data.size()),
+                                          speed);
 }
 
-int I2cRead(std::uint8_t address, std::vector<std::uint8_t>& data, std::uint32_t speed) {
-    return Corvane::DevFunctions::int_ReadI2cData(address, data.data(),
-                                                  static_cast<std::uint32_t>(data.size()), speed);
+int I2cRead(Corvane::VrelUsbI2c& bridge, std::uint8_t address, std::vector<std::uint8_t>& data,
+            std::uint32_t speed) {
+    return bridge.Functions->ReadI2cData(address, data, static_cast<std::uint32_t>(data.size()),
+                                         speed);
 }
 
 // Reads `count` bytes of the EEPROM from `address` (random read: address, then read).
-std::vector<std::uint8_t> ReadEeprom(std::uint16_t address, std::size_t count, int& rc) {
+std::vector<std::uint8_t> ReadEeprom(Corvane::VrelUsbI2c& bridge, std::uint16_t address,
+                                     std::size_t count, int& rc) {
     const std::vector<std::uint8_t> pointer = {static_cast<std::uint8_t>(address >> 8),
                                                static_cast<std::uint8_t>(address & 0xFF)};
     std::vector<std::uint8_t> data(count);
-    rc = I2cWrite(kEepromWrite, pointer, 400000);
-    if (rc == 0) rc = I2cRead(kEepromRead, data, 400000);
+    rc = I2cWrite(bridge, kEepromWrite, pointer, 400000);
+    if (rc == 0) rc = I2cRead(bridge, kEepromRead, data, 400000);
     return data;
 }
 
@@ -273,22 +274,21 @@ void CheckI2c(Corvane::VrelUsbI2c& bridge) {
         data[0] = 0x01;
         data[1] = static_cast<std::uint8_t>(page * 64);
         std::copy_n(pattern.begin() + static_cast<std::ptrdiff_t>(page * 64), 64, data.begin() + 2);
-        written = I2cWrite(kEepromWrite, data, 100000);
+        written = I2cWrite(bridge, kEepromWrite, data, 100000);
     }
     int rc = 0;
-    const auto back = ReadEeprom(0x0100, pattern.size(), rc);
+    const auto back = ReadEeprom(bridge, 0x0100, pattern.size(), rc);
     Check("i2c_eeprom_round_trip", written == 0 && rc == 0 && back == pattern,
           "write " + Describe(written) + " read " + Describe(rc));
 
-    const int missing = I2cWrite(0x60, {0x00}, 100000);
+    const int missing = I2cWrite(bridge, 0x60, {0x00}, 100000);
     Check("i2c_no_target", missing == Corvane::I2C_NOT_ACKNOWLEDGED, Describe(missing));
 
     // The other bridge has its own EEPROM, still erased.
     bridge.Management->SelectDev(1);
     bridge.Settings->GetConnectionStatus();
-    const auto other = ReadEeprom(0x0100, 4, rc);
-    Check("i2c_other_device", rc == 0 && other == std::vector<std::uint8_t>(4, 0xFF),
-          Describe(rc));
+    const auto other = ReadEeprom(bridge, 0x0100, 4, rc);
+    Check("i2c_other_device", rc == 0 && other == std::vector<std::uint8_t>(4, 0xFF), Describe(rc));
     bridge.Management->SelectDev(0);
     bridge.Settings->GetConnectionStatus();
 }
@@ -349,9 +349,9 @@ void CheckComeback(Corvane::VrelUsbI2c& bridge, const std::string& name,
 }
 
 // The chip that came back is the same chip: its EEPROM kept what was written.
-void CheckSameChipAfterComebacks() {
+void CheckSameChipAfterComebacks(Corvane::VrelUsbI2c& bridge) {
     int rc = 0;
-    const auto back = ReadEeprom(0x0100, 128, rc);
+    const auto back = ReadEeprom(bridge, 0x0100, 128, rc);
     Check("i2c_eeprom_after_comebacks", rc == 0 && back == EepromPattern(), Describe(rc));
 }
 
@@ -407,7 +407,7 @@ int main(int argc, char** argv) {
                 const int reset = bridge.Functions->ResetDevice();
                 return reset == 0 && server.Ok("sync");
             });
-            CheckSameChipAfterComebacks();
+            CheckSameChipAfterComebacks(bridge);
             Benchmark(bridge);
         }
     }
