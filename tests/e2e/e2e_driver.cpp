@@ -231,6 +231,29 @@ void CheckExchangeAndSelection(Corvane::VrelUsbI2c& bridge, Server& server) {
     bridge.Settings->GetConnectionStatus();
 }
 
+// Flash and current settings of the connected chip through the Settings facet.
+void CheckSettings(Corvane::VrelUsbI2c& bridge) {
+    auto& settings = *bridge.Settings;
+    const auto vid = settings.GetUsbVid();
+    const auto pid = settings.GetUsbPid();
+    const auto firmware = settings.GetFirmwareVersion();
+    Check("settings_identity", vid == kVid && pid == kPid && firmware && !firmware->empty(),
+          "vid " + std::to_string(vid) + " pid " + std::to_string(pid));
+
+    const int set = settings.SetUsbStringDescriptor(u"Corvane over uhid");
+    const auto text = settings.GetUsbStringDescriptor();
+    Check("settings_string_round_trip", set == 0 && text == u"Corvane over uhid", Describe(set));
+
+    // GP0 as an output in the current settings, then driven high and read back.
+    const int direction =
+        settings.SetGpPinDirection(Corvane::DllConstants::CURRENT_SETTINGS_ONLY, 0, 0);
+    const int wrote = bridge.Functions->WriteGpioPinValue(0, 1);
+    const int level = bridge.Functions->ReadGpioPinValue(0);
+    Check("settings_gpio_output", direction == 0 && wrote == 0 && level == 1,
+          "direction " + Describe(direction) + " write " + Describe(wrote) + " level " +
+              Describe(level));
+}
+
 constexpr std::uint8_t kEepromWrite = 0xA0;  // 7-bit address 0x50
 constexpr std::uint8_t kEepromRead = 0xA1;
 
@@ -398,6 +421,7 @@ int main(int argc, char** argv) {
             CheckDiscovery(bridge);
             CheckPermissionDiagnostics();
             CheckExchangeAndSelection(bridge, server);
+            CheckSettings(bridge);
             CheckI2c(bridge);
             CheckSilentDevice(bridge, server);
             CheckDestroyedDevice(bridge, server);
