@@ -41,16 +41,17 @@ TEST(SplitMultiString, StopsAtTheListEndAndNeverReadsPastTheValue) {
         std::vector<std::u16string> strings;
     };
     const Row rows[] = {
-        {u"HID\\VID_3A7C&PID_01D5&REV_0100\0HID\\VID_3A7C&PID_01D5\0\0"s, 0,
+        {u"HID\\VID_3A7C&PID_01D5&REV_0100\0HID\\VID_3A7C&PID_01D5\0\0"s,
+         0,
          {u"HID\\VID_3A7C&PID_01D5&REV_0100", u"HID\\VID_3A7C&PID_01D5"}},
-        {u"A\0\0B\0\0"s, 0, {u"A"}},               // nothing after the list end
-        {u"AB"s, 0, {u"AB"}},                      // no terminator at all
-        {u"AB\0CD"s, 0, {u"AB", u"CD"}},           // last string unterminated
-        {u"\0\0"s, 0, {}},                         // empty list
-        {u""s, 0, {}},                             // no value
-        {u"ABCD\0\0"s, 4, {u"AB"}},                // value ends before the buffer
-        {u"AB\0\0"s, 5, {u"AB"}},                  // odd byte count
-        {u"A\0\0"s, 3, {u"A"}},                    // half a terminator
+        {u"A\0\0B\0\0"s, 0, {u"A"}},      // nothing after the list end
+        {u"AB"s, 0, {u"AB"}},             // no terminator at all
+        {u"AB\0CD"s, 0, {u"AB", u"CD"}},  // last string unterminated
+        {u"\0\0"s, 0, {}},                // empty list
+        {u""s, 0, {}},                    // no value
+        {u"ABCD\0\0"s, 4, {u"AB"}},       // value ends before the buffer
+        {u"AB\0\0"s, 5, {u"AB"}},         // odd byte count
+        {u"A\0\0"s, 3, {u"A"}},           // half a terminator
     };
     for (const Row& row : rows) {
         const std::vector<std::uint8_t> bytes = Utf16Bytes(row.value);
@@ -65,7 +66,9 @@ TEST(WindowsBackend, IsTheSystemPlatform) {
     EXPECT_NE(dynamic_cast<WindowsPlatform*>(system.get()), nullptr);
 }
 
-HANDLE Native(PlatformHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE Native(PlatformHandle handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
 
 Wire Numbered(std::uint8_t first) {
     Wire wire{};
@@ -104,8 +107,8 @@ protected:
 
     void ServerSend(const Wire& wire) {
         DWORD written = 0;
-        ASSERT_TRUE(::WriteFile(server, wire.data(), static_cast<DWORD>(wire.size()), &written,
-                                nullptr));
+        ASSERT_TRUE(
+            ::WriteFile(server, wire.data(), static_cast<DWORD>(wire.size()), &written, nullptr));
         ASSERT_EQ(written, wire.size());
     }
 
@@ -141,8 +144,8 @@ TEST_F(PipeChannelTest, WriteSendsAll65Bytes) {
     EXPECT_EQ(platform.WriteReport(channel, event, sent, 1000), TransferOutcome::Done);
     Wire received{};
     DWORD read = 0;
-    ASSERT_TRUE(::ReadFile(server, received.data(), static_cast<DWORD>(received.size()), &read,
-                           nullptr));
+    ASSERT_TRUE(
+        ::ReadFile(server, received.data(), static_cast<DWORD>(received.size()), &read, nullptr));
     EXPECT_EQ(read, received.size());
     EXPECT_EQ(received, sent);
 }

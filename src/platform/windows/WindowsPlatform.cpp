@@ -48,7 +48,9 @@ PlatformHandle FromHandle(HANDLE handle) {
     return reinterpret_cast<PlatformHandle>(handle);
 }
 
-std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+std::wstring ToWide(const std::u16string& text) {
+    return std::wstring(text.begin(), text.end());
+}
 
 // Errors after which the channel can never carry a report again: the device
 // was removed, or the handle is not (or no longer) one that can.
@@ -128,8 +130,8 @@ std::u16string ReadSerialNumber(const std::u16string& path) {
                                         nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) return {};
     wchar_t serial[kSerialNumberChars + 1] = {};
-    const bool read = ::HidD_GetSerialNumberString(device, serial,
-                                                   kSerialNumberChars * sizeof(wchar_t)) != FALSE;
+    const bool read =
+        ::HidD_GetSerialNumberString(device, serial, kSerialNumberChars * sizeof(wchar_t)) != FALSE;
     ::CloseHandle(device);
     if (!read) return {};
     const std::size_t length =
@@ -157,7 +159,7 @@ std::vector<std::u16string> SplitMultiString(const std::uint8_t* data, std::size
 }
 
 WindowsPlatform::WindowsPlatform()
-    : record_(new(std::nothrow) TransferRecord()),
+    : record_(new (std::nothrow) TransferRecord()),
       timer_(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
                                       TIMER_MODIFY_STATE | SYNCHRONIZE)) {}
 
@@ -328,6 +330,8 @@ void WindowsPlatform::SleepMs(std::uint32_t ms) {
     ::Sleep(ms);
 }
 
-std::shared_ptr<Platform> MakeSystemPlatform() { return std::make_shared<WindowsPlatform>(); }
+std::shared_ptr<Platform> MakeSystemPlatform() {
+    return std::make_shared<WindowsPlatform>();
+}
 
 }  // namespace Corvane
