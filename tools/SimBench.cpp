@@ -1,0 +1,172 @@
+#include "SimBench.hpp"
+
+#include <corvane/sim/Eeprom.hpp>
+#include <corvane/sim/SmbusDevice.hpp>
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "TemperatureSensor.hpp"
+#include "Tool.hpp"
+
+namespace CorvaneTool {
+
+namespace {
+
+constexpr const char* kFormat = "corvane-sim-state 1";
+
+std::string ToHex(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (std::uint8_t b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0x0F];
+    }
+    return text;
+}
+
+std::optional<std::vector<std::uint8_t>> FromHex(const std::string& text) {
+    if (text.size() % 2 != 0) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(text.size() / 2);
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        unsigned value = 0;
+        for (std::size_t k = i; k < i + 2; ++k) {
+            const char c = text[k];
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                     : -1;
+            if (digit < 0) return std::nullopt;
+            value = value * 16 + static_cast<unsigned>(digit);
+        }
+        bytes.push_back(static_cast<std::uint8_t>(value));
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> Ascii(std::string_view text) { return {text.begin(), text.end()}; }
+
+}  // namespace
+
+SimBench::SimBench(std::filesystem::path stateFile, bool fresh)
+    : stateFile_(std::move(stateFile)) {
+    host_ = Corvane::Sim::SimulatedHost::Install();
+    // No modelled report time: the tool should not wait for a virtual clock.
+    host_->SetReportTime(std::chrono::microseconds(0));
+    chip_ = std::make_shared<Corvane::Sim::VirtualDevice>();
+    eeprom_ = std::make_shared<Corvane::Sim::Eeprom>(kEepromSize, kEepromPage);
+    smbus_ = std::make_shared<Corvane::Sim::SmbusDevice>(kSmbusAddress);
+    smbus_->EnablePec(true);
+    smbus_->EnableByteCount(true);
+    sensor_ = std::make_shared<TemperatureSensor>();
+    Fill();
+    if (!fresh && std::filesystem::exists(stateFile_)) Load();
+
+    chip_->AttachTarget(kEepromAddress, eeprom_);
+    chip_->AttachTarget(kSmbusAddress, smbus_);
+    chip_->AttachTarget(kSensorAddress, sensor_);
+    // Something to measure on the analog inputs and a high level on GP0.
+    chip_->SetAdcInput(0, 1200);
+    chip_->SetAdcInput(1, 2500);
+    chip_->SetAdcInput(2, 600);
+    chip_->SetPinInput(0, 1);
+    host_->Plug(chip_);
+}
+
+SimBench::~SimBench() = default;
+
+std::filesystem::path SimBench::DefaultStateFile() {
+    std::filesystem::path base;
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) {
+        base = state;
+    } else if (const char* home = std::getenv("HOME"); home && *home) {
+        base = std::filesystem::path(home) / ".local" / "state";
+    } else if (const char* profile = std::getenv("LOCALAPPDATA"); profile && *profile) {
+        base = profile;
+    } else {
+        base = std::filesystem::current_path();
+    }
+    return base / "corvane" / "sim-state.json";
+}
+
+// A fresh bench: an erased EEPROM and a smart-battery-like SMBus device.
+void SimBench::Fill() {
+    smbus_->SetRegister(0x20, Ascii("Corvane"));  // manufacturer name
+    smbus_->SetRegister(0x21, Ascii("CVB-1"));    // device name
+    smbus_->SetRegister(0x22, Ascii("LION"));     // chemistry
+}
+
+void SimBench::Load() {
+    const auto damaged = [this](const std::string& why) {
+        return Failure(fmt::format(
+            "the virtual chip's state file {} cannot be used ({}); --sim-reset starts afresh",
+            stateFile_.string(), why));
+    };
+    std::ifstream in(stateFile_, std::ios::binary);
+    if (!in) throw damaged("cannot open it");
+    nlohmann::json state;
+    try {
+        state = nlohmann::json::parse(in);
+    } catch (const nlohmann::json::exception&) {
+        throw damaged("not JSON");
+    }
+    try {
+        if (state.at("format").get<std::string>() != kFormat) throw damaged("unknown format");
+        if (!chip_->LoadState(state.at("chip").get<std::string>())) throw damaged("chip flash");
+        const auto eeprom = FromHex(state.at("eeprom").get<std::string>());
+        if (!eeprom || eeprom->size() != kEepromSize) throw damaged("EEPROM contents");
+        eeprom_->Contents() = *eeprom;
+        for (const auto& [index, contents] : state.at("smbus").items()) {
+            const auto bytes = FromHex(contents.get<std::string>());
+            const auto number = std::stoul(index, nullptr, 0);
+            if (!bytes || number > 0xFF) throw damaged("SMBus registers");
+            smbus_->SetRegister(static_cast<std::uint8_t>(number), *bytes);
+        }
+        sensor_->Restore(state.at("sensor").get<TemperatureSensor::Registers>());
+    } catch (const nlohmann::json::exception& e) {
+        throw damaged(e.what());
+    } catch (const std::logic_error&) {  // std::stoul
+        throw damaged("SMBus registers");
+    }
+}
+
+void SimBench::Save() const {
+    nlohmann::json state;
+    state["format"] = kFormat;
+    state["chip"] = chip_->SaveState();
+    state["eeprom"] = ToHex(eeprom_->Contents());
+    nlohmann::json registers = nlohmann::json::object();
+    for (unsigned index = 0; index <= 0xFF; ++index) {
+        const auto contents = smbus_->Register(static_cast<std::uint8_t>(index));
+        if (!contents.empty()) registers[fmt::format("0x{:02x}", index)] = ToHex(contents);
+    }
+    state["smbus"] = registers;
+    state["sensor"] = sensor_->Saved();
+
+    std::error_code error;
+    std::filesystem::create_directories(stateFile_.parent_path(), error);
+    // Written beside the file and renamed, so a run that dies leaves the old state.
+    std::filesystem::path temporary = stateFile_;
+    temporary += ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << state.dump(1) << '\n';
+        if (!out.flush()) {
+            throw Failure(fmt::format("cannot write the virtual chip's state to {}",
+                                      temporary.string()));
+        }
+    }
+    std::filesystem::rename(temporary, stateFile_, error);
+    if (error) {
+        throw Failure(fmt::format("cannot write the virtual chip's state to {}: {}",
+                                  stateFile_.string(), error.message()));
+    }
+}
+
+}  // namespace CorvaneTool
