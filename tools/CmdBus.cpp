@@ -83,7 +83,7 @@ void Scan(Tool& tool, const ScanArgs& args) {
                                               Hex(address7)));
         }
     }
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"first", first}, {"last", last}, {"found", found}});
         return;
     }
@@ -106,7 +106,7 @@ void Scan(Tool& tool, const ScanArgs& args) {
 }
 
 void PrintData(const Tool& tool, std::uint8_t address7, const std::vector<std::uint8_t>& data) {
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"address", address7}, {"data", data}});
     } else {
         fmt::print("{}\n", ByteList(data));
@@ -114,7 +114,7 @@ void PrintData(const Tool& tool, std::uint8_t address7, const std::vector<std::u
 }
 
 void PrintWritten(const Tool& tool, std::uint8_t address7, std::size_t count) {
-    if (tool.Json()) Tool::PrintJson({{"address", address7}, {"written", count}});
+    if (tool.WantsJson()) Tool::PrintJson({{"address", address7}, {"written", count}});
 }
 
 struct TransferArgs {

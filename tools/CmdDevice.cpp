@@ -14,8 +14,8 @@ std::string TextOr(const std::optional<std::u16string>& text) {
     return text ? Utf8(*text) : std::string("?");
 }
 
-nlohmann::json DescribeSelected(Tool& tool, Corvane::VrelUsbI2c& bridge) {
-    nlohmann::json entry;
+Json DescribeSelected(Tool& tool, Corvane::VrelUsbI2c& bridge) {
+    Json entry;
     entry["path"] = bridge.Management->GetSelectedDevInfo();
     entry["serial"] = TextOr(bridge.Settings->GetSerialNumber());
     entry["manufacturer"] = TextOr(bridge.Settings->GetUsbStringManufacturer());
@@ -32,10 +32,10 @@ void List(Tool& tool) {
     Corvane::VrelUsbI2c& bridge = tool.Bridge();
     const std::int32_t selected = bridge.Management->GetSelectedDevNum();
     const std::int32_t count = bridge.Management->GetDevCount();
-    nlohmann::json devices = nlohmann::json::array();
+    Json devices = Json::array();
     for (std::int32_t index = 0; index < count; ++index) {
         Check(bridge.Management->SelectDev(index));
-        nlohmann::json entry = {{"index", index}, {"selected", index == selected}};
+        Json entry = {{"index", index}, {"selected", index == selected}};
         if (bridge.Settings->GetConnectionStatus()) {
             entry.update(DescribeSelected(tool, bridge));
         } else {
@@ -47,7 +47,7 @@ void List(Tool& tool) {
     Check(bridge.Management->SelectDev(selected));
     bridge.Settings->GetConnectionStatus();
 
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"devices", devices}});
         return;
     }
@@ -69,7 +69,7 @@ void List(Tool& tool) {
 }
 
 void Version(Tool& tool) {
-    nlohmann::json result = {{"tool", CORVANE_TOOL_VERSION}};
+    Json result = {{"tool", CORVANE_TOOL_VERSION}};
     Corvane::VrelUsbI2c& bridge = tool.BridgeUnchecked();
     if (bridge.Management->GetDevCount() > 0) {
         Corvane::VrelUsbI2c& selected = tool.Bridge();
@@ -78,7 +78,7 @@ void Version(Tool& tool) {
         result["firmware"] = firmware.value_or("?");
         result["hardware"] = tool.TakeHardwareRevision().value_or("?");
     }
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson(result);
         return;
     }
@@ -92,7 +92,7 @@ void Version(Tool& tool) {
 
 void Reset(Tool& tool) {
     Check(tool.Bridge().Functions->ResetDevice());
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"reset", true}});
     } else {
         fmt::print("reset: the bridge restarts with its power-up settings\n");

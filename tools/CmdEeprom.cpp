@@ -122,7 +122,7 @@ void ReadEeprom(Tool& tool, const ReadArgs& args) {
         out.write(reinterpret_cast<const char*>(data.data()),
                   static_cast<std::streamsize>(data.size()));
         if (!out.flush()) throw Failure(fmt::format("cannot write {}", args.output));
-        if (tool.Json()) {
+        if (tool.WantsJson()) {
             Tool::PrintJson({{"address", address7}, {"size", data.size()}, {"file", args.output}});
         } else {
             fmt::print("read {} bytes from the EEPROM at {} into {}\n", data.size(), Hex(address7),
@@ -130,7 +130,7 @@ void ReadEeprom(Tool& tool, const ReadArgs& args) {
         }
         return;
     }
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"address", address7}, {"size", data.size()}, {"data", data}});
     } else {
         HexDump(data);
@@ -194,7 +194,7 @@ void WriteEeprom(Tool& tool, const WriteArgs& args) {
                 Hex(static_cast<unsigned>(at), 4), Hex(*wrote), Hex(*read)));
         }
     }
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"address", address7},
                          {"written", data.size()},
                          {"pages", pages},

@@ -33,7 +33,7 @@ std::int32_t Unlock(Tool& tool, Corvane::VrelUsbI2c& bridge) {
 }
 
 void Done(Tool& tool, const char* state, const std::string& message) {
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"protection", state}});
     } else {
         fmt::print("{}\n", message);
@@ -42,7 +42,7 @@ void Done(Tool& tool, const char* state, const std::string& message) {
 
 void PasswordEnter(Tool& tool) {
     Enter(tool, tool.Bridge(false), "access password: ");
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"accepted", true}});
     } else {
         fmt::print("password accepted: flash changes are allowed until the bridge is reset\n");

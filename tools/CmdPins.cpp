@@ -29,7 +29,7 @@ void GpioGet(Tool& tool, const GpioArgs& args) {
     const std::int32_t level =
         CheckValue(tool.Bridge().Functions->ReadGpioPinValue(static_cast<std::uint8_t>(pin)),
                    NotGpio(pin));
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"pin", pin}, {"value", level}});
     } else {
         fmt::print("{}\n", level);
@@ -53,7 +53,7 @@ void GpioSet(Tool& tool, const GpioArgs& args) {
         bridge.Settings->GetGpPinDirection(Corvane::DllConstants::CURRENT_SETTINGS_ONLY, pinNumber),
         NotGpio(pin));
     Check(bridge.Functions->WriteGpioPinValue(pinNumber, level));
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"pin", pin}, {"value", level}, {"input", direction == 1}});
         return;
     }
@@ -75,8 +75,8 @@ void PrintPins(const PinConfig& config, Side side) {
     }
 }
 
-nlohmann::json PinsJson(const PinConfig& config) {
-    nlohmann::json pins = nlohmann::json::array();
+Json PinsJson(const PinConfig& config) {
+    Json pins = Json::array();
     for (unsigned pin = 0; pin < 4; ++pin) {
         pins.push_back({{"pin", pin},
                         {"function", PinFunction(config, pin)},
@@ -107,16 +107,16 @@ void GpioConfig(Tool& tool, const GpioArgs& args) {
             WritePins(bridge, side, config);
         }
     }
-    nlohmann::json result;
+    Json result;
     for (Side side : sides) {
         const PinConfig config = ReadPins(bridge, side);
-        if (tool.Json()) {
+        if (tool.WantsJson()) {
             result[SideName(side)] = PinsJson(config);
         } else {
             PrintPins(config, side);
         }
     }
-    if (tool.Json()) Tool::PrintJson(result);
+    if (tool.WantsJson()) Tool::PrintJson(result);
 }
 
 void Adc(Tool& tool) {
@@ -125,7 +125,7 @@ void Adc(Tool& tool) {
     Check(bridge.Functions->GetAdcData(readings));
     const std::int32_t reference = CheckValue(bridge.Settings->GetAdcVoltageReference());
     const unsigned millivolts = ReferenceMillivolts(reference);
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"readings", {readings[0], readings[1], readings[2]}},
                          {"reference", ReferenceName(reference)}});
         return;
@@ -158,7 +158,7 @@ void Dac(Tool& tool, const DacArgs& args) {
     const std::int32_t now = CheckValue(bridge.Settings->GetDacValue());
     const std::int32_t selector = CheckValue(bridge.Settings->GetDacVoltageReference());
     const unsigned millivolts = ReferenceMillivolts(selector);
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"value", now}, {"reference", ReferenceName(selector)}});
         return;
     }
@@ -172,7 +172,7 @@ void Dac(Tool& tool, const DacArgs& args) {
 
 void InterruptClear(Tool& tool) {
     Check(tool.Bridge().Functions->ClearInterruptPinState());
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson({{"cleared", true}});
     } else {
         fmt::print("interrupt flag cleared\n");
@@ -199,20 +199,20 @@ void Clock(Tool& tool, const ClockArgs& args) {
             Check(bridge.Settings->SetClockPinConfiguration(Selector(side), divider, duty));
         }
     }
-    nlohmann::json result;
-    if (!tool.Json()) fmt::print("          divider  duty        output\n");
+    Json result;
+    if (!tool.WantsJson()) fmt::print("{:<10}{:<9}{:<11}{}\n", "", "divider", "duty", "output");
     for (Side side : {Side::Current, Side::PowerUp}) {
         const std::int32_t divider =
             CheckValue(bridge.Settings->GetClockPinDividerValue(Selector(side)));
         const std::int32_t duty = CheckValue(bridge.Settings->GetClockPinDutyCycle(Selector(side)));
-        if (tool.Json()) {
+        if (tool.WantsJson()) {
             result[SideName(side)] = {{"divider", divider}, {"duty", duty}};
         } else {
-            fmt::print("{:<9} {:<8} {} ({:2} %)  {}\n", SideName(side), divider, duty, duty * 25,
-                       ClockFrequency(divider));
+            fmt::print("{:<10}{:<9}{:<11}{}\n", SideName(side), divider,
+                       fmt::format("{} ({} %)", duty, duty * 25), ClockFrequency(divider));
         }
     }
-    if (tool.Json()) Tool::PrintJson(result);
+    if (tool.WantsJson()) Tool::PrintJson(result);
 }
 
 }  // namespace

@@ -22,10 +22,14 @@ struct Setting {
     const char* values;  // what `settings set` takes, for the help
     bool current;        // has a running copy
     bool powerUp;        // has a power-up copy
-    std::function<nlohmann::json(Bridge&, Side)> get;
+    std::function<Json(Bridge&, Side)> get;
     // Parses the value (UsageError) and returns the change; empty: read-only.
     std::function<Change(const std::string&)> parse;
     bool hex = false;  // shown as 0x....
+    // The running copy can be shown but not set (the IDs the device enumerated with).
+    bool currentReadOnly = false;
+
+    bool SetsCurrent() const { return current && !currentReadOnly; }
 };
 
 std::int32_t Get(std::int32_t result) { return CheckValue(result); }
@@ -53,7 +57,7 @@ std::u16string ParseString(const std::string& text, const char* key) {
 Setting Switch(const char* key, std::int32_t (Corvane::DevSettings_M::*get)(),
                std::int32_t (Corvane::DevSettings_M::*set)(bool)) {
     return {key, "on or off", false, true,
-            [get](Bridge& b, Side) { return nlohmann::json(Get(((*b.Settings).*get)()) != 0); },
+            [get](Bridge& b, Side) { return Json(Get(((*b.Settings).*get)()) != 0); },
             [key, set](const std::string& text) -> Change {
                 const bool on = ParseSwitch(text, key);
                 return [set, on](Bridge& b, Side) { Check(((*b.Settings).*set)(on)); };
@@ -64,7 +68,7 @@ Setting Switch(const char* key, std::int32_t (Corvane::DevSettings_M::*get)(),
 Setting InitialLevel(const char* key, std::int32_t (Corvane::DevSettings_M::*get)(),
                      std::int32_t (Corvane::DevSettings_M::*set)(std::int32_t)) {
     return {key, "0 or 1", false, true,
-            [get](Bridge& b, Side) { return nlohmann::json(Get(((*b.Settings).*get)())); },
+            [get](Bridge& b, Side) { return Json(Get(((*b.Settings).*get)())); },
             [key, set](const std::string& text) -> Change {
                 const auto level = static_cast<std::int32_t>(ParseNumber(text, key, 0, 1));
                 return [set, level](Bridge& b, Side) { Check(((*b.Settings).*set)(level)); };
@@ -75,7 +79,7 @@ Setting InitialLevel(const char* key, std::int32_t (Corvane::DevSettings_M::*get
 Setting UsbString(const char* key, std::optional<std::u16string> (Corvane::DevSettings_M::*get)(),
                   std::int32_t (Corvane::DevSettings_M::*set)(const char16_t*)) {
     return {key, "text of up to 30 characters", false, true,
-            [key, get](Bridge& b, Side) { return nlohmann::json(GetText(((*b.Settings).*get)(), key)); },
+            [key, get](Bridge& b, Side) { return Json(GetText(((*b.Settings).*get)(), key)); },
             [key, set](const std::string& text) -> Change {
                 const std::u16string units = ParseString(text, key);
                 return [set, units](Bridge& b, Side) { Check(((*b.Settings).*set)(units.c_str())); };
@@ -84,7 +88,7 @@ Setting UsbString(const char* key, std::optional<std::u16string> (Corvane::DevSe
 
 Setting Pin(const char* key, unsigned pin) {
     return {key, "gpio-in, gpio-out-0, gpio-out-1, dedicated, adc, dac or clock-irq", true, true,
-            [pin](Bridge& b, Side side) { return nlohmann::json(PinFunction(ReadPins(b, side), pin)); },
+            [pin](Bridge& b, Side side) { return Json(PinFunction(ReadPins(b, side), pin)); },
             [pin](const std::string& text) -> Change {
                 PinConfig probe;
                 SetPinFunction(probe, pin, text);
@@ -103,7 +107,7 @@ Setting ClockPart(const char* key, bool divider) {
                            : b.Settings->GetClockPinDutyCycle(Selector(side)));
     };
     return {key, divider ? "1 to 7 (48 MHz >> code)" : "0 to 3 (quarters)", true, true,
-            [read](Bridge& b, Side side) { return nlohmann::json(read(b, side)); },
+            [read](Bridge& b, Side side) { return Json(read(b, side)); },
             [key, divider](const std::string& text) -> Change {
                 const auto value =
                     static_cast<std::int32_t>(ParseNumber(text, key, divider ? 1 : 0, divider ? 7 : 3));
@@ -120,7 +124,7 @@ Setting ClockPart(const char* key, bool divider) {
 Setting Reference(const char* key, std::int32_t (Corvane::DevSettings_M::*get)(),
                   std::int32_t (Corvane::DevSettings_M::*set)(std::int32_t)) {
     return {key, "vdd, 1.024, 2.048 or 4.096", true, false,
-            [get](Bridge& b, Side) { return nlohmann::json(ReferenceName(Get(((*b.Settings).*get)()))); },
+            [get](Bridge& b, Side) { return Json(ReferenceName(Get(((*b.Settings).*get)()))); },
             [key, set](const std::string& text) -> Change {
                 const std::int32_t selector = ParseReference(text, key);
                 return [set, selector](Bridge& b, Side) { Check(((*b.Settings).*set)(selector)); };
@@ -133,7 +137,7 @@ std::vector<Setting> AllSettings(Tool& tool) {
     // The running IDs are the ones the device was found with.
     settings.push_back({"vid", "4 hex digits", true, true,
                         [&tool](Bridge& b, Side side) {
-                            return nlohmann::json(side == Side::Current ? tool.Vid()
+                            return Json(side == Side::Current ? tool.Vid()
                                                                         : Get64(b.Settings->GetUsbVid()));
                         },
                         [](const std::string& text) -> Change {
@@ -143,10 +147,10 @@ std::vector<Setting> AllSettings(Tool& tool) {
                                 Check(b.Settings->SetUsbVidPid(vid, pid));
                             };
                         },
-                        true});
+                        true, true});
     settings.push_back({"pid", "4 hex digits", true, true,
                         [&tool](Bridge& b, Side side) {
-                            return nlohmann::json(side == Side::Current ? tool.Pid()
+                            return Json(side == Side::Current ? tool.Pid()
                                                                         : Get64(b.Settings->GetUsbPid()));
                         },
                         [](const std::string& text) -> Change {
@@ -156,10 +160,10 @@ std::vector<Setting> AllSettings(Tool& tool) {
                                 Check(b.Settings->SetUsbVidPid(vid, pid));
                             };
                         },
-                        true});
+                        true, true});
     settings.push_back({"power-source", "bus or self", false, true,
                         [](Bridge& b, Side) {
-                            return nlohmann::json(Get(b.Settings->GetUsbPowerSource()) ? "self" : "bus");
+                            return Json(Get(b.Settings->GetUsbPowerSource()) ? "self" : "bus");
                         },
                         [](const std::string& text) -> Change {
                             const std::string name = Lower(text);
@@ -171,7 +175,7 @@ std::vector<Setting> AllSettings(Tool& tool) {
                         }});
     settings.push_back(Switch("remote-wakeup", &S::GetUsbRemoteWakeupEnable, &S::SetUsbRemoteWakeupEnable));
     settings.push_back({"current-ma", "100 to 500, even", false, true,
-                        [](Bridge& b, Side) { return nlohmann::json(Get(b.Settings->GetUsbCurrentRequirement())); },
+                        [](Bridge& b, Side) { return Json(Get(b.Settings->GetUsbCurrentRequirement())); },
                         [](const std::string& text) -> Change {
                             const auto ma = static_cast<std::int32_t>(ParseNumber(text, "current-ma", 100, 500));
                             if (ma % 2 != 0) throw UsageError("current-ma must be even (the chip counts 2 mA steps)");
@@ -186,7 +190,7 @@ std::vector<Setting> AllSettings(Tool& tool) {
                         [](Bridge& b, Side) {
                             static constexpr const char* kStates[] = {"off", "password", "locked"};
                             const std::int32_t state = Get(b.Settings->GetFlashProtectionState());
-                            return state < 3 ? nlohmann::json(kStates[state]) : nlohmann::json(state);
+                            return state < 3 ? Json(kStates[state]) : Json(state);
                         },
                         {}});
     settings.push_back(InitialLevel("led-uart-rx", &S::GetInitialPinValueLedUartRx, &S::SetInitialPinValueLedUartRx));
@@ -200,7 +204,7 @@ std::vector<Setting> AllSettings(Tool& tool) {
     settings.push_back(Pin("gp3", 3));
     settings.push_back({"interrupt-mode", "rising, falling or both", true, true,
                         [](Bridge& b, Side side) {
-                            return nlohmann::json(InterruptModeName(Get(b.Settings->GetInterruptPinMode(Selector(side)))));
+                            return Json(InterruptModeName(Get(b.Settings->GetInterruptPinMode(Selector(side)))));
                         },
                         [](const std::string& text) -> Change {
                             const std::int32_t mode = ParseInterruptMode(text);
@@ -212,7 +216,7 @@ std::vector<Setting> AllSettings(Tool& tool) {
     settings.push_back(ClockPart("clock-duty", false));
     settings.push_back(Reference("dac-vref", &S::GetDacVoltageReference, &S::SetDacVoltageReference));
     settings.push_back({"dac-value", "0 to 31", true, false,
-                        [](Bridge& b, Side) { return nlohmann::json(Get(b.Settings->GetDacValue())); },
+                        [](Bridge& b, Side) { return Json(Get(b.Settings->GetDacValue())); },
                         [](const std::string& text) -> Change {
                             const auto value = static_cast<std::int32_t>(ParseNumber(text, "dac-value", 0, 31));
                             return [value](Bridge& b, Side) { Check(b.Settings->SetDacValue(value)); };
@@ -222,13 +226,13 @@ std::vector<Setting> AllSettings(Tool& tool) {
                         [](Bridge& b, Side) {
                             const auto version = b.Settings->GetFirmwareVersion();
                             if (!version) throw Failure("the device did not report its firmware version");
-                            return nlohmann::json(*version);
+                            return Json(*version);
                         },
                         {}});
     return settings;
 }
 
-std::string Show(const Setting& setting, const nlohmann::json& value) {
+std::string Show(const Setting& setting, const Json& value) {
     if (value.is_null()) return "-";
     if (value.is_boolean()) return value.get<bool>() ? "on" : "off";
     if (value.is_string()) return value.get<std::string>();
@@ -236,19 +240,19 @@ std::string Show(const Setting& setting, const nlohmann::json& value) {
     return value.dump();
 }
 
-nlohmann::json Read(const Setting& setting, Bridge& bridge, Side side) {
+Json Read(const Setting& setting, Bridge& bridge, Side side) {
     const bool has = side == Side::Current ? setting.current : setting.powerUp;
-    return has ? setting.get(bridge, side) : nlohmann::json();
+    return has ? setting.get(bridge, side) : Json();
 }
 
 void ShowAll(Tool& tool, const std::vector<Setting>& settings) {
     Bridge& bridge = tool.Bridge();
-    nlohmann::json all = nlohmann::json::object();
+    Json all = Json::object();
     for (const Setting& setting : settings) {
         all[setting.key] = {{"current", Read(setting, bridge, Side::Current)},
                             {"power-up", Read(setting, bridge, Side::PowerUp)}};
     }
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson(all);
         return;
     }
@@ -278,9 +282,9 @@ void SetOne(Tool& tool, const std::vector<Setting>& settings, const SetArgs& arg
         throw UsageError(fmt::format("{} cannot be set here: {}", setting.key, setting.values));
     }
     const std::vector<Side> sides =
-        args.sides.Sides({setting.current ? Side::Current : Side::PowerUp});
+        args.sides.Sides({setting.SetsCurrent() ? Side::Current : Side::PowerUp});
     for (Side side : sides) {
-        if (side == Side::Current && !setting.current) {
+        if (side == Side::Current && !setting.SetsCurrent()) {
             throw UsageError(fmt::format("{} is a power-up setting only: leave out --current and --both",
                                          setting.key));
         }
@@ -296,14 +300,14 @@ void SetOne(Tool& tool, const std::vector<Setting>& settings, const SetArgs& arg
         for (Side side : sides) change(bridge, side);
     });
 
-    nlohmann::json result = {{"key", setting.key}};
+    Json result = {{"key", setting.key}};
     std::string text = setting.key;
     for (Side side : sides) {
-        const nlohmann::json value = setting.get(bridge, side);
+        const Json value = setting.get(bridge, side);
         result[SideName(side)] = value;
         text += fmt::format("  {}: {}", SideName(side), Show(setting, value));
     }
-    if (tool.Json()) {
+    if (tool.WantsJson()) {
         Tool::PrintJson(result);
         return;
     }
@@ -328,9 +332,9 @@ void AddSettingsCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     std::string keys;
     for (const Setting& setting : *settings) {
         if (!setting.parse) continue;
-        const char* sides = setting.current && setting.powerUp ? "running/power-up"
-                            : setting.current                  ? "running only"
-                                                               : "power-up only";
+        const char* sides = setting.SetsCurrent() && setting.powerUp ? "running/power-up"
+                            : setting.SetsCurrent()                  ? "running only"
+                                                                     : "power-up only";
         keys += fmt::format("  {:<20}{}; {}\n", setting.key, setting.values, sides);
     }
     auto args = std::make_shared<SetArgs>();

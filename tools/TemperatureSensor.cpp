@@ -25,6 +25,7 @@ void TemperatureSensor::Restore(const Registers& registers) {
     config_ = registers[0] & 0xFF;
     hysteresis_ = registers[1] & 0xFF80;
     limit_ = registers[2] & 0xFF80;
+    pointer_ = registers[3] & 0x03;
 }
 
 bool TemperatureSensor::Start(bool read) {

@@ -14,12 +14,13 @@ namespace CorvaneTool {
 // Temperatures are 9-bit two's complement halves of a degree in bits 15-7.
 class TemperatureSensor : public Corvane::Sim::I2cTarget {
 public:
-    // Writable registers, to keep between runs: configuration, hysteresis, limit.
-    using Registers = std::array<std::uint16_t, 3>;
+    // What a power cycle would not lose, to keep between runs: configuration,
+    // hysteresis, limit and the register pointer.
+    using Registers = std::array<std::uint16_t, 4>;
 
     explicit TemperatureSensor(double celsius = 23.5);
 
-    Registers Saved() const { return {config_, hysteresis_, limit_}; }
+    Registers Saved() const { return {config_, hysteresis_, limit_, pointer_}; }
     void Restore(const Registers& registers);
 
     bool Start(bool read) override;

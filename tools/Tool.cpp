@@ -96,7 +96,7 @@ void Tool::Start() {
     std::shared_ptr<Corvane::Platform> platform;
     if (options.sim) {
         const std::filesystem::path file =
-            options.simState.empty() ? SimBench::DefaultStateFile() : options.simState;
+            options.simState.empty() ? SimBench::DefaultStateFile() : std::filesystem::path(options.simState);
         sim_ = std::make_unique<SimBench>(file, options.simReset);
         platform = sim_->Host();
     } else {
@@ -218,6 +218,6 @@ std::string ReadPasswordFrom(const std::string& file, const std::string& prompt)
     return password;
 }
 
-void Tool::PrintJson(const nlohmann::json& document) { std::cout << document.dump(2) << '\n'; }
+void Tool::PrintJson(const Json& document) { std::cout << document.dump(2) << '\n'; }
 
 }  // namespace CorvaneTool

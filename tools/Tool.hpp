@@ -22,6 +22,9 @@ class App;
 
 namespace CorvaneTool {
 
+// JSON output keeps the order in which the tool builds it.
+using Json = nlohmann::ordered_json;
+
 class SimBench;
 class WirePlatform;
 
@@ -83,7 +86,7 @@ public:
     std::uint16_t Vid() const { return vid_; }
     std::uint16_t Pid() const { return pid_; }
     std::uint32_t Speed() const { return speed_; }
-    bool Json() const { return options.json; }
+    bool WantsJson() const { return options.json; }
 
     // The bridge, connected to the device the options select; throws Failure
     // (with what was searched for and why nothing may have been found) when
@@ -102,7 +105,7 @@ public:
     std::string ReadPassword(const std::string& prompt) const;
 
     // Prints a JSON document on stdout.
-    static void PrintJson(const nlohmann::json& document);
+    static void PrintJson(const Json& document);
 
 private:
     void SelectDevice();

@@ -18,6 +18,16 @@ const CLI::App* Chosen(const CLI::App& app) {
     return chosen;
 }
 
+// Positionals read "ADDR REQUIRED" in the help rather than "ADDR TEXT REQUIRED".
+void PlainPositionals(CLI::App& app) {
+    for (CLI::Option* option : app.get_options()) {
+        if (option->get_positional()) option->type_name("");
+    }
+    for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+        PlainPositionals(*command);
+    }
+}
+
 int UsageFailure(const CLI::App& app, const std::string& message) {
     std::cerr << "corvane: " << message << "\n\n" << app.help();
     return 2;
@@ -90,6 +100,8 @@ int main(int argc, char** argv) {
     CorvaneTool::AddSettingsCommands(app, tool, handlers);
     CorvaneTool::AddPasswordCommands(app, tool, handlers);
 
+    PlainPositionals(app);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -119,8 +131,8 @@ int main(int argc, char** argv) {
         return UsageFailure(app, error.what());
     } catch (const Failure& failure) {
         std::cerr << "corvane: " << failure.what() << '\n';
-        if (tool.Json()) {
-            nlohmann::json error = {{"message", failure.explanation}};
+        if (tool.WantsJson()) {
+            CorvaneTool::Json error = {{"message", failure.explanation}};
             if (failure.code) {
                 error["code"] = *failure.code;
                 error["name"] = Corvane::ResultCodeName(*failure.code);
