@@ -114,6 +114,11 @@ int main(int argc, char** argv) {
         std::cout << version.what() << '\n';
         return 0;
     } catch (const CLI::ParseError& error) {
+        const CLI::App* chosen = Chosen(app);
+        const auto unexpected = app.remaining(true);
+        if (chosen->get_require_subcommand_min() > 0 && !unexpected.empty()) {
+            return UsageFailure(app, fmt::format("unknown command '{}'", unexpected.front()));
+        }
         return UsageFailure(app, error.what());
     }
 
