@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -66,7 +67,8 @@ SimBench::SimBench(std::filesystem::path stateFile, bool fresh)
     smbus_->EnableByteCount(true);
     sensor_ = std::make_shared<TemperatureSensor>();
     Fill();
-    if (!fresh && std::filesystem::exists(stateFile_)) Load();
+    nlohmann::json running;
+    if (!fresh && std::filesystem::exists(stateFile_)) running = Load();
 
     chip_->AttachTarget(kEepromAddress, eeprom_);
     chip_->AttachTarget(kSmbusAddress, smbus_);
@@ -77,6 +79,7 @@ SimBench::SimBench(std::filesystem::path stateFile, bool fresh)
     chip_->SetAdcInput(2, 600);
     chip_->SetPinInput(0, 1);
     host_->Plug(chip_);
+    if (!running.is_null()) RestoreRunningSettings(running);
 }
 
 SimBench::~SimBench() = default;
@@ -102,7 +105,7 @@ void SimBench::Fill() {
     smbus_->SetRegister(0x22, Ascii("LION"));     // chemistry
 }
 
-void SimBench::Load() {
+nlohmann::json SimBench::Load() {
     const auto damaged = [this](const std::string& why) {
         return Failure(fmt::format(
             "the virtual chip's state file {} cannot be used ({}); --sim-reset starts afresh",
@@ -129,10 +132,72 @@ void SimBench::Load() {
             smbus_->SetRegister(static_cast<std::uint8_t>(number), *bytes);
         }
         sensor_->Restore(state.at("sensor").get<TemperatureSensor::Registers>());
+        return state.value("running", nlohmann::json());
     } catch (const nlohmann::json::exception& e) {
         throw damaged(e.what());
     } catch (const std::logic_error&) {  // std::stoul
         throw damaged("SMBus registers");
+    }
+}
+
+namespace {
+
+// A library object on the simulated host itself, so that what the bench does
+// for itself is not traced.
+std::unique_ptr<Corvane::VrelUsbI2c> BenchBridge(
+    const std::shared_ptr<Corvane::Sim::SimulatedHost>& host,
+    const Corvane::Sim::VirtualDevice& chip) {
+    Corvane::SetPlatform(host);
+    auto bridge = std::make_unique<Corvane::VrelUsbI2c>(chip.EnumeratedVid(), chip.EnumeratedPid());
+    if (!bridge->Settings->GetConnectionStatus()) return nullptr;
+    return bridge;
+}
+
+constexpr std::int32_t kCurrent = Corvane::DllConstants::CURRENT_SETTINGS_ONLY;
+
+}  // namespace
+
+// The run-time settings as the chip has them now; null when they cannot be read.
+nlohmann::json SimBench::RunningSettings() const {
+    const auto bridge = BenchBridge(host_, *chip_);
+    if (!bridge) return nullptr;
+    Corvane::DevSettings_M& settings = *bridge->Settings;
+    std::array<std::uint8_t, 4> designation{}, direction{}, value{};
+    const std::int32_t values[] = {
+        settings.GetGpPinConfiguration(kCurrent, designation, direction, value),
+        settings.GetClockPinDividerValue(kCurrent), settings.GetClockPinDutyCycle(kCurrent),
+        settings.GetDacVoltageReference(),          settings.GetDacValue(),
+        settings.GetAdcVoltageReference(),          settings.GetInterruptPinMode(kCurrent)};
+    for (std::int32_t v : values) {
+        if (v < 0) return nullptr;
+    }
+    return {{"gp-designation", designation}, {"gp-direction", direction}, {"gp-value", value},
+            {"clock-divider", values[1]},    {"clock-duty", values[2]},   {"dac-reference", values[3]},
+            {"dac-value", values[4]},        {"adc-reference", values[5]}, {"interrupt-mode", values[6]}};
+}
+
+// A real chip keeps its run-time settings while it stays plugged in; the
+// virtual one gets them back at the start of each run.
+void SimBench::RestoreRunningSettings(const nlohmann::json& running) {
+    const auto bridge = BenchBridge(host_, *chip_);
+    if (!bridge) return;
+    Corvane::DevSettings_M& settings = *bridge->Settings;
+    try {
+        const auto designation = running.at("gp-designation").get<std::array<std::uint8_t, 4>>();
+        const auto direction = running.at("gp-direction").get<std::array<std::uint8_t, 4>>();
+        const auto value = running.at("gp-value").get<std::array<std::uint8_t, 4>>();
+        settings.SetGpPinConfiguration(kCurrent, designation, direction, value);
+        const auto divider = running.at("clock-divider").get<std::int32_t>();
+        if (divider > 0) {
+            settings.SetClockPinConfiguration(kCurrent, divider, running.at("clock-duty").get<std::int32_t>());
+        }
+        settings.SetDacVoltageReference(running.at("dac-reference").get<std::int32_t>());
+        settings.SetDacValue(running.at("dac-value").get<std::int32_t>());
+        settings.SetAdcVoltageReference(running.at("adc-reference").get<std::int32_t>());
+        const auto mode = running.at("interrupt-mode").get<std::int32_t>();
+        if (mode > 0) settings.SetInterruptPinMode(kCurrent, mode);
+    } catch (const nlohmann::json::exception&) {
+        // Settings the file does not hold stay as the chip powered up.
     }
 }
 
@@ -148,6 +213,7 @@ void SimBench::Save() const {
     }
     state["smbus"] = registers;
     state["sensor"] = sensor_->Saved();
+    state["running"] = RunningSettings();
 
     std::error_code error;
     std::filesystem::create_directories(stateFile_.parent_path(), error);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <corvane/sim.hpp>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <memory>
@@ -16,9 +17,9 @@ class TemperatureSensor;
 
 // The virtual bench of --sim: a Corvane chip on the simulated host with an
 // EEPROM of 32 KiB (64-byte pages) at 0x50, an SMBus device with PEC and byte
-// counts at 0x0b, and a temperature sensor at 0x48. The chip's flash and the
-// targets' memories are kept in a state file between runs; the chip's
-// run-time settings start from its flash in every run, as after plugging in.
+// counts at 0x0b, and a temperature sensor at 0x48. A state file keeps the
+// chip's flash, its run-time settings and the targets' memories between runs,
+// as if the chip stayed plugged in; it enumerates with the IDs of its flash.
 class SimBench {
 public:
     static constexpr std::uint8_t kEepromAddress = 0x50;
@@ -39,10 +40,14 @@ public:
     const Corvane::Sim::VirtualDevice& Chip() const { return *chip_; }
 
     // Writes the state file (whole file replaced at once); throws Failure.
+    // Leaves the simulated host, untraced, as the platform.
     void Save() const;
 
 private:
-    void Load();
+    // Returns the run-time settings kept in the file, if any.
+    nlohmann::json Load();
+    nlohmann::json RunningSettings() const;
+    void RestoreRunningSettings(const nlohmann::json& running);
     void Fill();
 
     std::filesystem::path stateFile_;

@@ -230,21 +230,32 @@ TEST_F(ToolTest, SettingsJsonIsValidAndComplete) {
     EXPECT_EQ(json["firmware"]["current"], "1.2");
 }
 
-TEST_F(ToolTest, PowerUpSettingsSurviveBetweenRunsAndRunningOnesDoNot) {
+TEST_F(ToolTest, SettingsSurviveBetweenRunsAsOnAChipThatStaysPluggedIn) {
     ASSERT_EQ(Sim({"settings", "set", "product", "Bench bridge"}).code, 0);
     ASSERT_EQ(Sim({"settings", "set", "current-ma", "250"}).code, 0);
     ASSERT_EQ(Sim({"settings", "set", "gp1", "adc", "--power-up"}).code, 0);
-    const Outcome set = Sim({"settings", "set", "gp2", "dac"});  // running copy only
+    const Outcome set = Sim({"settings", "set", "gp2", "gpio-out-0"});  // running copy only
     ASSERT_EQ(set.code, 0) << set.err;
-    EXPECT_EQ(set.out, "gp2  current: dac\n");
+    EXPECT_EQ(set.out, "gp2  current: gpio-out-0\n");
+    ASSERT_EQ(Sim({"gpio", "set", "2", "1"}).code, 0);
+    ASSERT_EQ(Sim({"dac", "7"}).code, 0);
 
-    const auto json = nlohmann::json::parse(Sim({"--json", "settings"}).out);
+    auto json = nlohmann::json::parse(Sim({"--json", "settings"}).out);
     EXPECT_EQ(json["product"]["power-up"], "Bench bridge");
     EXPECT_EQ(json["current-ma"]["power-up"], 250);
-    // Each run powers the virtual chip up from its flash.
-    EXPECT_EQ(json["gp1"]["current"], "adc");
+    EXPECT_EQ(json["gp1"]["current"], "gpio-in");
     EXPECT_EQ(json["gp1"]["power-up"], "adc");
+    EXPECT_EQ(json["gp2"]["current"], "gpio-out-1");
+    EXPECT_EQ(json["gp2"]["power-up"], "gpio-in");
+    EXPECT_EQ(json["dac-value"]["current"], 7);
+    EXPECT_EQ(Sim({"gpio", "get", "2"}).out, "1\n");
+
+    // A reset brings the power-up settings back.
+    ASSERT_EQ(Sim({"reset"}).code, 0);
+    json = nlohmann::json::parse(Sim({"--json", "settings"}).out);
+    EXPECT_EQ(json["gp1"]["current"], "adc");
     EXPECT_EQ(json["gp2"]["current"], "gpio-in");
+    EXPECT_EQ(json["dac-value"]["current"], 0);
 }
 
 TEST_F(ToolTest, SettingsSetBothChangesBothCopies) {
@@ -342,7 +353,7 @@ TEST_F(ToolTest, FailuresNameTheCodeAndExitWithOne) {
         {{"--serial", "NOPE", "list"},
          "corvane: error: no device has the serial number NOPE (found: CVS000001)"},
     };
-    ASSERT_EQ(Sim({"gpio", "config", "--gp1", "adc", "--power-up"}).code, 0);
+    ASSERT_EQ(Sim({"gpio", "config", "--gp1", "adc"}).code, 0);
     for (const FailureCase& c : cases) {
         const Outcome run = Sim(c.args);
         EXPECT_EQ(run.code, 1) << c.args[0];
