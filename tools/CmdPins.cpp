@@ -92,20 +92,24 @@ void GpioConfig(Tool& tool, const GpioArgs& args) {
                                     [](const std::string& f) { return !f.empty(); });
     if (!change && args.sides.both) throw UsageError("--both goes with a change (--gp0 ... --gp3)");
     const std::vector<Side> sides = args.sides.Sides({Side::Current});
+    // Every function is checked before anything is sent.
+    PinConfig probe;
+    for (unsigned pin = 0; pin < 4; ++pin) {
+        if (!args.functions[pin].empty()) SetPinFunction(probe, pin, args.functions[pin]);
+    }
     Corvane::VrelUsbI2c& bridge = tool.Bridge();
     if (change) {
-        // Check every function before anything is written.
-        PinConfig probe;
-        for (unsigned pin = 0; pin < 4; ++pin) {
-            if (!args.functions[pin].empty()) SetPinFunction(probe, pin, args.functions[pin]);
-        }
-        for (Side side : sides) {
-            PinConfig config = ReadPins(bridge, side);
-            for (unsigned pin = 0; pin < 4; ++pin) {
-                if (!args.functions[pin].empty()) SetPinFunction(config, pin, args.functions[pin]);
+        WithFlashHints([&] {
+            for (Side side : sides) {
+                PinConfig config = ReadPins(bridge, side);
+                for (unsigned pin = 0; pin < 4; ++pin) {
+                    if (!args.functions[pin].empty()) {
+                        SetPinFunction(config, pin, args.functions[pin]);
+                    }
+                }
+                WritePins(bridge, side, config);
             }
-            WritePins(bridge, side, config);
-        }
+        });
     }
     Json result;
     for (Side side : sides) {
@@ -191,25 +195,33 @@ void Clock(Tool& tool, const ClockArgs& args) {
     if (!change && args.sides.Given()) {
         throw UsageError("--current, --power-up and --both go with DIVIDER and DUTY");
     }
-    Corvane::VrelUsbI2c& bridge = tool.Bridge();
+    std::int32_t divider = 0;
+    std::int32_t duty = 0;
+    std::vector<Side> sides;
     if (change) {
-        const auto divider = static_cast<std::int32_t>(ParseNumber(args.divider, "DIVIDER", 1, 7));
-        const auto duty = static_cast<std::int32_t>(ParseNumber(args.duty, "DUTY", 0, 3));
-        for (Side side : args.sides.Sides({Side::Current})) {
+        divider = static_cast<std::int32_t>(ParseNumber(args.divider, "DIVIDER", 1, 7));
+        duty = static_cast<std::int32_t>(ParseNumber(args.duty, "DUTY", 0, 3));
+        sides = args.sides.Sides({Side::Current});
+    }
+    Corvane::VrelUsbI2c& bridge = tool.Bridge();
+    WithFlashHints([&] {
+        for (Side side : sides) {
             Check(bridge.Settings->SetClockPinConfiguration(Selector(side), divider, duty));
         }
-    }
+    });
     Json result;
     if (!tool.WantsJson()) fmt::print("{:<10}{:<9}{:<11}{}\n", "", "divider", "duty", "output");
     for (Side side : {Side::Current, Side::PowerUp}) {
-        const std::int32_t divider =
+        const std::int32_t shownDivider =
             CheckValue(bridge.Settings->GetClockPinDividerValue(Selector(side)));
-        const std::int32_t duty = CheckValue(bridge.Settings->GetClockPinDutyCycle(Selector(side)));
+        const std::int32_t shownDuty =
+            CheckValue(bridge.Settings->GetClockPinDutyCycle(Selector(side)));
         if (tool.WantsJson()) {
-            result[SideName(side)] = {{"divider", divider}, {"duty", duty}};
+            result[SideName(side)] = {{"divider", shownDivider}, {"duty", shownDuty}};
         } else {
-            fmt::print("{:<10}{:<9}{:<11}{}\n", SideName(side), divider,
-                       fmt::format("{} ({} %)", duty, duty * 25), ClockFrequency(divider));
+            fmt::print("{:<10}{:<9}{:<11}{}\n", SideName(side), shownDivider,
+                       fmt::format("{} ({} %)", shownDuty, shownDuty * 25),
+                       ClockFrequency(shownDivider));
         }
     }
     if (tool.WantsJson()) Tool::PrintJson(result);

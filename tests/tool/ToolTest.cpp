@@ -435,6 +435,8 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
     WriteFile(File("big.bin"), std::string(32 * 1024 + 1, 'x'));
     WriteFile(File("empty.bin"), "");
     WriteFile(File("short-pw"), "abc");
+    WriteFile(File("pw"), "Secret12");
+    const std::string pw = File("pw").string();
     const std::string big = File("big.bin").string();
     const UsageCase cases[] = {
         {{}, "A subcommand is required", "Usage: corvane [OPTIONS] SUBCOMMAND"},
@@ -482,6 +484,10 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
         {{"clock", "8", "0"}, "DIVIDER must be 1 to 7", "Usage: corvane clock"},
         {{"clock", "1", "4"}, "DUTY must be 0 to 3", "Usage: corvane clock"},
         {{"clock", "--both"}, "go with DIVIDER and DUTY", "Usage: corvane clock"},
+        // Checked before the password of --password-file is presented.
+        {{"--password-file", pw, "clock", "8", "0"}, "DIVIDER must be 1 to 7", "Usage: corvane clock"},
+        {{"--password-file", pw, "gpio", "config", "--gp0", "pwm"}, "GP0 function", "Usage: corvane gpio config"},
+        {{"--password-file", pw, "settings", "set", "dac-value", "32"}, "dac-value must be 0 to 31", "Usage: corvane settings set"},
         {{"settings", "set", "colour", "red"}, "there is no setting 'colour'", "Usage: corvane settings set"},
         {{"settings", "set", "vid"}, "VALUE is required", "Usage: corvane settings set"},
         {{"settings", "set", "vid", "1234", "--current"}, "vid is a power-up setting only", "Usage: corvane settings set"},
