@@ -1,5 +1,6 @@
 #include "Tool.hpp"
 
+#include <corvane/Diagnostics.hpp>
 #include <fmt/format.h>
 
 #include <fstream>
@@ -10,10 +11,6 @@
 #include "Terminal.hpp"
 #include "WirePlatform.hpp"
 
-#if __has_include(<corvane/Diagnostics.hpp>)
-#include <corvane/Diagnostics.hpp>
-#define CORVANE_TOOL_HAS_NODE_PROBE 1
-#endif
 
 namespace CorvaneTool {
 
@@ -26,7 +23,6 @@ constexpr std::size_t kPasswordLength = 8;
 // Lines about the device nodes the system has for these IDs.
 std::vector<std::string> NodeDiagnostics(std::uint16_t vid, std::uint16_t pid) {
     std::vector<std::string> lines;
-#if defined(CORVANE_TOOL_HAS_NODE_PROBE)
     for (const Corvane::DeviceNodeStatus& node : Corvane::ProbeDeviceNodes(vid, pid)) {
         if (node.opens) {
             lines.push_back(fmt::format("{} has these IDs and opens, but did not answer", node.path));
@@ -35,10 +31,6 @@ std::vector<std::string> NodeDiagnostics(std::uint16_t vid, std::uint16_t pid) {
                                         node.errorText));
         }
     }
-#else
-    (void)vid;
-    (void)pid;
-#endif
     return lines;
 }
 
