@@ -4,7 +4,9 @@
 set -euo pipefail
 # qemu-system-x86, busybox-static and cpio: the kernel end-to-end test (tests/e2e).
 packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-    qemu-system-x86 busybox-static cpio "$@")
+    qemu-system-x86 busybox-static cpio
+    # CLI11, nlohmann-json and fmt: the corvane tool.
+    libcli11-dev nlohmann-json3-dev libfmt-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

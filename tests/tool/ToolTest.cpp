@@ -1,0 +1,681 @@
+// Runs the built corvane tool on its virtual chip, each test with a state
+// file of its own, and checks what a person or a script would see: output,
+// error messages and exit codes.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int code = -1;
+    std::string out;
+    std::string err;
+
+    std::vector<std::string> ErrLines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(err);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+class ToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "corvane-tool-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        state = dir / "state.json";
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // The tool on the virtual chip with this test's state file.
+    Outcome Sim(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--sim", "--sim-state", state.string()});
+        return Tool(args);
+    }
+
+    Outcome Tool(const std::vector<std::string>& args) {
+        std::vector<char*> argv{const_cast<char*>(CORVANE_TOOL)};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        // Nothing of the person's own state: the default state file goes here too.
+        std::vector<std::string> environment{"XDG_STATE_HOME=" + dir.string(), "HOME=" + dir.string()};
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (entry.rfind("XDG_STATE_HOME=", 0) != 0 && entry.rfind("HOME=", 0) != 0) {
+                environment.push_back(entry);
+            }
+        }
+        std::vector<char*> envp;
+        for (std::string& entry : environment) envp.push_back(entry.data());
+        envp.push_back(nullptr);
+
+        const fs::path out = dir / "stdout";
+        const fs::path err = dir / "stderr";
+        // A session of its own: no terminal to ask a password on.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = 0;
+        Outcome run;
+        if (posix_spawn(&pid, CORVANE_TOOL, &actions, &attributes, argv.data(), envp.data()) == 0) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        run.out = ReadFile(out);
+        run.err = ReadFile(err);
+        return run;
+    }
+
+    fs::path File(const std::string& name) const { return dir / name; }
+
+    fs::path dir;
+    fs::path state;
+};
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+    return bytes;
+}
+
+// ---- scan ------------------------------------------------------------------
+
+TEST_F(ToolTest, ScanShowsTheBenchAsI2cdetectDoes) {
+    const Outcome run = Sim({"scan"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n"
+              "00:                         -- -- -- 0b -- -- -- --\n"
+              "10: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+              "20: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+              "30: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+              "40: -- -- -- -- -- -- -- -- 48 -- -- -- -- -- -- --\n"
+              "50: 50 -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+              "60: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+              "70: -- -- -- -- -- -- -- --\n");
+}
+
+TEST_F(ToolTest, ScanOfARangeShowsOnlyItsCells) {
+    const Outcome run = Sim({"scan", "0x4a", "0x51"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n"
+              "40:                               -- -- -- -- -- --\n"
+              "50: 50 --\n");
+}
+
+TEST_F(ToolTest, ScanProbesByReadWhereI2cdetectReads) {
+    const Outcome run = Sim({"--trace", "scan", "0x4f", "0x50"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    // 0x4f: a zero-length write (0x90, count 0, address byte 0x9e); 0x50: a
+    // one-byte read (0x91, count 1, address byte 0xa1).
+    EXPECT_NE(run.err.find("> 90 00 00 9e"), std::string::npos);
+    EXPECT_NE(run.err.find("> 91 01 00 a1"), std::string::npos);
+    EXPECT_EQ(run.err.find("> 90 00 00 a0"), std::string::npos);
+}
+
+TEST_F(ToolTest, ScanJsonListsTheAddressesFound) {
+    const Outcome run = Sim({"--json", "scan"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const auto json = nlohmann::json::parse(run.out);
+    EXPECT_EQ(json["found"], nlohmann::json({0x0b, 0x48, 0x50}));
+    EXPECT_EQ(json["first"], 0x08);
+    EXPECT_EQ(json["last"], 0x77);
+}
+
+// ---- settings ----------------------------------------------------------------
+
+// Every setting and which copies the chip has: running, power-up.
+struct Key {
+    const char* key;
+    bool current;
+    bool powerUp;
+};
+constexpr Key kKeys[] = {
+    {"vid", true, true},           {"pid", true, true},
+    {"power-source", false, true}, {"remote-wakeup", false, true},
+    {"current-ma", false, true},   {"serial-enumeration", false, true},
+    {"manufacturer", false, true}, {"product", false, true},
+    {"serial", false, true},       {"flash-protection", true, false},
+    {"led-uart-rx", false, true},  {"led-uart-tx", false, true},
+    {"led-i2c", false, true},      {"sspnd", false, true},
+    {"usbcfg", false, true},       {"gp0", true, true},
+    {"gp1", true, true},           {"gp2", true, true},
+    {"gp3", true, true},           {"interrupt-mode", true, true},
+    {"clock-divider", true, true}, {"clock-duty", true, true},
+    {"dac-vref", true, false},     {"dac-value", true, false},
+    {"adc-vref", true, false},     {"firmware", true, false},
+};
+
+TEST_F(ToolTest, SettingsTableShowsEverySettingSideBySide) {
+    const Outcome run = Sim({"settings"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_TRUE(std::regex_match(line, std::regex("setting +current +power-up"))) << line;
+    for (const Key& key : kKeys) {
+        ASSERT_TRUE(std::getline(lines, line)) << key.key;
+        EXPECT_EQ(line.rfind(key.key, 0), 0u) << line;
+        EXPECT_EQ(line.find(" - ") != std::string::npos || line.ends_with(" -"),
+                  !key.current || !key.powerUp)
+            << line;
+    }
+    EXPECT_NE(run.out.find("vid                 0x3a7c                    0x3a7c\n"), std::string::npos);
+    EXPECT_NE(run.out.find("product             -                         Corvane USB-I2C Bridge\n"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("clock-divider       2                         2\n"), std::string::npos);
+}
+
+TEST_F(ToolTest, SettingsJsonIsValidAndComplete) {
+    const Outcome run = Sim({"--json", "settings"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const auto json = nlohmann::json::parse(run.out);
+    ASSERT_TRUE(json.is_object());
+    EXPECT_EQ(json.size(), std::size(kKeys));
+    for (const Key& key : kKeys) {
+        ASSERT_TRUE(json.contains(key.key)) << key.key;
+        const auto& entry = json[key.key];
+        ASSERT_TRUE(entry.contains("current") && entry.contains("power-up")) << key.key;
+        EXPECT_EQ(!entry["current"].is_null(), key.current) << key.key;
+        EXPECT_EQ(!entry["power-up"].is_null(), key.powerUp) << key.key;
+    }
+    EXPECT_EQ(json["vid"]["power-up"], 0x3A7C);
+    EXPECT_EQ(json["current-ma"]["power-up"], 100);
+    EXPECT_EQ(json["serial-enumeration"]["power-up"], true);
+    EXPECT_EQ(json["power-source"]["power-up"], "bus");
+    EXPECT_EQ(json["gp0"]["current"], "gpio-in");
+    EXPECT_EQ(json["flash-protection"]["current"], "off");
+    EXPECT_EQ(json["firmware"]["current"], "1.2");
+}
+
+TEST_F(ToolTest, SettingsSurviveBetweenRunsAsOnAChipThatStaysPluggedIn) {
+    ASSERT_EQ(Sim({"settings", "set", "product", "Bench bridge"}).code, 0);
+    ASSERT_EQ(Sim({"settings", "set", "current-ma", "250"}).code, 0);
+    ASSERT_EQ(Sim({"settings", "set", "gp1", "adc", "--power-up"}).code, 0);
+    const Outcome set = Sim({"settings", "set", "gp2", "gpio-out-0"});  // running copy only
+    ASSERT_EQ(set.code, 0) << set.err;
+    EXPECT_EQ(set.out, "gp2  current: gpio-out-0\n");
+    ASSERT_EQ(Sim({"gpio", "set", "2", "1"}).code, 0);
+    ASSERT_EQ(Sim({"dac", "7"}).code, 0);
+
+    auto json = nlohmann::json::parse(Sim({"--json", "settings"}).out);
+    EXPECT_EQ(json["product"]["power-up"], "Bench bridge");
+    EXPECT_EQ(json["current-ma"]["power-up"], 250);
+    EXPECT_EQ(json["gp1"]["current"], "gpio-in");
+    EXPECT_EQ(json["gp1"]["power-up"], "adc");
+    EXPECT_EQ(json["gp2"]["current"], "gpio-out-1");
+    EXPECT_EQ(json["gp2"]["power-up"], "gpio-in");
+    EXPECT_EQ(json["dac-value"]["current"], 7);
+    EXPECT_EQ(Sim({"gpio", "get", "2"}).out, "1\n");
+
+    // A reset brings the power-up settings back.
+    ASSERT_EQ(Sim({"reset"}).code, 0);
+    json = nlohmann::json::parse(Sim({"--json", "settings"}).out);
+    EXPECT_EQ(json["gp1"]["current"], "adc");
+    EXPECT_EQ(json["gp2"]["current"], "gpio-in");
+    EXPECT_EQ(json["dac-value"]["current"], 0);
+}
+
+TEST_F(ToolTest, SettingsSetBothChangesBothCopies) {
+    const Outcome run = Sim({"settings", "set", "interrupt-mode", "falling", "--both"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, "interrupt-mode  current: falling  power-up: falling\n");
+    const Outcome clock = Sim({"settings", "set", "clock-duty", "3", "--power-up"});
+    ASSERT_EQ(clock.code, 0) << clock.err;
+    const auto json = nlohmann::json::parse(Sim({"--json", "clock"}).out);
+    EXPECT_EQ(json["power-up"], nlohmann::json({{"divider", 2}, {"duty", 3}}));
+}
+
+TEST_F(ToolTest, ANewVendorIdMakesTheChipEnumerateWithIt) {
+    ASSERT_EQ(Sim({"settings", "set", "vid", "1234"}).code, 0);
+    const Outcome missing = Sim({"list"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("no Corvane bridge found (searched for USB VID 3a7c, PID 01d5)"),
+              std::string::npos);
+    EXPECT_NE(missing.err.find("add --vid 1234 --pid 01d5, or start afresh with --sim-reset"),
+              std::string::npos);
+    EXPECT_EQ(Sim({"--vid", "1234", "list"}).code, 0);
+    EXPECT_EQ(Sim({"--sim-reset", "list"}).code, 0);
+    EXPECT_EQ(Sim({"list"}).code, 0);
+}
+
+// ---- trace -------------------------------------------------------------------------
+
+TEST_F(ToolTest, TracePrintsEveryReportOnALine) {
+    const Outcome run = Sim({"--trace", "gpio", "get", "0"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, "1\n");
+    const std::string zeros = [] {
+        std::string z;
+        for (int i = 0; i < 54; ++i) z += " 00";
+        return z;
+    }();
+    ASSERT_EQ(run.ErrLines().size(), 2u) << run.err;
+    EXPECT_EQ(run.ErrLines()[0], "> 51 00 00 00 00 00 00 00 00 00" + zeros);
+    // GP0 reads high: the bench drives its input.
+    EXPECT_EQ(run.ErrLines()[1], "< 51 00 01 01 00 01 00 01 00 01" + zeros);
+}
+
+TEST_F(ToolTest, TraceLinesAlternateAndHoldSixtyFourBytes) {
+    const Outcome run = Sim({"--trace", "settings"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::regex line("[<>]( [0-9a-f]{2}){64}");
+    const auto lines = run.ErrLines();
+    ASSERT_GT(lines.size(), 20u);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(std::regex_match(lines[i], line)) << lines[i];
+        EXPECT_EQ(lines[i][0], i % 2 == 0 ? '>' : '<') << i;
+        EXPECT_EQ(lines[i].substr(2, 2), lines[i - i % 2].substr(2, 2)) << "echoed command code";
+    }
+}
+
+TEST_F(ToolTest, TraceNeverShowsAPassword) {
+    WriteFile(File("pw"), "Secret12\n");
+    ASSERT_EQ(Sim({"password", "protect", "--new-password-file", File("pw").string()}).code, 0);
+    const Outcome enter = Sim({"--trace", "--password-file", File("pw").string(), "password", "enter"});
+    ASSERT_EQ(enter.code, 0) << enter.err;
+    const Outcome write = Sim({"--trace", "--password-file", File("pw").string(), "settings", "set",
+                           "current-ma", "200"});
+    ASSERT_EQ(write.code, 0) << write.err;
+    // "Secret12" in hex, as it would appear in the reports.
+    for (const Outcome* run : {&enter, &write}) {
+        EXPECT_EQ(run->err.find("53 65 63 72 65 74 31 32"), std::string::npos);
+    }
+    EXPECT_NE(enter.err.find("> b2 00 xx xx xx xx xx xx xx xx 00"), std::string::npos);
+    EXPECT_NE(write.err.find("xx xx xx xx xx xx xx xx"), std::string::npos);
+}
+
+// ---- failures: exit code 1 ------------------------------------------------------------
+
+struct FailureCase {
+    std::vector<std::string> args;
+    std::string message;  // the whole line on stderr
+};
+
+TEST_F(ToolTest, FailuresNameTheCodeAndExitWithOne) {
+    const FailureCase cases[] = {
+        {{"read", "0x51", "1"},
+         "corvane: error -23 I2C_NOT_ACKNOWLEDGED: no device acknowledged address 0x51"},
+        {{"write", "0x60", "0x00"},
+         "corvane: error -23 I2C_NOT_ACKNOWLEDGED: no device acknowledged address 0x60"},
+        {{"eeprom", "read", "0x57", "32K"},
+         "corvane: error -23 I2C_NOT_ACKNOWLEDGED: no device acknowledged address 0x57"},
+        {{"smbus", "read", "0x0b", "0x20", "7", "--pec"},
+         "corvane: error -12 PEC_MISMATCH: the PEC byte from 0x0b does not match its data (is N "
+         "the device's block length, byte count included?)"},
+        {{"gpio", "get", "1"},
+         "corvane: error -10 PIN_NOT_GPIO: GP1 is not configured as a GPIO (see 'corvane gpio "
+         "config')"},
+        {{"--device", "1", "list"},
+         "corvane: error: there is no device 1: 1 device found (numbered from 0)"},
+        {{"--serial", "NOPE", "list"},
+         "corvane: error: no device has the serial number NOPE (found: CVS000001)"},
+    };
+    ASSERT_EQ(Sim({"gpio", "config", "--gp1", "adc"}).code, 0);
+    for (const FailureCase& c : cases) {
+        const Outcome run = Sim(c.args);
+        EXPECT_EQ(run.code, 1) << c.args[0];
+        EXPECT_EQ(run.err, c.message + "\n");
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST_F(ToolTest, JsonFailureAlsoComesOnStdout) {
+    const Outcome run = Sim({"--json", "read", "0x51", "1"});
+    EXPECT_EQ(run.code, 1);
+    const auto json = nlohmann::json::parse(run.out);
+    EXPECT_EQ(json["error"]["code"], -23);
+    EXPECT_EQ(json["error"]["name"], "I2C_NOT_ACKNOWLEDGED");
+    EXPECT_EQ(json["error"]["message"], "no device acknowledged address 0x51");
+}
+
+TEST_F(ToolTest, ALockedFlashRefusesChangesAndSaysSo) {
+    const Outcome unconfirmed = Sim({"password", "lock"});
+    EXPECT_EQ(unconfirmed.code, 2);
+    EXPECT_NE(unconfirmed.err.find("cannot be undone"), std::string::npos);
+    EXPECT_NE(unconfirmed.err.find("--yes-lock-permanently"), std::string::npos);
+
+    ASSERT_EQ(Sim({"password", "lock", "--yes-lock-permanently"}).code, 0);
+    const Outcome change = Sim({"settings", "set", "current-ma", "200"});
+    EXPECT_EQ(change.code, 1);
+    EXPECT_EQ(change.err,
+              "corvane: error 2 DEVICE_STATUS: the chip refused: its flash is locked for good\n");
+    const Outcome off = Sim({"password", "off"});
+    EXPECT_EQ(off.code, 1);
+    EXPECT_NE(off.err.find("error -13 FLASH_LOCKED"), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(Sim({"--json", "settings"}).out)["flash-protection"]["current"],
+              "locked");
+}
+
+TEST_F(ToolTest, APasswordProtectedFlashWantsThePassword) {
+    WriteFile(File("pw"), "Secret12");
+    WriteFile(File("wrong"), "Wrong123");
+    ASSERT_EQ(Sim({"password", "protect", "--new-password-file", File("pw").string()}).code, 0);
+    const Outcome without = Sim({"settings", "set", "current-ma", "200"});
+    EXPECT_EQ(without.code, 1);
+    EXPECT_EQ(without.err,
+              "corvane: error 3 DEVICE_STATUS: the chip refused: its flash is protected by a "
+              "password; give it with --password-file FILE\n");
+    const Outcome wrong = Sim({"--password-file", File("wrong").string(), "settings", "set",
+                           "current-ma", "200"});
+    EXPECT_EQ(wrong.code, 1);
+    EXPECT_NE(wrong.err.find("error -14 PASSWORD_REJECTED"), std::string::npos);
+    EXPECT_EQ(Sim({"--password-file", File("pw").string(), "settings", "set", "current-ma", "200"}).code,
+              0);
+    EXPECT_EQ(Sim({"--password-file", File("pw").string(), "password", "off"}).code, 0);
+    EXPECT_EQ(Sim({"settings", "set", "current-ma", "300"}).code, 0);
+}
+
+TEST_F(ToolTest, ADamagedStateFileIsReportedAndResetRecovers) {
+    WriteFile(state, "{ not json");
+    const Outcome damaged = Sim({"list"});
+    EXPECT_EQ(damaged.code, 1);
+    EXPECT_NE(damaged.err.find("--sim-reset starts afresh"), std::string::npos);
+    EXPECT_EQ(Sim({"--sim-reset", "list"}).code, 0);
+    EXPECT_EQ(Sim({"list"}).code, 0);
+}
+
+TEST_F(ToolTest, TheDefaultStateFileLivesUnderXdgStateHome) {
+    ASSERT_EQ(Tool({"--sim", "settings", "set", "product", "Kept"}).code, 0);
+    EXPECT_TRUE(fs::exists(dir / "corvane" / "sim-state.json"));
+    EXPECT_NE(Tool({"--sim", "settings"}).out.find("Kept"), std::string::npos);
+}
+
+// ---- usage errors: exit code 2, nothing sent ------------------------------------------
+
+struct UsageCase {
+    std::vector<std::string> args;
+    std::string message;  // part of the first line
+    std::string usage;    // the usage line of the command
+};
+
+TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
+    WriteFile(File("big.bin"), std::string(32 * 1024 + 1, 'x'));
+    WriteFile(File("empty.bin"), "");
+    WriteFile(File("short-pw"), "abc");
+    WriteFile(File("pw"), "Secret12");
+    const std::string pw = File("pw").string();
+    const std::string big = File("big.bin").string();
+    const UsageCase cases[] = {
+        {{}, "A subcommand is required", "Usage: corvane [OPTIONS] SUBCOMMAND"},
+        {{"frobnicate"}, "unknown command 'frobnicate'", "Usage: corvane [OPTIONS] SUBCOMMAND"},
+        {{"--vid", "xyz", "list"}, "--vid must be four hexadecimal digits", "Usage: corvane list"},
+        {{"--pid", "12345", "list"}, "--pid must be four hexadecimal digits", "Usage: corvane list"},
+        {{"--speed", "1000", "scan"}, "--speed must be 46333 to 4000000", "Usage: corvane scan"},
+        {{"--device", "x", "list"}, "--device", "Usage: corvane list"},
+        {{"--device", "0", "--serial", "A", "list"}, "--device excludes --serial", "Usage: corvane"},
+        {{"scan", "0x10"}, "scan takes no range or both FIRST and LAST", "Usage: corvane scan"},
+        {{"scan", "0x50", "0x10"}, "FIRST must not be above LAST", "Usage: corvane scan"},
+        {{"scan", "0x00", "0x10"}, "ADDR must be a 7-bit I2C address from 0x03 to 0x77", "Usage: corvane scan"},
+        {{"read", "0x48"}, "N is required", "Usage: corvane read [OPTIONS] ADDR N"},
+        {{"read", "0xa0", "2"}, "as an 8-bit address byte it would be 0x50", "Usage: corvane read"},
+        {{"read", "0x78", "2"}, "from 0x03 to 0x77", "Usage: corvane read"},
+        {{"read", "banana", "2"}, "ADDR must be a 7-bit I2C address", "Usage: corvane read"},
+        {{"read", "0x48", "0"}, "N must be 1 to 65535", "Usage: corvane read"},
+        {{"read", "0x48", "65536"}, "N must be 1 to 65535", "Usage: corvane read"},
+        {{"write", "0x48"}, "BYTE is required", "Usage: corvane write [OPTIONS] ADDR BYTE..."},
+        {{"write", "0x48", "0x100"}, "BYTE must be 0 to 255", "Usage: corvane write"},
+        {{"write", "0x48", "12x"}, "BYTE must be a number", "Usage: corvane write"},
+        {{"smbus"}, "A subcommand is required", "Usage: corvane smbus"},
+        {{"smbus", "read", "0x0b", "0x20"}, "N is required", "Usage: corvane smbus read"},
+        {{"smbus", "read", "0x0b", "0x100", "4"}, "REG must be 0 to 255", "Usage: corvane smbus read"},
+        {{"smbus", "read", "0x0b", "0x20", "65535", "--pec"}, "N must be 1 to 65534", "Usage: corvane smbus read"},
+        {{"smbus", "write", "0x0b"}, "BYTE is required", "Usage: corvane smbus write"},
+        {{"eeprom", "read", "0x50"}, "SIZE is required", "Usage: corvane eeprom read"},
+        {{"eeprom", "read", "0x50", "65K"}, "SIZE must be 1 to 65536 bytes", "Usage: corvane eeprom read"},
+        {{"eeprom", "read", "0x50", "lots"}, "SIZE must be a byte count", "Usage: corvane eeprom read"},
+        {{"eeprom", "read", "0x77", "2K"}, "would reach past address 0x77", "Usage: corvane eeprom read"},
+        {{"eeprom", "write", "0x50"}, "--input is required", "Usage: corvane eeprom write"},
+        {{"eeprom", "write", "0x50", "-i", big}, "more than the EEPROM's 32768 (--size)", "Usage: corvane eeprom write"},
+        {{"eeprom", "write", "0x50", "-i", big, "--size", "64K", "--page", "48"}, "--page must be a power of two", "Usage: corvane eeprom write"},
+        {{"eeprom", "write", "0x50", "-i", File("empty.bin").string()}, "is empty", "Usage: corvane eeprom write"},
+        {{"eeprom", "write", "0x50", "-i", File("missing.bin").string()}, "cannot read", "Usage: corvane eeprom write"},
+        {{"gpio", "get", "4"}, "PIN must be 0 to 3", "Usage: corvane gpio get"},
+        {{"gpio", "set", "0", "2"}, "the level must be 0 or 1", "Usage: corvane gpio set"},
+        {{"gpio", "config", "--gp0", "pwm"}, "GP0 function must be one of", "Usage: corvane gpio config"},
+        {{"gpio", "config", "--both"}, "--both goes with a change", "Usage: corvane gpio config"},
+        {{"gpio", "config", "--gp0", "adc", "--current", "--power-up"}, "give only one of", "Usage: corvane gpio config"},
+        {{"dac", "32"}, "VALUE must be 0 to 31", "Usage: corvane dac"},
+        {{"dac", "--vref", "5v"}, "--vref must be vdd, 1.024, 2.048 or 4.096", "Usage: corvane dac"},
+        {{"interrupt"}, "A subcommand is required", "Usage: corvane interrupt"},
+        {{"clock", "3"}, "give both DIVIDER and DUTY", "Usage: corvane clock"},
+        {{"clock", "8", "0"}, "DIVIDER must be 1 to 7", "Usage: corvane clock"},
+        {{"clock", "1", "4"}, "DUTY must be 0 to 3", "Usage: corvane clock"},
+        {{"clock", "--both"}, "go with DIVIDER and DUTY", "Usage: corvane clock"},
+        // Checked before the password of --password-file is presented.
+        {{"--password-file", pw, "clock", "8", "0"}, "DIVIDER must be 1 to 7", "Usage: corvane clock"},
+        {{"--password-file", pw, "gpio", "config", "--gp0", "pwm"}, "GP0 function", "Usage: corvane gpio config"},
+        {{"--password-file", pw, "settings", "set", "dac-value", "32"}, "dac-value must be 0 to 31", "Usage: corvane settings set"},
+        {{"settings", "set", "colour", "red"}, "there is no setting 'colour'", "Usage: corvane settings set"},
+        {{"settings", "set", "vid"}, "VALUE is required", "Usage: corvane settings set"},
+        {{"settings", "set", "vid", "1234", "--current"}, "vid is a power-up setting only", "Usage: corvane settings set"},
+        {{"settings", "set", "dac-value", "3", "--power-up"}, "dac-value is a running setting only", "Usage: corvane settings set"},
+        {{"settings", "set", "current-ma", "101"}, "current-ma must be even", "Usage: corvane settings set"},
+        {{"settings", "set", "current-ma", "600"}, "current-ma must be 100 to 500", "Usage: corvane settings set"},
+        {{"settings", "set", "power-source", "solar"}, "power-source must be bus or self", "Usage: corvane settings set"},
+        {{"settings", "set", "remote-wakeup", "maybe"}, "remote-wakeup must be on or off", "Usage: corvane settings set"},
+        {{"settings", "set", "serial", std::string(31, 'S')}, "serial holds at most 30 UTF-16 code units", "Usage: corvane settings set"},
+        {{"settings", "set", "flash-protection", "off"}, "flash-protection cannot be set here", "Usage: corvane settings set"},
+        {{"settings", "set", "interrupt-mode", "none"}, "the interrupt mode must be rising, falling or both", "Usage: corvane settings set"},
+        {{"password"}, "A subcommand is required", "Usage: corvane password"},
+        {{"password", "enter"}, "there is no terminal to ask on", "Usage: corvane password enter"},
+        {{"--password-file", File("short-pw").string(), "password", "enter"}, "exactly 8 characters", "Usage: corvane password enter"},
+        {{"password", "lock"}, "cannot be undone", "Usage: corvane password lock"},
+        {{"list", "extra"}, "extra", "Usage: corvane list"},
+    };
+    for (const UsageCase& c : cases) {
+        std::vector<std::string> args{"--trace"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome run = Sim(args);
+        const std::string what = c.args.empty() ? "(none)" : c.args.back();
+        EXPECT_EQ(run.code, 2) << what << "\n" << run.err;
+        const auto lines = run.ErrLines();
+        ASSERT_FALSE(lines.empty()) << what;
+        EXPECT_EQ(lines[0].rfind("corvane: ", 0), 0u) << lines[0];
+        EXPECT_NE(lines[0].find(c.message), std::string::npos) << lines[0];
+        EXPECT_NE(run.err.find(c.usage), std::string::npos) << what << "\n" << run.err;
+        // Refused before anything was sent.
+        EXPECT_EQ(run.err.find("\n> "), std::string::npos) << what;
+        EXPECT_EQ(run.out, "") << what;
+    }
+}
+
+TEST_F(ToolTest, HelpDescribesEveryCommand) {
+    const std::vector<std::vector<std::string>> commands = {
+        {},
+        {"list"},
+        {"scan"},
+        {"read"},
+        {"write"},
+        {"smbus"},
+        {"smbus", "read"},
+        {"smbus", "write"},
+        {"eeprom"},
+        {"eeprom", "read"},
+        {"eeprom", "write"},
+        {"gpio"},
+        {"gpio", "get"},
+        {"gpio", "set"},
+        {"gpio", "config"},
+        {"adc"},
+        {"dac"},
+        {"interrupt"},
+        {"interrupt", "clear"},
+        {"clock"},
+        {"settings"},
+        {"settings", "set"},
+        {"password"},
+        {"password", "enter"},
+        {"password", "protect"},
+        {"password", "off"},
+        {"password", "lock"},
+        {"reset"},
+        {"version"},
+    };
+    for (const auto& command : commands) {
+        std::vector<std::string> args = command;
+        args.push_back("--help");
+        const Outcome run = Tool(args);
+        std::string path = "corvane";
+        for (const std::string& word : command) path += " " + word;
+        EXPECT_EQ(run.code, 0) << path;
+        EXPECT_NE(run.out.find("Usage: " + path + " "), std::string::npos) << path << "\n" << run.out;
+    }
+    const Outcome top = Tool({"--help"});
+    for (const char* word : {"list", "scan", "read", "write", "smbus", "eeprom", "gpio", "adc",
+                             "dac", "interrupt", "clock", "settings", "password", "reset",
+                             "version", "--vid", "--pid", "--device", "--serial", "--speed",
+                             "--json", "--trace", "--sim", "--sim-state", "--sim-reset"}) {
+        EXPECT_NE(top.out.find(word), std::string::npos) << word;
+    }
+}
+
+// ---- the bench --------------------------------------------------------------------------
+
+TEST_F(ToolTest, EepromRoundTripThroughFiles) {
+    const std::string image = RandomBytes(32 * 1024, 7);
+    WriteFile(File("image.bin"), image);
+    const Outcome write = Sim({"eeprom", "write", "0x50", "-i", File("image.bin").string()});
+    ASSERT_EQ(write.code, 0) << write.err;
+    EXPECT_EQ(write.out,
+              "wrote 32768 bytes to the EEPROM at 0x50 in 512 page writes, read back and verified\n");
+    // Another run, from the state file.
+    const Outcome read = Sim({"eeprom", "read", "0x50", "32K", "-o", File("back.bin").string()});
+    ASSERT_EQ(read.code, 0) << read.err;
+    EXPECT_EQ(read.out, "read 32768 bytes from the EEPROM at 0x50 into " + File("back.bin").string() + "\n");
+    EXPECT_TRUE(ReadFile(File("back.bin")) == image);
+}
+
+TEST_F(ToolTest, EepromWriteOfAPartialImageLeavesTheRestAlone) {
+    const std::string part = RandomBytes(1000, 3);  // not a whole number of pages
+    WriteFile(File("part.bin"), part);
+    const Outcome write = Sim({"--json", "eeprom", "write", "0x50", "-i", File("part.bin").string(),
+                           "--page", "32"});
+    ASSERT_EQ(write.code, 0) << write.err;
+    const auto json = nlohmann::json::parse(write.out);
+    EXPECT_EQ(json["pages"], 32);
+    EXPECT_EQ(json["verified"], true);
+    ASSERT_EQ(Sim({"eeprom", "read", "0x50", "32K", "-o", File("back.bin").string()}).code, 0);
+    const std::string back = ReadFile(File("back.bin"));
+    ASSERT_EQ(back.size(), 32768u);
+    EXPECT_TRUE(back.substr(0, 1000) == part);
+    EXPECT_EQ(back.find_first_not_of('\xff', 1000), std::string::npos);  // still erased
+}
+
+TEST_F(ToolTest, EepromPollsForTheAcknowledgeAfterEachPage) {
+    WriteFile(File("two-pages.bin"), RandomBytes(128, 1));
+    const Outcome run = Sim({"--trace", "eeprom", "write", "0x50", "-i", File("two-pages.bin").string(),
+                         "--no-verify"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    // Each page: one write of 66 bytes (two address bytes, 64 data), then a
+    // zero-length write to the same address until it is acknowledged.
+    const std::regex pageWrite("> 90 42 00 a0 00 (00|40)");
+    const std::regex poll("> 90 00 00 a0");
+    std::vector<char> order;
+    for (const std::string& line : run.ErrLines()) {
+        if (std::regex_search(line, pageWrite)) order.push_back('W');
+        if (std::regex_search(line, poll)) order.push_back('p');
+    }
+    EXPECT_TRUE(std::regex_match(std::string(order.begin(), order.end()), std::regex("Wp+Wp+")));
+}
+
+TEST_F(ToolTest, EepromReadWithoutAFileIsAHexDump) {
+    const Outcome run = Sim({"eeprom", "read", "0x50", "32K"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, 74),
+              "0000: ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff  |................|\n");
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2048);
+}
+
+TEST_F(ToolTest, SmbusBlockTransfersWithPec) {
+    const Outcome read = Sim({"smbus", "read", "0x0b", "0x20", "8", "--pec"});
+    ASSERT_EQ(read.code, 0) << read.err;
+    EXPECT_EQ(read.out, "0x07 0x43 0x6f 0x72 0x76 0x61 0x6e 0x65\n");  // 7, "Corvane"
+    ASSERT_EQ(Sim({"smbus", "write", "0x0b", "0x21", "3", "0x41", "0x42", "0x43", "--pec"}).code, 0);
+    EXPECT_EQ(Sim({"smbus", "read", "0x0b", "0x21", "4", "--pec"}).out, "0x03 0x41 0x42 0x43\n");
+}
+
+TEST_F(ToolTest, PlainTransfersReachTheTemperatureSensor) {
+    EXPECT_EQ(Sim({"read", "0x48", "2"}).out, "0x17 0x80\n");  // 23.5 degrees
+    ASSERT_EQ(Sim({"write", "0x48", "0x03", "0x50", "0x00"}).code, 0);  // limit 80 -> 80.0
+    ASSERT_EQ(Sim({"write", "0x48", "0x03"}).code, 0);
+    EXPECT_EQ(Sim({"read", "0x48", "2"}).out, "0x50 0x00\n");  // the pointer stays
+    const auto json = nlohmann::json::parse(Sim({"--json", "read", "0x48", "4"}).out);
+    EXPECT_EQ(json["address"], 0x48);
+    EXPECT_EQ(json["data"], nlohmann::json({0x50, 0x00, 0x50, 0x00}));
+}
+
+TEST_F(ToolTest, ListShowsTheChipsIdentity) {
+    const Outcome run = Sim({"list"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, 4), "* 0 ");
+    for (const char* part : {"serial number  CVS000001\n", "manufacturer   Corvane Systems\n",
+                             "product        Corvane USB-I2C Bridge\n", "firmware       1.2\n",
+                             "hardware       A6\n"}) {
+        EXPECT_NE(run.out.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(Sim({"--serial", "CVS000001", "list"}).code, 0);
+}
+
+TEST_F(ToolTest, PinCommandsDriveTheVirtualChip) {
+    EXPECT_EQ(Sim({"adc"}).out,
+              "ADC1 (GP1)   372\nADC2 (GP2)   775\nADC3 (GP3)   186\nreference   vdd\n");
+    const Outcome adc = Sim({"settings", "set", "adc-vref", "4.096"});
+    ASSERT_EQ(adc.code, 0) << adc.err;
+    EXPECT_EQ(Sim({"dac", "16", "--vref", "2.048"}).out, "DAC  16/32 of 2.048 V = 1.024 V\n");
+    const Outcome set = Sim({"gpio", "set", "3", "1"});
+    EXPECT_EQ(set.code, 0);
+    EXPECT_NE(set.err.find("GP3 is an input"), std::string::npos);
+    ASSERT_EQ(Sim({"gpio", "config", "--gp3", "gpio-out-1"}).code, 0);
+    EXPECT_EQ(Sim({"interrupt", "clear"}).code, 0);
+    const Outcome clock = Sim({"clock", "4", "2"});
+    ASSERT_EQ(clock.code, 0) << clock.err;
+    EXPECT_NE(clock.out.find("current   4        2 (50 %)   3 MHz"), std::string::npos) << clock.out;
+    EXPECT_TRUE(std::regex_match(Sim({"version"}).out,
+                                  std::regex("corvane [0-9.]+\ndevice 0: firmware 1.2, hardware A6\n")));
+    EXPECT_EQ(Sim({"reset"}).code, 0);
+}
+
+}  // namespace

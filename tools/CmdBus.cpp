@@ -1,0 +1,219 @@
+// scan, read, write, smbus read, smbus write.
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include <array>
+
+#include "Bus.hpp"
+#include "Numbers.hpp"
+#include "Tool.hpp"
+
+namespace CorvaneTool {
+
+void BusCheck(std::int32_t result, std::uint8_t address7) {
+    if (result == Corvane::I2C_NOT_ACKNOWLEDGED) {
+        throw Failure(result, fmt::format("no device acknowledged address {}", Hex(address7)));
+    }
+    Check(result);
+}
+
+void BusWrite(Corvane::VrelUsbI2c& bridge, std::uint8_t address7,
+              std::span<const std::uint8_t> bytes, std::uint32_t speed) {
+    BusCheck(bridge.Functions->WriteI2cData(WriteAddressByte(address7), bytes,
+                                            static_cast<std::uint32_t>(bytes.size()), speed),
+             address7);
+}
+
+void BusRead(Corvane::VrelUsbI2c& bridge, std::uint8_t address7, std::span<std::uint8_t> bytes,
+             std::uint32_t speed) {
+    BusCheck(bridge.Functions->ReadI2cData(ReadAddressByte(address7), bytes,
+                                           static_cast<std::uint32_t>(bytes.size()), speed),
+             address7);
+}
+
+std::int32_t BusProbe(Corvane::VrelUsbI2c& bridge, std::uint8_t address7, std::uint32_t speed) {
+    // The library wants an array even when nothing of it is sent.
+    const std::array<std::uint8_t, 1> unused{};
+    return bridge.Functions->WriteI2cData(WriteAddressByte(address7), unused, 0, speed);
+}
+
+namespace {
+
+constexpr std::uint8_t kScanFirst = 0x08;
+constexpr std::uint8_t kScanLast = 0x77;
+constexpr std::uint32_t kMaxTransfer = 65'535;
+
+// Addresses where a write could change something (EEPROMs, write-protect
+// latches); i2cdetect reads one byte there instead.
+bool ProbeByRead(std::uint8_t address7) {
+    return (address7 >= 0x30 && address7 <= 0x37) || (address7 >= 0x50 && address7 <= 0x5F);
+}
+
+struct ScanArgs {
+    std::string first;
+    std::string last;
+};
+
+void Scan(Tool& tool, const ScanArgs& args) {
+    std::uint8_t first = kScanFirst;
+    std::uint8_t last = kScanLast;
+    if (!args.first.empty()) {
+        if (args.last.empty()) throw UsageError("scan takes no range or both FIRST and LAST");
+        first = ParseAddress(args.first);
+        last = ParseAddress(args.last);
+        if (first > last) throw UsageError("FIRST must not be above LAST");
+    }
+    Corvane::VrelUsbI2c& bridge = tool.Bridge();
+    std::vector<int> found;
+    for (unsigned address = first; address <= last; ++address) {
+        const auto address7 = static_cast<std::uint8_t>(address);
+        std::int32_t result;
+        if (ProbeByRead(address7)) {
+            std::array<std::uint8_t, 1> byte{};
+            result = bridge.Functions->ReadI2cData(ReadAddressByte(address7), byte, 1, tool.Speed());
+        } else {
+            result = BusProbe(bridge, address7, tool.Speed());
+        }
+        if (result == 0) {
+            found.push_back(static_cast<int>(address));
+        } else if (result != Corvane::I2C_NOT_ACKNOWLEDGED) {
+            throw Failure(result, fmt::format("{} (while probing address {})",
+                                              Corvane::ResultCodeDescription(result),
+                                              Hex(address7)));
+        }
+    }
+    if (tool.WantsJson()) {
+        Tool::PrintJson({{"first", first}, {"last", last}, {"found", found}});
+        return;
+    }
+    fmt::print("     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n");
+    for (unsigned row = first & 0xF0u; row <= last; row += 16) {
+        std::string line = fmt::format("{:02x}:", row);
+        for (unsigned address = row; address < row + 16; ++address) {
+            if (address < first || address > last) {
+                line += "   ";
+            } else if (std::find(found.begin(), found.end(), static_cast<int>(address)) !=
+                       found.end()) {
+                line += fmt::format(" {:02x}", address);
+            } else {
+                line += " --";
+            }
+        }
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        fmt::print("{}\n", line);
+    }
+}
+
+void PrintData(const Tool& tool, std::uint8_t address7, const std::vector<std::uint8_t>& data) {
+    if (tool.WantsJson()) {
+        Tool::PrintJson({{"address", address7}, {"data", data}});
+    } else {
+        fmt::print("{}\n", ByteList(data));
+    }
+}
+
+void PrintWritten(const Tool& tool, std::uint8_t address7, std::size_t count) {
+    if (tool.WantsJson()) Tool::PrintJson({{"address", address7}, {"written", count}});
+}
+
+struct TransferArgs {
+    std::string address;
+    std::string reg;
+    std::string count;
+    std::vector<std::string> bytes;
+    bool pec = false;
+};
+
+void Read(Tool& tool, const TransferArgs& args) {
+    const std::uint8_t address7 = ParseAddress(args.address);
+    std::vector<std::uint8_t> data(ParseNumber(args.count, "N", 1, kMaxTransfer));
+    BusRead(tool.Bridge(), address7, data, tool.Speed());
+    PrintData(tool, address7, data);
+}
+
+void Write(Tool& tool, const TransferArgs& args) {
+    const std::uint8_t address7 = ParseAddress(args.address);
+    if (args.bytes.size() > kMaxTransfer) throw UsageError("at most 65535 bytes");
+    const std::vector<std::uint8_t> data = ParseBytes(args.bytes, "BYTE");
+    BusWrite(tool.Bridge(), address7, data, tool.Speed());
+    PrintWritten(tool, address7, data.size());
+}
+
+void SmbusCheck(std::int32_t result, std::uint8_t address7) {
+    if (result == Corvane::PEC_MISMATCH) {
+        throw Failure(result, fmt::format("the PEC byte from {} does not match its data (is N the "
+                                          "device's block length, byte count included?)",
+                                          Hex(address7)));
+    }
+    BusCheck(result, address7);
+}
+
+void SmbusRead(Tool& tool, const TransferArgs& args) {
+    const std::uint8_t address7 = ParseAddress(args.address);
+    const std::uint8_t reg = ParseByte(args.reg, "REG");
+    std::vector<std::uint8_t> data(
+        ParseNumber(args.count, "N", 1, args.pec ? kMaxTransfer - 1 : kMaxTransfer));
+    SmbusCheck(tool.Bridge().Functions->SmbReadBlock(
+                   WriteAddressByte(address7), data, static_cast<std::uint32_t>(data.size()),
+                   tool.Speed(), args.pec ? 1 : 0, reg),
+               address7);
+    PrintData(tool, address7, data);
+}
+
+void SmbusWrite(Tool& tool, const TransferArgs& args) {
+    const std::uint8_t address7 = ParseAddress(args.address);
+    if (args.bytes.size() > (args.pec ? kMaxTransfer - 1 : kMaxTransfer)) {
+        throw UsageError("too many bytes for one block write");
+    }
+    const std::vector<std::uint8_t> data = ParseBytes(args.bytes, "BYTE");
+    SmbusCheck(tool.Bridge().Functions->SmbWriteBlock(WriteAddressByte(address7), data,
+                                                      static_cast<std::uint32_t>(data.size()),
+                                                      tool.Speed(), args.pec ? 1 : 0),
+               address7);
+    PrintWritten(tool, address7, data.size());
+}
+
+}  // namespace
+
+void AddBusCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
+    auto scanArgs = std::make_shared<ScanArgs>();
+    auto* scan = app.add_subcommand(
+        "scan", "Show which addresses answer on the I2C bus, as i2cdetect does (0x08 to 0x77 "
+                "unless FIRST and LAST are given)");
+    scan->add_option("FIRST", scanArgs->first, "first address to probe");
+    scan->add_option("LAST", scanArgs->last, "last address to probe");
+    scan->footer("Probes by a zero-length write; by a one-byte read at 0x30-0x37 and 0x50-0x5f.");
+    handlers[scan] = [&tool, scanArgs] { Scan(tool, *scanArgs); };
+
+    auto args = std::make_shared<TransferArgs>();
+    auto* read = app.add_subcommand("read", "Read N bytes from the target at ADDR");
+    read->add_option("ADDR", args->address, "7-bit target address")->required();
+    read->add_option("N", args->count, "number of bytes, 1 to 65535")->required();
+    handlers[read] = [&tool, args] { Read(tool, *args); };
+
+    auto* write = app.add_subcommand("write", "Write bytes to the target at ADDR");
+    write->add_option("ADDR", args->address, "7-bit target address")->required();
+    write->add_option("BYTE", args->bytes, "bytes to write, e.g. 0x00 0x10 0xab")->required();
+    handlers[write] = [&tool, args] { Write(tool, *args); };
+
+    auto* smbus = app.add_subcommand("smbus", "SMBus block transfers, with packet error checking");
+    smbus->require_subcommand(1);
+    auto* smbusRead = smbus->add_subcommand(
+        "read", "Write register REG, then read N bytes after a repeated start (a byte count the "
+                "device sends is one of the N)");
+    smbusRead->add_option("ADDR", args->address, "7-bit target address")->required();
+    smbusRead->add_option("REG", args->reg, "register (command) byte")->required();
+    smbusRead->add_option("N", args->count, "number of bytes to read, PEC not counted")->required();
+    smbusRead->add_flag("--pec", args->pec, "check the packet error code");
+    handlers[smbusRead] = [&tool, args] { SmbusRead(tool, *args); };
+
+    auto* smbusWrite = smbus->add_subcommand(
+        "write", "Block write: the bytes as given (command byte and byte count included)");
+    smbusWrite->add_option("ADDR", args->address, "7-bit target address")->required();
+    smbusWrite->add_option("BYTE", args->bytes, "bytes to write")->required();
+    smbusWrite->add_flag("--pec", args->pec, "append the packet error code");
+    handlers[smbusWrite] = [&tool, args] { SmbusWrite(tool, *args); };
+}
+
+}  // namespace CorvaneTool

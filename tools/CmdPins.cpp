@@ -1,0 +1,283 @@
+// gpio get/set/config, adc, dac, interrupt clear, clock.
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include <array>
+
+#include "Numbers.hpp"
+#include "Pins.hpp"
+#include "Tool.hpp"
+
+namespace CorvaneTool {
+
+namespace {
+
+std::string NotGpio(unsigned pin) {
+    return fmt::format("GP{} is not configured as a GPIO (see 'corvane gpio config')", pin);
+}
+
+struct GpioArgs {
+    std::string pin;
+    std::string value;
+    std::array<std::string, 4> functions;
+    SideFlags sides;
+};
+
+void GpioGet(Tool& tool, const GpioArgs& args) {
+    const unsigned pin = ParsePin(args.pin);
+    const std::int32_t level =
+        CheckValue(tool.Bridge().Functions->ReadGpioPinValue(static_cast<std::uint8_t>(pin)),
+                   NotGpio(pin));
+    if (tool.WantsJson()) {
+        Tool::PrintJson({{"pin", pin}, {"value", level}});
+    } else {
+        fmt::print("{}\n", level);
+    }
+}
+
+void GpioSet(Tool& tool, const GpioArgs& args) {
+    const unsigned pin = ParsePin(args.pin);
+    const std::string value = Lower(args.value);
+    std::uint8_t level;
+    if (value == "0" || value == "low") {
+        level = 0;
+    } else if (value == "1" || value == "high") {
+        level = 1;
+    } else {
+        throw UsageError(fmt::format("the level must be 0 or 1, not '{}'", args.value));
+    }
+    Corvane::VrelUsbI2c& bridge = tool.Bridge();
+    const auto pinNumber = static_cast<std::uint8_t>(pin);
+    const std::int32_t direction = CheckValue(
+        bridge.Settings->GetGpPinDirection(Corvane::DllConstants::CURRENT_SETTINGS_ONLY, pinNumber),
+        NotGpio(pin));
+    Check(bridge.Functions->WriteGpioPinValue(pinNumber, level));
+    if (tool.WantsJson()) {
+        Tool::PrintJson({{"pin", pin}, {"value", level}, {"input", direction == 1}});
+        return;
+    }
+    fmt::print("GP{} = {}\n", pin, level);
+    if (direction == 1) {
+        fmt::print(stderr,
+                   "note: GP{} is an input; the level shows once it is an output "
+                   "(corvane gpio config --gp{} gpio-out-{})\n",
+                   pin, pin, level);
+    }
+}
+
+void PrintPins(const PinConfig& config, Side side) {
+    fmt::print("pin  function    designation  direction  value   ({} settings)\n", SideName(side));
+    for (unsigned pin = 0; pin < 4; ++pin) {
+        fmt::print("GP{}  {:<11} {} {:<10} {:<10} {}\n", pin, PinFunction(config, pin),
+                   config.designation[pin], DesignationName(config.designation[pin]),
+                   config.direction[pin] ? "1 in" : "0 out", config.value[pin]);
+    }
+}
+
+Json PinsJson(const PinConfig& config) {
+    Json pins = Json::array();
+    for (unsigned pin = 0; pin < 4; ++pin) {
+        pins.push_back({{"pin", pin},
+                        {"function", PinFunction(config, pin)},
+                        {"designation", config.designation[pin]},
+                        {"direction", config.direction[pin]},
+                        {"value", config.value[pin]}});
+    }
+    return pins;
+}
+
+void GpioConfig(Tool& tool, const GpioArgs& args) {
+    const bool change = std::any_of(args.functions.begin(), args.functions.end(),
+                                    [](const std::string& f) { return !f.empty(); });
+    if (!change && args.sides.both) throw UsageError("--both goes with a change (--gp0 ... --gp3)");
+    const std::vector<Side> sides = args.sides.Sides({Side::Current});
+    // Every function is checked before anything is sent.
+    PinConfig probe;
+    for (unsigned pin = 0; pin < 4; ++pin) {
+        if (!args.functions[pin].empty()) SetPinFunction(probe, pin, args.functions[pin]);
+    }
+    Corvane::VrelUsbI2c& bridge = tool.Bridge();
+    if (change) {
+        WithFlashHints([&] {
+            for (Side side : sides) {
+                PinConfig config = ReadPins(bridge, side);
+                for (unsigned pin = 0; pin < 4; ++pin) {
+                    if (!args.functions[pin].empty()) {
+                        SetPinFunction(config, pin, args.functions[pin]);
+                    }
+                }
+                WritePins(bridge, side, config);
+            }
+        });
+    }
+    Json result;
+    for (Side side : sides) {
+        const PinConfig config = ReadPins(bridge, side);
+        if (tool.WantsJson()) {
+            result[SideName(side)] = PinsJson(config);
+        } else {
+            PrintPins(config, side);
+        }
+    }
+    if (tool.WantsJson()) Tool::PrintJson(result);
+}
+
+void Adc(Tool& tool) {
+    Corvane::VrelUsbI2c& bridge = tool.Bridge();
+    std::array<std::uint16_t, 5> readings{};
+    Check(bridge.Functions->GetAdcData(readings));
+    const std::int32_t reference = CheckValue(bridge.Settings->GetAdcVoltageReference());
+    const unsigned millivolts = ReferenceMillivolts(reference);
+    if (tool.WantsJson()) {
+        Tool::PrintJson({{"readings", {readings[0], readings[1], readings[2]}},
+                         {"reference", ReferenceName(reference)}});
+        return;
+    }
+    for (unsigned channel = 0; channel < 3; ++channel) {
+        std::string volts;
+        if (millivolts) {
+            volts = fmt::format("  {:.3f} V", readings[channel] * millivolts / 1023.0 / 1000.0);
+        }
+        fmt::print("ADC{} (GP{})  {:4}{}\n", channel + 1, channel + 1, readings[channel], volts);
+    }
+    fmt::print("reference   {}{}\n", ReferenceName(reference), millivolts ? " V" : "");
+}
+
+struct DacArgs {
+    std::string value;
+    std::string reference;
+};
+
+void Dac(Tool& tool, const DacArgs& args) {
+    constexpr std::uint32_t kSteps = 32;
+    std::optional<std::int32_t> value;
+    std::optional<std::int32_t> reference;
+    if (!args.value.empty()) value = ParseNumber(args.value, "VALUE", 0, kSteps - 1);
+    if (!args.reference.empty()) reference = ParseReference(args.reference, "--vref");
+    Corvane::VrelUsbI2c& bridge = tool.Bridge();
+    if (reference) Check(bridge.Settings->SetDacVoltageReference(*reference));
+    if (value) Check(bridge.Settings->SetDacValue(*value));
+
+    const std::int32_t now = CheckValue(bridge.Settings->GetDacValue());
+    const std::int32_t selector = CheckValue(bridge.Settings->GetDacVoltageReference());
+    const unsigned millivolts = ReferenceMillivolts(selector);
+    if (tool.WantsJson()) {
+        Tool::PrintJson({{"value", now}, {"reference", ReferenceName(selector)}});
+        return;
+    }
+    if (millivolts) {
+        fmt::print("DAC  {}/32 of {} V = {:.3f} V\n", now, ReferenceName(selector),
+                   now * millivolts / 32.0 / 1000.0);
+    } else {
+        fmt::print("DAC  {}/32 of VDD\n", now);
+    }
+}
+
+void InterruptClear(Tool& tool) {
+    Check(tool.Bridge().Functions->ClearInterruptPinState());
+    if (tool.WantsJson()) {
+        Tool::PrintJson({{"cleared", true}});
+    } else {
+        fmt::print("interrupt flag cleared\n");
+    }
+}
+
+struct ClockArgs {
+    std::string divider;
+    std::string duty;
+    SideFlags sides;
+};
+
+void Clock(Tool& tool, const ClockArgs& args) {
+    const bool change = !args.divider.empty();
+    if (change && args.duty.empty()) throw UsageError("give both DIVIDER and DUTY");
+    if (!change && args.sides.Given()) {
+        throw UsageError("--current, --power-up and --both go with DIVIDER and DUTY");
+    }
+    std::int32_t divider = 0;
+    std::int32_t duty = 0;
+    std::vector<Side> sides;
+    if (change) {
+        divider = static_cast<std::int32_t>(ParseNumber(args.divider, "DIVIDER", 1, 7));
+        duty = static_cast<std::int32_t>(ParseNumber(args.duty, "DUTY", 0, 3));
+        sides = args.sides.Sides({Side::Current});
+    }
+    Corvane::VrelUsbI2c& bridge = tool.Bridge();
+    WithFlashHints([&] {
+        for (Side side : sides) {
+            Check(bridge.Settings->SetClockPinConfiguration(Selector(side), divider, duty));
+        }
+    });
+    Json result;
+    if (!tool.WantsJson()) fmt::print("{:<10}{:<9}{:<11}{}\n", "", "divider", "duty", "output");
+    for (Side side : {Side::Current, Side::PowerUp}) {
+        const std::int32_t shownDivider =
+            CheckValue(bridge.Settings->GetClockPinDividerValue(Selector(side)));
+        const std::int32_t shownDuty =
+            CheckValue(bridge.Settings->GetClockPinDutyCycle(Selector(side)));
+        if (tool.WantsJson()) {
+            result[SideName(side)] = {{"divider", shownDivider}, {"duty", shownDuty}};
+        } else {
+            fmt::print("{:<10}{:<9}{:<11}{}\n", SideName(side), shownDivider,
+                       fmt::format("{} ({} %)", shownDuty, shownDuty * 25),
+                       ClockFrequency(shownDivider));
+        }
+    }
+    if (tool.WantsJson()) Tool::PrintJson(result);
+}
+
+}  // namespace
+
+void AddPinCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
+    auto gpioArgs = std::make_shared<GpioArgs>();
+    auto* gpio = app.add_subcommand("gpio", "Read, drive and configure the GP pins GP0 to GP3");
+    gpio->require_subcommand(1);
+
+    auto* get = gpio->add_subcommand("get", "Print the level of a GPIO pin (0 or 1)");
+    get->add_option("PIN", gpioArgs->pin, "0 to 3")->required();
+    handlers[get] = [&tool, gpioArgs] { GpioGet(tool, *gpioArgs); };
+
+    auto* set = gpio->add_subcommand("set", "Set the output level of a GPIO pin");
+    set->add_option("PIN", gpioArgs->pin, "0 to 3")->required();
+    set->add_option("LEVEL", gpioArgs->value, "0 or 1")->required();
+    handlers[set] = [&tool, gpioArgs] { GpioSet(tool, *gpioArgs); };
+
+    auto* config = gpio->add_subcommand(
+        "config", "Show or change the designation, direction and value of GP0 to GP3 (running "
+                  "settings unless --power-up or --both)");
+    for (unsigned pin = 0; pin < 4; ++pin) {
+        config->add_option(fmt::format("--gp{}", pin), gpioArgs->functions[pin],
+                           fmt::format("new function of GP{}", pin))
+            ->type_name("FUNCTION");
+    }
+    gpioArgs->sides.AddTo(*config);
+    config->footer(fmt::format("FUNCTION: {}.", PinFunctionList()));
+    handlers[config] = [&tool, gpioArgs] { GpioConfig(tool, *gpioArgs); };
+
+    auto* adc = app.add_subcommand("adc", "Read the three ADC inputs (GP1 to GP3)");
+    handlers[adc] = [&tool] { Adc(tool); };
+
+    auto dacArgs = std::make_shared<DacArgs>();
+    auto* dac = app.add_subcommand("dac", "Show or set the DAC output (running settings)");
+    dac->add_option("VALUE", dacArgs->value, "output in 32nds of the reference, 0 to 31");
+    dac->add_option("--vref", dacArgs->reference, "reference: vdd, 1.024, 2.048 or 4.096")
+        ->type_name("REF");
+    handlers[dac] = [&tool, dacArgs] { Dac(tool, *dacArgs); };
+
+    auto* interrupt = app.add_subcommand("interrupt", "The interrupt-on-change flag");
+    interrupt->require_subcommand(1);
+    auto* clear = interrupt->add_subcommand("clear", "Clear the interrupt flag");
+    handlers[clear] = [&tool] { InterruptClear(tool); };
+
+    auto clockArgs = std::make_shared<ClockArgs>();
+    auto* clock = app.add_subcommand(
+        "clock", "Show the clock output's divider and duty code, running and at power-up; "
+                 "with DIVIDER and DUTY set them (running settings unless --power-up or --both)");
+    clock->add_option("DIVIDER", clockArgs->divider, "1 to 7: 48 MHz >> DIVIDER");
+    clock->add_option("DUTY", clockArgs->duty, "0 to 3: duty cycle in quarters");
+    clockArgs->sides.AddTo(*clock);
+    handlers[clock] = [&tool, clockArgs] { Clock(tool, *clockArgs); };
+}
+
+}  // namespace CorvaneTool

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <corvane/sim.hpp>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <memory>
+
+namespace Corvane::Sim {
+class Eeprom;
+class SmbusDevice;
+}  // namespace Corvane::Sim
+
+namespace CorvaneTool {
+
+class TemperatureSensor;
+
+// The virtual bench of --sim: a Corvane chip on the simulated host with an
+// EEPROM of 32 KiB (64-byte pages) at 0x50, an SMBus device with PEC and byte
+// counts at 0x0b, and a temperature sensor at 0x48. A state file keeps the
+// chip's flash, its run-time settings and the targets' memories between runs,
+// as if the chip stayed plugged in; it enumerates with the IDs of its flash.
+class SimBench {
+public:
+    static constexpr std::uint8_t kEepromAddress = 0x50;
+    static constexpr std::size_t kEepromSize = 32 * 1024;
+    static constexpr std::size_t kEepromPage = 64;
+    static constexpr std::uint8_t kSmbusAddress = 0x0B;
+    static constexpr std::uint8_t kSensorAddress = 0x48;
+
+    // Loads `stateFile` unless `fresh` or it does not exist yet; throws
+    // Failure for a file it cannot read. Installs the simulated host.
+    SimBench(std::filesystem::path stateFile, bool fresh);
+    ~SimBench();
+
+    // $XDG_STATE_HOME/corvane/sim-state.json, or ~/.local/state/corvane/...
+    static std::filesystem::path DefaultStateFile();
+
+    std::shared_ptr<Corvane::Sim::SimulatedHost> Host() const { return host_; }
+    const Corvane::Sim::VirtualDevice& Chip() const { return *chip_; }
+
+    // Writes the state file (whole file replaced at once); throws Failure.
+    // Leaves the simulated host, untraced, as the platform.
+    void Save() const;
+
+private:
+    // Returns the run-time settings kept in the file, if any.
+    nlohmann::json Load();
+    nlohmann::json RunningSettings() const;
+    void RestoreRunningSettings(const nlohmann::json& running);
+    void Fill();
+
+    std::filesystem::path stateFile_;
+    std::shared_ptr<Corvane::Sim::SimulatedHost> host_;
+    std::shared_ptr<Corvane::Sim::VirtualDevice> chip_;
+    std::shared_ptr<Corvane::Sim::Eeprom> eeprom_;
+    std::shared_ptr<Corvane::Sim::SmbusDevice> smbus_;
+    std::shared_ptr<TemperatureSensor> sensor_;
+};
+
+}  // namespace CorvaneTool

@@ -1,0 +1,103 @@
+#include "Terminal.hpp"
+
+#include <fmt/format.h>
+
+#include <iostream>
+
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace CorvaneTool {
+
+bool IsTerminal(std::FILE* stream) {
+#if defined(_WIN32)
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+std::optional<std::string> ReadSecret(const std::string& prompt) {
+    std::string line;
+#if defined(_WIN32)
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!_isatty(_fileno(stdin)) || !GetConsoleMode(input, &mode)) return std::nullopt;
+    std::fputs(prompt.c_str(), stderr);
+    SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    const bool ok = static_cast<bool>(std::getline(std::cin, line));
+    SetConsoleMode(input, mode);
+#else
+    // The terminal itself, so that a password never comes from a pipe by mistake.
+    std::FILE* tty = std::fopen("/dev/tty", "r+");
+    if (!tty) return std::nullopt;
+    const int fd = fileno(tty);
+    termios saved{};
+    if (tcgetattr(fd, &saved) != 0) {
+        std::fclose(tty);
+        return std::nullopt;
+    }
+    std::fputs(prompt.c_str(), tty);
+    std::fflush(tty);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(fd, TCSAFLUSH, &quiet);
+    bool ok = false;
+    for (int c; (c = std::fgetc(tty)) != EOF;) {
+        if (c == '\n' || c == '\r') {
+            ok = true;
+            break;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+    tcsetattr(fd, TCSAFLUSH, &saved);
+    std::fputs("\n", tty);
+    std::fclose(tty);
+#endif
+    if (!ok) return std::nullopt;
+    return line;
+}
+
+Progress::Progress(std::string label, std::size_t total)
+    : label_(std::move(label)),
+      total_(total),
+      enabled_(IsTerminal(stderr)),
+      start_(std::chrono::steady_clock::now()),
+      lastDraw_(start_) {}
+
+Progress::~Progress() { Done(); }
+
+void Progress::Update(std::size_t done) {
+    if (!enabled_ || total_ == 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (drawn_ && done < total_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    lastDraw_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+    std::string left = "--:--";
+    if (rate > 0) {
+        const auto remaining = static_cast<long>(static_cast<double>(total_ - done) / rate + 0.5);
+        left = fmt::format("{}:{:02}", remaining / 60, remaining % 60);
+    }
+    constexpr std::size_t kWidth = 24;
+    const std::size_t filled = done * kWidth / total_;
+    fmt::print(stderr, "\r{} [{}{}] {}/{} bytes  {:.1f} KiB/s  {} left ", label_,
+               std::string(filled, '#'), std::string(kWidth - filled, '.'), done, total_,
+               rate / 1024.0, left);
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void Progress::Done() {
+    if (!drawn_) return;
+    fmt::print(stderr, "\r\033[K");
+    std::fflush(stderr);
+    drawn_ = false;
+}
+
+}  // namespace CorvaneTool
