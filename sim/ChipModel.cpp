@@ -31,10 +31,14 @@ std::uint8_t U8(T value) {
 
 std::uint16_t ReferenceMillivolts(unsigned code) {
     switch (code) {
-        case 3: return 1024;
-        case 5: return 2048;
-        case 7: return 4096;
-        default: return 3300;  // supply voltage
+        case 3:
+            return 1024;
+        case 5:
+            return 2048;
+        case 7:
+            return 4096;
+        default:
+            return 3300;  // supply voltage
     }
 }
 
@@ -42,22 +46,23 @@ std::uint16_t ReferenceMillivolts(unsigned code) {
 template <typename Flash>
 auto& StringRecord(Flash& flash, std::uint8_t subCode) {
     switch (subCode) {
-        case 2: return flash.manufacturer;
-        case 3: return flash.product;
-        default: return flash.serialNumber;
+        case 2:
+            return flash.manufacturer;
+        case 3:
+            return flash.product;
+        default:
+            return flash.serialNumber;
     }
 }
 
 }  // namespace
 
-ChipModel::ChipModel(std::uint16_t vid, std::uint16_t pid, std::u16string serialNumber)
-{
+ChipModel::ChipModel(std::uint16_t vid, std::uint16_t pid, std::u16string serialNumber) {
     flash_.chipSettings = {0x80,  // serial number enumerated, no protection
                            0x0A,  // clock output: duty code 1, divider code 2
-                           0x00, 0x00,
-                           U8(vid), U8(vid >> 8u), U8(pid), U8(pid >> 8u),
-                           0x80,   // bus powered
-                           50};    // 100 mA
+                           0x00, 0x00, U8(vid), U8(vid >> 8u), U8(pid), U8(pid >> 8u),
+                           0x80,                   // bus powered
+                           50};                    // 100 mA
     flash_.gpSettings = {0x08, 0x08, 0x08, 0x08};  // GPIO inputs
     flash_.manufacturer = u"Corvane Systems";
     flash_.product = u"Corvane USB-I2C Bridge";
@@ -100,10 +105,18 @@ std::optional<Report> ChipModel::Execute(const Report& command, std::chrono::mic
         case 0x40:
             engine_.HandleBusCommand(command, response, now);
             break;
-        case 0x50: WriteGpio(command); break;
-        case 0x51: ReadGpio(response); break;
-        case 0x60: WriteSram(command); break;
-        case 0x61: ReadSram(response); break;
+        case 0x50:
+            WriteGpio(command);
+            break;
+        case 0x51:
+            ReadGpio(response);
+            break;
+        case 0x60:
+            WriteSram(command);
+            break;
+        case 0x61:
+            ReadSram(response);
+            break;
         case 0x70:
             if (command[1] == 0xAB && command[2] == 0xCD && command[3] == 0xEF) {
                 PowerUp();
@@ -112,10 +125,18 @@ std::optional<Report> ChipModel::Execute(const Report& command, std::chrono::mic
             }
             response[1] = kNotSupported;
             break;
-        case 0xB0: ReadFlash(command, response); break;
-        case 0xB1: WriteFlash(command, response); break;
-        case 0xB2: SendPassword(command, response); break;
-        default: response[1] = kNotSupported; break;
+        case 0xB0:
+            ReadFlash(command, response);
+            break;
+        case 0xB1:
+            WriteFlash(command, response);
+            break;
+        case 0xB2:
+            SendPassword(command, response);
+            break;
+        default:
+            response[1] = kNotSupported;
+            break;
     }
     return response;
 }
@@ -154,7 +175,9 @@ void ChipModel::ReadFlash(const Report& command, Report& response) const {
             }
             break;
         }
-        default: response[1] = kNotSupported; break;
+        default:
+            response[1] = kNotSupported;
+            break;
     }
 }
 
@@ -200,7 +223,9 @@ void ChipModel::WriteFlash(const Report& command, Report& response) {
             StringRecord(flash_, subCode) = text;
             break;
         }
-        default: response[1] = kNotSupported; break;
+        default:
+            response[1] = kNotSupported;
+            break;
     }
 }
 
@@ -238,7 +263,8 @@ void ChipModel::WriteSram(const Report& command) {
     if (command[6] & 0x80) {
         if (command[6] & 0x01) interruptFlag_ = false;
         if (command[6] & 0x10) {  // new edge selection: bit 3 rising, bit 1 falling
-            const unsigned mode = ((command[6] & 0x08u) ? 1u : 0u) | ((command[6] & 0x02u) ? 2u : 0u);
+            const unsigned mode =
+                ((command[6] & 0x08u) ? 1u : 0u) | ((command[6] & 0x02u) ? 2u : 0u);
             sramChip_[kInterruptAdcByte] =
                 U8((sramChip_[kInterruptAdcByte] & ~0x60u) | (mode << 5));
         }

@@ -14,7 +14,7 @@ namespace Corvane::Sim {
 // What the chip keeps and how it answers each command other than the bus
 // commands, which go to the I2C engine.
 class ChipModel {
-public:
+  public:
     ChipModel(std::uint16_t vid, std::uint16_t pid, std::u16string serialNumber);
 
     // The answer to one command, or nothing (reset). `resetRequested` is set
@@ -41,7 +41,7 @@ public:
     std::uint16_t AdcReading(unsigned channel) const;
     void SetRevision(std::array<char, 2> firmware, std::array<char, 2> hardware);
 
-private:
+  private:
     void ReadFlash(const Report& command, Report& response) const;
     void WriteFlash(const Report& command, Report& response);
     void SendPassword(const Report& command, Report& response);

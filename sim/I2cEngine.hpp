@@ -25,7 +25,7 @@ namespace Corvane::Sim {
 // buffer and hold the bus while it is full; get-data hands out a full buffer
 // or the last, shorter one, and answers "not ready" before that.
 class I2cEngine {
-public:
+  public:
     // Engine states (status byte 8, write byte 2, get-data byte 2).
     static constexpr std::uint8_t kIdle = 0x00;
     static constexpr std::uint8_t kNotAcknowledged = 0x25;  // a NACK ended the transfer
@@ -67,7 +67,7 @@ public:
     void CorruptReadTail(int count);
     void StretchClock(bool hold);
 
-private:
+  private:
     enum class Phase { Idle, Writing, Reading, WaitingRestart, Failed };
 
     void OnWriteChunk(const Report& command, Report& response, std::int64_t nowNs);

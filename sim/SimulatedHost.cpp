@@ -119,7 +119,8 @@ std::shared_ptr<SimulatedHost> SimulatedHost::Install() {
     return host;
 }
 
-void SimulatedHost::Plug(std::shared_ptr<VirtualDevice> device, std::optional<std::size_t> position) {
+void SimulatedHost::Plug(std::shared_ptr<VirtualDevice> device,
+                         std::optional<std::size_t> position) {
     std::lock_guard lock(state_->mutex);
     if (!device || state_->IsPlugged(device)) return;
     state_->Insert(Listed{std::move(device), {}}, position);
@@ -130,8 +131,8 @@ void SimulatedHost::Unplug(const std::shared_ptr<VirtualDevice>& device) {
     std::erase_if(state_->listed, [&](const Listed& entry) { return entry.device == device; });
 }
 
-void SimulatedHost::AddForeignInterface(std::vector<std::u16string> hardwareIds, std::u16string path,
-                                        std::optional<std::size_t> position) {
+void SimulatedHost::AddForeignInterface(std::vector<std::u16string> hardwareIds,
+                                        std::u16string path, std::optional<std::size_t> position) {
     std::lock_guard lock(state_->mutex);
     state_->Insert(Listed{nullptr, ForeignInterface{std::move(hardwareIds), std::move(path)}},
                    position);

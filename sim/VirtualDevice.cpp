@@ -10,7 +10,9 @@ namespace {
 
 std::atomic<unsigned> nextDeviceNumber{1};
 
-std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+std::u16string Ascii(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
 
 std::string Hex4(unsigned value, bool upper) {
     static constexpr char kLower[] = "0123456789abcdef";
@@ -38,9 +40,9 @@ VirtualDevice::State::State(std::uint16_t vid, std::uint16_t pid, unsigned devic
 
 VirtualDevice::VirtualDevice(std::uint16_t vid, std::uint16_t pid)
     : state_(std::make_unique<State>(vid, pid, nextDeviceNumber++)) {
-    state_->path = Ascii("\\\\?\\hid#vid_" + Hex4(vid, false) + "&pid_" + Hex4(pid, false) +
-                         "#corvane-sim-" + std::to_string(state_->number) +
-                         "#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+    state_->path =
+        Ascii("\\\\?\\hid#vid_" + Hex4(vid, false) + "&pid_" + Hex4(pid, false) + "#corvane-sim-" +
+              std::to_string(state_->number) + "#{4d1e55b2-f16f-11cf-88cb-001111000030}");
 }
 
 VirtualDevice::~VirtualDevice() = default;
@@ -62,8 +64,8 @@ UsbEnumeration VirtualDevice::Enumeration() const {
 
 std::vector<std::u16string> VirtualDevice::HardwareIds() const {
     std::lock_guard lock(state_->mutex);
-    const std::string ids = "HID\\VID_" + Hex4(state_->chip.Enumeration().vid, true) +
-                            "&PID_" + Hex4(state_->chip.Enumeration().pid, true);
+    const std::string ids = "HID\\VID_" + Hex4(state_->chip.Enumeration().vid, true) + "&PID_" +
+                            Hex4(state_->chip.Enumeration().pid, true);
     return {Ascii(ids + "&REV_0100"), Ascii(ids), Ascii("HID_DEVICE_UP:FF00_U:0001"),
             Ascii("HID_DEVICE")};
 }
@@ -201,7 +203,8 @@ void VirtualDevice::Receive(const Report& command, std::chrono::microseconds now
     const std::uint8_t code = command[0];
     ++s.commandCounts[code];
     std::optional<Report> response;
-    if (auto refusal = s.refusals.find(code); refusal != s.refusals.end() && !refusal->second.empty()) {
+    if (auto refusal = s.refusals.find(code);
+        refusal != s.refusals.end() && !refusal->second.empty()) {
         response = Report{};
         (*response)[0] = code;
         (*response)[1] = refusal->second.front();

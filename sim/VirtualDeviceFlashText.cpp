@@ -80,8 +80,8 @@ bool VirtualDevice::LoadState(const std::string& text) {
         const auto space = line.find(' ');
         fields[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
     }
-    for (const char* key : {"chip-settings", "password", "gp-settings", "manufacturer", "product",
-                            "serial-number"}) {
+    for (const char* key :
+         {"chip-settings", "password", "gp-settings", "manufacturer", "product", "serial-number"}) {
         if (fields.find(key) == fields.end()) return false;
     }
     DeviceFlash flash;

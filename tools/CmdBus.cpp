@@ -1,7 +1,7 @@
 // scan, read, write, smbus read, smbus write.
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include <array>
 
@@ -71,16 +71,17 @@ void Scan(Tool& tool, const ScanArgs& args) {
         std::int32_t result;
         if (ProbeByRead(address7)) {
             std::array<std::uint8_t, 1> byte{};
-            result = bridge.Functions->ReadI2cData(ReadAddressByte(address7), byte, 1, tool.Speed());
+            result =
+                bridge.Functions->ReadI2cData(ReadAddressByte(address7), byte, 1, tool.Speed());
         } else {
             result = BusProbe(bridge, address7, tool.Speed());
         }
         if (result == 0) {
             found.push_back(static_cast<int>(address));
         } else if (result != Corvane::I2C_NOT_ACKNOWLEDGED) {
-            throw Failure(result, fmt::format("{} (while probing address {})",
-                                              Corvane::ResultCodeDescription(result),
-                                              Hex(address7)));
+            throw Failure(result,
+                          fmt::format("{} (while probing address {})",
+                                      Corvane::ResultCodeDescription(result), Hex(address7)));
         }
     }
     if (tool.WantsJson()) {
@@ -154,9 +155,9 @@ void SmbusRead(Tool& tool, const TransferArgs& args) {
     const std::uint8_t reg = ParseByte(args.reg, "REG");
     std::vector<std::uint8_t> data(
         ParseNumber(args.count, "N", 1, args.pec ? kMaxTransfer - 1 : kMaxTransfer));
-    SmbusCheck(tool.Bridge().Functions->SmbReadBlock(
-                   WriteAddressByte(address7), data, static_cast<std::uint32_t>(data.size()),
-                   tool.Speed(), args.pec ? 1 : 0, reg),
+    SmbusCheck(tool.Bridge().Functions->SmbReadBlock(WriteAddressByte(address7), data,
+                                                     static_cast<std::uint32_t>(data.size()),
+                                                     tool.Speed(), args.pec ? 1 : 0, reg),
                address7);
     PrintData(tool, address7, data);
 }
@@ -179,8 +180,9 @@ void SmbusWrite(Tool& tool, const TransferArgs& args) {
 void AddBusCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     auto scanArgs = std::make_shared<ScanArgs>();
     auto* scan = app.add_subcommand(
-        "scan", "Show which addresses answer on the I2C bus, as i2cdetect does (0x08 to 0x77 "
-                "unless FIRST and LAST are given)");
+        "scan",
+        "Show which addresses answer on the I2C bus, as i2cdetect does (0x08 to 0x77 "
+        "unless FIRST and LAST are given)");
     scan->add_option("FIRST", scanArgs->first, "first address to probe");
     scan->add_option("LAST", scanArgs->last, "last address to probe");
     scan->footer("Probes by a zero-length write; by a one-byte read at 0x30-0x37 and 0x50-0x5f.");
@@ -200,8 +202,9 @@ void AddBusCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     auto* smbus = app.add_subcommand("smbus", "SMBus block transfers, with packet error checking");
     smbus->require_subcommand(1);
     auto* smbusRead = smbus->add_subcommand(
-        "read", "Write register REG, then read N bytes after a repeated start (a byte count the "
-                "device sends is one of the N)");
+        "read",
+        "Write register REG, then read N bytes after a repeated start (a byte count the "
+        "device sends is one of the N)");
     smbusRead->add_option("ADDR", args->address, "7-bit target address")->required();
     smbusRead->add_option("REG", args->reg, "register (command) byte")->required();
     smbusRead->add_option("N", args->count, "number of bytes to read, PEC not counted")->required();

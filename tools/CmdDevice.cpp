@@ -1,7 +1,7 @@
 // list, version, reset.
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include "Numbers.hpp"
 #include "Tool.hpp"
@@ -103,12 +103,14 @@ void Reset(Tool& tool) {
 
 void AddDeviceCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     auto* list = app.add_subcommand(
-        "list", "List the attached bridges: path, serial number, strings, firmware and hardware "
-                "version; * marks the selected one");
+        "list",
+        "List the attached bridges: path, serial number, strings, firmware and hardware "
+        "version; * marks the selected one");
     handlers[list] = [&tool] { List(tool); };
 
     auto* version = app.add_subcommand(
-        "version", "Show the tool's version and the selected bridge's firmware and hardware version");
+        "version",
+        "Show the tool's version and the selected bridge's firmware and hardware version");
     handlers[version] = [&tool] { Version(tool); };
 
     auto* reset = app.add_subcommand(

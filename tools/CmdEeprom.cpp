@@ -1,7 +1,7 @@
 // eeprom read, eeprom write: whole 24-series serial EEPROMs.
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <array>
@@ -30,7 +30,7 @@ constexpr int kAcknowledgePolls = 100;
 
 // How one EEPROM is addressed.
 class Eeprom {
-public:
+  public:
     Eeprom(std::uint8_t address7, std::size_t size) : address7_(address7), size_(size) {
         const std::size_t blocks = (size + kBlock - 1) / kBlock;
         if (OneByte() && address7 + blocks - 1 > kLastAddress) {
@@ -69,7 +69,7 @@ public:
         }
     }
 
-private:
+  private:
     bool OneByte() const { return size_ <= kLargestOneByteAddressing; }
 
     std::uint8_t address7_;
@@ -82,9 +82,10 @@ void WaitForWriteCycle(Tool& tool, std::uint8_t target) {
         if (result == 0) return;
         if (result != Corvane::I2C_NOT_ACKNOWLEDGED) BusCheck(result, target);
     }
-    throw Failure(fmt::format("the EEPROM at {} did not acknowledge again after a page write "
-                              "({} polls)",
-                              Hex(target), kAcknowledgePolls));
+    throw Failure(
+        fmt::format("the EEPROM at {} did not acknowledge again after a page write "
+                    "({} polls)",
+                    Hex(target), kAcknowledgePolls));
 }
 
 struct ReadArgs {
@@ -217,16 +218,16 @@ void AddEepromCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     auto readArgs = std::make_shared<ReadArgs>();
     auto* read = eeprom->add_subcommand("read", "Read SIZE bytes from address 0 on");
     read->add_option("ADDR", readArgs->address, "7-bit address of the EEPROM")->required();
-    read->add_option("SIZE", readArgs->size, "EEPROM size in bytes, e.g. 32768 or 32K")
-        ->required();
+    read->add_option("SIZE", readArgs->size, "EEPROM size in bytes, e.g. 32768 or 32K")->required();
     read->add_option("-o,--output", readArgs->output, "write the bytes to FILE (default: hex dump)")
         ->type_name("FILE");
     handlers[read] = [&tool, readArgs] { ReadEeprom(tool, *readArgs); };
 
     auto writeArgs = std::make_shared<WriteArgs>();
     auto* write = eeprom->add_subcommand(
-        "write", "Program the EEPROM from address 0 with the bytes of FILE, page by page, "
-                 "waiting for the acknowledge after each page; then read back and compare");
+        "write",
+        "Program the EEPROM from address 0 with the bytes of FILE, page by page, "
+        "waiting for the acknowledge after each page; then read back and compare");
     write->add_option("ADDR", writeArgs->address, "7-bit address of the EEPROM")->required();
     write->add_option("-i,--input", writeArgs->input, "the bytes to write")
         ->type_name("FILE")

@@ -1,7 +1,7 @@
 // password enter, protect, off, lock.
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include "Tool.hpp"
 
@@ -90,7 +90,8 @@ void PasswordLock(Tool& tool, bool confirmed) {
 
 void AddPasswordCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     auto* password = app.add_subcommand(
-        "password", "The flash password: present it, set it, remove it, or lock the flash for good");
+        "password",
+        "The flash password: present it, set it, remove it, or lock the flash for good");
     password->require_subcommand(1);
     password->footer(
         "Passwords are 8 characters, read from the terminal without echo, or from the first line "
@@ -102,8 +103,9 @@ void AddPasswordCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
 
     auto newPasswordFile = std::make_shared<std::string>();
     auto* protect = password->add_subcommand(
-        "protect", "Protect the power-up settings by a new password (asks for the current one "
-                   "first when there is one)");
+        "protect",
+        "Protect the power-up settings by a new password (asks for the current one "
+        "first when there is one)");
     protect->add_option("--new-password-file", *newPasswordFile, "read the new password from FILE")
         ->type_name("FILE");
     handlers[protect] = [&tool, newPasswordFile] { PasswordProtect(tool, *newPasswordFile); };
@@ -116,7 +118,6 @@ void AddPasswordCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
         "lock", "Lock the power-up settings permanently; this cannot be undone");
     lock->add_flag("--yes-lock-permanently", *confirmed, "confirm that the lock is for good");
     handlers[lock] = [&tool, confirmed] { PasswordLock(tool, *confirmed); };
-
 }
 
 }  // namespace CorvaneTool

@@ -1,7 +1,7 @@
 // gpio get/set/config, adc, dac, interrupt clear, clock.
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include <array>
 
@@ -26,9 +26,8 @@ struct GpioArgs {
 
 void GpioGet(Tool& tool, const GpioArgs& args) {
     const unsigned pin = ParsePin(args.pin);
-    const std::int32_t level =
-        CheckValue(tool.Bridge().Functions->ReadGpioPinValue(static_cast<std::uint8_t>(pin)),
-                   NotGpio(pin));
+    const std::int32_t level = CheckValue(
+        tool.Bridge().Functions->ReadGpioPinValue(static_cast<std::uint8_t>(pin)), NotGpio(pin));
     if (tool.WantsJson()) {
         Tool::PrintJson({{"pin", pin}, {"value", level}});
     } else {
@@ -244,11 +243,13 @@ void AddPinCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     handlers[set] = [&tool, gpioArgs] { GpioSet(tool, *gpioArgs); };
 
     auto* config = gpio->add_subcommand(
-        "config", "Show or change the designation, direction and value of GP0 to GP3 (running "
-                  "settings unless --power-up or --both)");
+        "config",
+        "Show or change the designation, direction and value of GP0 to GP3 (running "
+        "settings unless --power-up or --both)");
     for (unsigned pin = 0; pin < 4; ++pin) {
-        config->add_option(fmt::format("--gp{}", pin), gpioArgs->functions[pin],
-                           fmt::format("new function of GP{}", pin))
+        config
+            ->add_option(fmt::format("--gp{}", pin), gpioArgs->functions[pin],
+                         fmt::format("new function of GP{}", pin))
             ->type_name("FUNCTION");
     }
     gpioArgs->sides.AddTo(*config);
@@ -272,8 +273,9 @@ void AddPinCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
 
     auto clockArgs = std::make_shared<ClockArgs>();
     auto* clock = app.add_subcommand(
-        "clock", "Show the clock output's divider and duty code, running and at power-up; "
-                 "with DIVIDER and DUTY set them (running settings unless --power-up or --both)");
+        "clock",
+        "Show the clock output's divider and duty code, running and at power-up; "
+        "with DIVIDER and DUTY set them (running settings unless --power-up or --both)");
     clock->add_option("DIVIDER", clockArgs->divider, "1 to 7: 48 MHz >> DIVIDER");
     clock->add_option("DUTY", clockArgs->duty, "0 to 3: duty cycle in quarters");
     clockArgs->sides.AddTo(*clock);

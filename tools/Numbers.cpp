@@ -40,8 +40,8 @@ std::uint32_t ParseNumber(std::string_view text, std::string_view what, std::uin
                           std::uint32_t max) {
     const auto value = DecimalOrHex(text);
     if (!value) {
-        throw UsageError(fmt::format("{} must be a number (decimal, or hexadecimal with 0x), not '{}'",
-                                     what, text));
+        throw UsageError(fmt::format(
+            "{} must be a number (decimal, or hexadecimal with 0x), not '{}'", what, text));
     }
     if (*value < min || *value > max) {
         throw UsageError(fmt::format("{} must be {} to {}, not {}", what, min, max, text));
@@ -56,8 +56,8 @@ std::uint16_t ParseHexId(std::string_view text, std::string_view what) {
     }
     const auto value = digits.size() <= 4 ? Digits(digits, 16) : std::nullopt;
     if (!value) {
-        throw UsageError(fmt::format("{} must be four hexadecimal digits (e.g. 3a7c), not '{}'",
-                                     what, text));
+        throw UsageError(
+            fmt::format("{} must be four hexadecimal digits (e.g. 3a7c), not '{}'", what, text));
     }
     return static_cast<std::uint16_t>(*value);
 }
@@ -65,7 +65,8 @@ std::uint16_t ParseHexId(std::string_view text, std::string_view what) {
 std::uint8_t ParseAddress(std::string_view text) {
     const auto value = DecimalOrHex(text);
     if (!value) {
-        throw UsageError(fmt::format("ADDR must be a 7-bit I2C address such as 0x50, not '{}'", text));
+        throw UsageError(
+            fmt::format("ADDR must be a 7-bit I2C address such as 0x50, not '{}'", text));
     }
     if (*value > 0x7F && *value <= 0xFF) {
         throw UsageError(fmt::format(
@@ -104,8 +105,8 @@ std::size_t ParseSize(std::string_view text, std::string_view what, std::size_t 
     }
     const auto value = DecimalOrHex(number);
     if (!value) {
-        throw UsageError(fmt::format("{} must be a byte count such as 32768 or 32K, not '{}'", what,
-                                     text));
+        throw UsageError(
+            fmt::format("{} must be a byte count such as 32768 or 32K, not '{}'", what, text));
     }
     const std::uint64_t bytes = *value * unit;
     if (*value > (1u << 30) || bytes < min || bytes > max) {
@@ -125,7 +126,9 @@ bool ParseSwitch(std::string_view text, std::string_view what) {
     throw UsageError(fmt::format("{} must be on or off, not '{}'", what, text));
 }
 
-std::string Hex(unsigned value, int digits) { return fmt::format("0x{:0{}x}", value, digits); }
+std::string Hex(unsigned value, int digits) {
+    return fmt::format("0x{:0{}x}", value, digits);
+}
 
 std::string ByteList(std::span<const std::uint8_t> bytes) {
     std::string text;
@@ -140,8 +143,11 @@ std::u16string Utf16(std::string_view utf8) {
     std::u16string out;
     for (std::size_t i = 0; i < utf8.size();) {
         const auto lead = static_cast<unsigned char>(utf8[i]);
-        const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                                                                 : (lead >> 3) == 0x1E ? 4 : 0;
+        const int length = lead < 0x80           ? 1
+                           : (lead >> 5) == 0x6  ? 2
+                           : (lead >> 4) == 0xE  ? 3
+                           : (lead >> 3) == 0x1E ? 4
+                                                 : 0;
         if (length == 0 || i + static_cast<std::size_t>(length) > utf8.size()) {
             throw UsageError("the text is not valid UTF-8");
         }

@@ -1,7 +1,7 @@
 #include "Pins.hpp"
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include "Numbers.hpp"
 #include "Tool.hpp"
@@ -37,7 +37,9 @@ std::int32_t Selector(Side side) {
                                  : Corvane::DllConstants::PWRUP_DEFAULTS_ONLY;
 }
 
-const char* SideName(Side side) { return side == Side::Current ? "current" : "power-up"; }
+const char* SideName(Side side) {
+    return side == Side::Current ? "current" : "power-up";
+}
 
 PinConfig ReadPins(Corvane::VrelUsbI2c& bridge, Side side) {
     PinConfig config;
@@ -107,16 +109,20 @@ std::int32_t ParseReference(std::string_view text, std::string_view what) {
     for (std::int32_t selector = 0; selector < 4; ++selector) {
         if (name == kReferences[selector] || name == std::to_string(selector)) return selector;
     }
-    throw UsageError(fmt::format("{} must be vdd, 1.024, 2.048 or 4.096 (or 0 to 3), not '{}'",
-                                 what, text));
+    throw UsageError(
+        fmt::format("{} must be vdd, 1.024, 2.048 or 4.096 (or 0 to 3), not '{}'", what, text));
 }
 
 unsigned ReferenceMillivolts(std::int32_t selector) {
     switch (selector) {
-        case 1: return 1024;
-        case 2: return 2048;
-        case 3: return 4096;
-        default: return 0;
+        case 1:
+            return 1024;
+        case 2:
+            return 2048;
+        case 3:
+            return 4096;
+        default:
+            return 0;
     }
 }
 
@@ -129,8 +135,8 @@ std::int32_t ParseInterruptMode(std::string_view text) {
     for (std::int32_t mode = 1; mode < 4; ++mode) {
         if (name == kInterruptModes[mode] || name == std::to_string(mode)) return mode;
     }
-    throw UsageError(fmt::format("the interrupt mode must be rising, falling or both, not '{}'",
-                                 text));
+    throw UsageError(
+        fmt::format("the interrupt mode must be rising, falling or both, not '{}'", text));
 }
 
 std::string ClockFrequency(std::int32_t divider) {

@@ -1,8 +1,8 @@
 #include "SimBench.hpp"
 
+#include <fmt/format.h>
 #include <corvane/sim/Eeprom.hpp>
 #include <corvane/sim/SmbusDevice.hpp>
-#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include <array>
@@ -51,12 +51,13 @@ std::optional<std::vector<std::uint8_t>> FromHex(const std::string& text) {
     return bytes;
 }
 
-std::vector<std::uint8_t> Ascii(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> Ascii(std::string_view text) {
+    return {text.begin(), text.end()};
+}
 
 }  // namespace
 
-SimBench::SimBench(std::filesystem::path stateFile, bool fresh)
-    : stateFile_(std::move(stateFile)) {
+SimBench::SimBench(std::filesystem::path stateFile, bool fresh) : stateFile_(std::move(stateFile)) {
     host_ = Corvane::Sim::SimulatedHost::Install();
     // The host's clock is virtual: its modelled report time costs no real time
     // and keeps the bus moving at speeds where the library does not pause.
@@ -165,15 +166,24 @@ nlohmann::json SimBench::RunningSettings() const {
     std::array<std::uint8_t, 4> designation{}, direction{}, value{};
     const std::int32_t values[] = {
         settings.GetGpPinConfiguration(kCurrent, designation, direction, value),
-        settings.GetClockPinDividerValue(kCurrent), settings.GetClockPinDutyCycle(kCurrent),
-        settings.GetDacVoltageReference(),          settings.GetDacValue(),
-        settings.GetAdcVoltageReference(),          settings.GetInterruptPinMode(kCurrent)};
+        settings.GetClockPinDividerValue(kCurrent),
+        settings.GetClockPinDutyCycle(kCurrent),
+        settings.GetDacVoltageReference(),
+        settings.GetDacValue(),
+        settings.GetAdcVoltageReference(),
+        settings.GetInterruptPinMode(kCurrent)};
     for (std::int32_t v : values) {
         if (v < 0) return nullptr;
     }
-    return {{"gp-designation", designation}, {"gp-direction", direction}, {"gp-value", value},
-            {"clock-divider", values[1]},    {"clock-duty", values[2]},   {"dac-reference", values[3]},
-            {"dac-value", values[4]},        {"adc-reference", values[5]}, {"interrupt-mode", values[6]}};
+    return {{"gp-designation", designation},
+            {"gp-direction", direction},
+            {"gp-value", value},
+            {"clock-divider", values[1]},
+            {"clock-duty", values[2]},
+            {"dac-reference", values[3]},
+            {"dac-value", values[4]},
+            {"adc-reference", values[5]},
+            {"interrupt-mode", values[6]}};
 }
 
 // A real chip keeps its run-time settings while it stays plugged in; the
@@ -189,7 +199,8 @@ void SimBench::RestoreRunningSettings(const nlohmann::json& running) {
         settings.SetGpPinConfiguration(kCurrent, designation, direction, value);
         const auto divider = running.at("clock-divider").get<std::int32_t>();
         if (divider > 0) {
-            settings.SetClockPinConfiguration(kCurrent, divider, running.at("clock-duty").get<std::int32_t>());
+            settings.SetClockPinConfiguration(kCurrent, divider,
+                                              running.at("clock-duty").get<std::int32_t>());
         }
         settings.SetDacVoltageReference(running.at("dac-reference").get<std::int32_t>());
         settings.SetDacValue(running.at("dac-value").get<std::int32_t>());
@@ -224,8 +235,8 @@ void SimBench::Save() const {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out << state.dump(1) << '\n';
         if (!out.flush()) {
-            throw Failure(fmt::format("cannot write the virtual chip's state to {}",
-                                      temporary.string()));
+            throw Failure(
+                fmt::format("cannot write the virtual chip's state to {}", temporary.string()));
         }
     }
     std::filesystem::rename(temporary, stateFile_, error);

@@ -21,7 +21,7 @@ class TemperatureSensor;
 // chip's flash, its run-time settings and the targets' memories between runs,
 // as if the chip stayed plugged in; it enumerates with the IDs of its flash.
 class SimBench {
-public:
+  public:
     static constexpr std::uint8_t kEepromAddress = 0x50;
     static constexpr std::size_t kEepromSize = 32 * 1024;
     static constexpr std::size_t kEepromPage = 64;
@@ -43,7 +43,7 @@ public:
     // Leaves the simulated host, untraced, as the platform.
     void Save() const;
 
-private:
+  private:
     // Returns the run-time settings kept in the file, if any.
     nlohmann::json Load();
     nlohmann::json RunningSettings() const;

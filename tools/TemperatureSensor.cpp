@@ -48,11 +48,14 @@ bool TemperatureSensor::WriteByte(std::uint8_t value) {
         case kHysteresis:
         case kLimit: {
             std::uint16_t& target = pointer_ == kHysteresis ? hysteresis_ : limit_;
-            if (byteIndex_ == 0) target = static_cast<std::uint16_t>((value << 8) | (target & 0xFF));
-            if (byteIndex_ == 1) target = static_cast<std::uint16_t>((target & 0xFF00) | (value & 0x80));
+            if (byteIndex_ == 0)
+                target = static_cast<std::uint16_t>((value << 8) | (target & 0xFF));
+            if (byteIndex_ == 1)
+                target = static_cast<std::uint16_t>((target & 0xFF00) | (value & 0x80));
             break;
         }
-        default: break;  // the temperature is read-only
+        default:
+            break;  // the temperature is read-only
     }
     ++byteIndex_;
     return true;
@@ -60,10 +63,14 @@ bool TemperatureSensor::WriteByte(std::uint8_t value) {
 
 std::uint16_t TemperatureSensor::Register() const {
     switch (pointer_) {
-        case kTemperature: return temperature_;
-        case kConfig: return static_cast<std::uint16_t>(config_ << 8);
-        case kHysteresis: return hysteresis_;
-        default: return limit_;
+        case kTemperature:
+            return temperature_;
+        case kConfig:
+            return static_cast<std::uint16_t>(config_ << 8);
+        case kHysteresis:
+            return hysteresis_;
+        default:
+            return limit_;
     }
 }
 
@@ -74,6 +81,8 @@ std::uint8_t TemperatureSensor::ReadByte() {
     return static_cast<std::uint8_t>(position == 0 ? value >> 8 : value & 0xFF);
 }
 
-void TemperatureSensor::Stop() { pointerWritten_ = false; }
+void TemperatureSensor::Stop() {
+    pointerWritten_ = false;
+}
 
 }  // namespace CorvaneTool

@@ -13,7 +13,7 @@ namespace CorvaneTool {
 // selected register, most significant byte first, and repeat it.
 // Temperatures are 9-bit two's complement halves of a degree in bits 15-7.
 class TemperatureSensor : public Corvane::Sim::I2cTarget {
-public:
+  public:
     // What a power cycle would not lose, to keep between runs: configuration,
     // hysteresis, limit and the register pointer.
     using Registers = std::array<std::uint16_t, 4>;
@@ -28,7 +28,7 @@ public:
     std::uint8_t ReadByte() override;
     void Stop() override;
 
-private:
+  private:
     std::uint16_t Register() const;
     static std::uint16_t Encode(double celsius);
 

@@ -70,7 +70,9 @@ Progress::Progress(std::string label, std::size_t total)
       start_(std::chrono::steady_clock::now()),
       lastDraw_(start_) {}
 
-Progress::~Progress() { Done(); }
+Progress::~Progress() {
+    Done();
+}
 
 void Progress::Update(std::size_t done) {
     if (!enabled_ || total_ == 0) return;

@@ -17,14 +17,14 @@ std::optional<std::string> ReadSecret(const std::string& prompt);
 // A one-line progress bar on stderr (bytes done, rate, time left), drawn only
 // when stderr is a terminal.
 class Progress {
-public:
+  public:
     Progress(std::string label, std::size_t total);
     ~Progress();
     void Update(std::size_t done);
     // Clears the line.
     void Done();
 
-private:
+  private:
     std::string label_;
     std::size_t total_;
     bool enabled_;

@@ -1,7 +1,7 @@
 #include "Tool.hpp"
 
-#include <corvane/Diagnostics.hpp>
 #include <fmt/format.h>
+#include <corvane/Diagnostics.hpp>
 
 #include <fstream>
 #include <iostream>
@@ -10,7 +10,6 @@
 #include "SimBench.hpp"
 #include "Terminal.hpp"
 #include "WirePlatform.hpp"
-
 
 namespace CorvaneTool {
 
@@ -25,7 +24,8 @@ std::vector<std::string> NodeDiagnostics(std::uint16_t vid, std::uint16_t pid) {
     std::vector<std::string> lines;
     for (const Corvane::DeviceNodeStatus& node : Corvane::ProbeDeviceNodes(vid, pid)) {
         if (node.opens) {
-            lines.push_back(fmt::format("{} has these IDs and opens, but did not answer", node.path));
+            lines.push_back(
+                fmt::format("{} has these IDs and opens, but did not answer", node.path));
         } else {
             lines.push_back(fmt::format("{} has these IDs but cannot be opened: {}", node.path,
                                         node.errorText));
@@ -37,9 +37,9 @@ std::vector<std::string> NodeDiagnostics(std::uint16_t vid, std::uint16_t pid) {
 }  // namespace
 
 Failure::Failure(std::int32_t resultCode, const std::string& why)
-    : std::runtime_error(fmt::format("error {} {}: {}", resultCode,
-                                     Corvane::ResultCodeName(resultCode),
-                                     why.empty() ? Corvane::ResultCodeDescription(resultCode) : why)),
+    : std::runtime_error(
+          fmt::format("error {} {}: {}", resultCode, Corvane::ResultCodeName(resultCode),
+                      why.empty() ? Corvane::ResultCodeDescription(resultCode) : why)),
       code(resultCode),
       explanation(why.empty() ? Corvane::ResultCodeDescription(resultCode) : why) {}
 
@@ -60,14 +60,18 @@ void WithFlashHints(const std::function<void()>& change) {
         change();
     } catch (const Failure& failure) {
         switch (failure.code.value_or(0)) {
-            case 2: throw Failure(2, "the chip refused: its flash is locked for good");
+            case 2:
+                throw Failure(2, "the chip refused: its flash is locked for good");
             case 3:
-                throw Failure(3, "the chip refused: its flash is protected by a password; give it "
-                                 "with --password-file FILE");
+                throw Failure(3,
+                              "the chip refused: its flash is protected by a password; give it "
+                              "with --password-file FILE");
             case 4:
-                throw Failure(4, "the chip refused: too many wrong passwords since it was last "
-                                 "reset");
-            default: throw;
+                throw Failure(4,
+                              "the chip refused: too many wrong passwords since it was last "
+                              "reset");
+            default:
+                throw;
         }
     }
 }
@@ -87,8 +91,9 @@ void Tool::Start() {
 
     std::shared_ptr<Corvane::Platform> platform;
     if (options.sim) {
-        const std::filesystem::path file =
-            options.simState.empty() ? SimBench::DefaultStateFile() : std::filesystem::path(options.simState);
+        const std::filesystem::path file = options.simState.empty()
+                                               ? SimBench::DefaultStateFile()
+                                               : std::filesystem::path(options.simState);
         sim_ = std::make_unique<SimBench>(file, options.simReset);
         platform = sim_->Host();
     } else {
@@ -164,7 +169,8 @@ void Tool::FailNoDevice() {
         const auto& chip = sim_->Chip();
         if (chip.EnumeratedVid() != vid_ || chip.EnumeratedPid() != pid_) {
             message += fmt::format(
-                "\n  the virtual chip's flash now gives it VID {:04x}, PID {:04x}: add --vid {:04x} "
+                "\n  the virtual chip's flash now gives it VID {:04x}, PID {:04x}: add --vid "
+                "{:04x} "
                 "--pid {:04x}, or start afresh with --sim-reset",
                 chip.EnumeratedVid(), chip.EnumeratedPid(), chip.EnumeratedVid(),
                 chip.EnumeratedPid());
@@ -199,7 +205,9 @@ std::string ReadPasswordFrom(const std::string& file, const std::string& prompt)
     } else {
         const auto typed = ReadSecret(prompt.empty() ? "password: " : prompt);
         if (!typed) {
-            throw UsageError("a password is needed and there is no terminal to ask on: use --password-file FILE");
+            throw UsageError(
+                "a password is needed and there is no terminal to ask on: use --password-file "
+                "FILE");
         }
         password = *typed;
     }
@@ -210,6 +218,8 @@ std::string ReadPasswordFrom(const std::string& file, const std::string& prompt)
     return password;
 }
 
-void Tool::PrintJson(const Json& document) { std::cout << document.dump(2) << '\n'; }
+void Tool::PrintJson(const Json& document) {
+    std::cout << document.dump(2) << '\n';
+}
 
 }  // namespace CorvaneTool

@@ -31,7 +31,7 @@ class WirePlatform;
 // A failure that ends the run with exit code 1. With a library result code
 // the message reads "error <code> <NAME>: <explanation>".
 class Failure : public std::runtime_error {
-public:
+  public:
     Failure(std::int32_t code, const std::string& explanation);
     explicit Failure(const std::string& message);
 
@@ -42,7 +42,7 @@ public:
 // A command line asking for something that cannot be done: exit code 2 with
 // the command's usage. Nothing has been sent to the device.
 class UsageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -71,7 +71,7 @@ struct GlobalOptions {
 };
 
 class Tool {
-public:
+  public:
     Tool();
     ~Tool();
 
@@ -107,7 +107,7 @@ public:
     // Prints a JSON document on stdout.
     static void PrintJson(const Json& document);
 
-private:
+  private:
     void SelectDevice();
 
     std::uint16_t vid_ = 0x3A7C;

@@ -30,7 +30,8 @@ std::optional<std::string> WirePlatform::TakeHardwareRevision() {
 
 std::string WirePlatform::TraceLine(bool sent, const std::uint8_t* bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
-    const auto [maskFrom, maskTo] = sent ? PasswordBytes(bytes) : std::pair<std::size_t, std::size_t>{};
+    const auto [maskFrom, maskTo] =
+        sent ? PasswordBytes(bytes) : std::pair<std::size_t, std::size_t>{};
     std::string line = sent ? ">" : "<";
     for (std::size_t i = 0; i < 64; ++i) {
         line += ' ';
@@ -53,7 +54,9 @@ Corvane::PlatformHandle WirePlatform::OpenChannel(const std::u16string& path,
     return inner_->OpenChannel(path, access);
 }
 
-Corvane::PlatformHandle WirePlatform::CreateTransferEvent() { return inner_->CreateTransferEvent(); }
+Corvane::PlatformHandle WirePlatform::CreateTransferEvent() {
+    return inner_->CreateTransferEvent();
+}
 
 Corvane::TransferOutcome WirePlatform::WriteReport(
     Corvane::PlatformHandle channel, Corvane::PlatformHandle event,
@@ -81,8 +84,12 @@ void WirePlatform::CancelTransfer(Corvane::PlatformHandle channel) {
     inner_->CancelTransfer(channel);
 }
 
-void WirePlatform::CloseHandle(Corvane::PlatformHandle handle) { inner_->CloseHandle(handle); }
+void WirePlatform::CloseHandle(Corvane::PlatformHandle handle) {
+    inner_->CloseHandle(handle);
+}
 
-void WirePlatform::SleepMs(std::uint32_t ms) { inner_->SleepMs(ms); }
+void WirePlatform::SleepMs(std::uint32_t ms) {
+    inner_->SleepMs(ms);
+}
 
 }  // namespace CorvaneTool

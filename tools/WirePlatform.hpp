@@ -19,7 +19,7 @@ namespace CorvaneTool {
 // It also keeps the hardware revision from the status answers it sees; the
 // library reports only the firmware revision.
 class WirePlatform : public Corvane::Platform {
-public:
+  public:
     WirePlatform(std::shared_ptr<Corvane::Platform> inner, bool trace, std::FILE* out = stderr);
 
     // The hardware revision of the last status answer, if one came since the
@@ -45,7 +45,7 @@ public:
     void CloseHandle(Corvane::PlatformHandle handle) override;
     void SleepMs(std::uint32_t ms) override;
 
-private:
+  private:
     std::shared_ptr<Corvane::Platform> inner_;
     bool trace_;
     std::FILE* out_;

@@ -2,8 +2,8 @@
 // program EEPROMs, set its pins and change its power-up settings. With --sim
 // it works on a virtual chip instead of hardware.
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include <iostream>
 
@@ -42,9 +42,10 @@ int main(int argc, char** argv) {
     CorvaneTool::Tool tool;
     CorvaneTool::Handlers handlers;
 
-    CLI::App app{"Finds Corvane USB I2C/SMBus bridges and drives them: bus transfers, EEPROMs, "
-                 "pins and the chip's settings.",
-                 "corvane"};
+    CLI::App app{
+        "Finds Corvane USB I2C/SMBus bridges and drives them: bus transfers, EEPROMs, "
+        "pins and the chip's settings.",
+        "corvane"};
     app.set_version_flag("--version", std::string("corvane ") + CORVANE_TOOL_VERSION);
     app.require_subcommand(1);
     // Global options may also follow the command.
@@ -65,10 +66,10 @@ int main(int argc, char** argv) {
                                   "use device N of those found (see 'list'), numbered from 0")
                        ->type_name("N")
                        ->group("Device");
-    auto* serial = app.add_option("--serial", options.serial,
-                                  "use the device with this USB serial number")
-                       ->type_name("TEXT")
-                       ->group("Device");
+    auto* serial =
+        app.add_option("--serial", options.serial, "use the device with this USB serial number")
+            ->type_name("TEXT")
+            ->group("Device");
     device->excludes(serial);
     app.add_option("--speed", options.speed, "I2C bus clock in Hz")
         ->type_name("HZ")

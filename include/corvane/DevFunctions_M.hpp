@@ -19,7 +19,7 @@ class VrelUsbI2c;
 // span std::out_of_range, both before anything is sent. A byte count larger
 // than the span returns INVALID_ARG_3 before anything is sent.
 class CORVANE_API DevFunctions_M {
-public:
+  public:
     virtual ~DevFunctions_M();
     DevFunctions_M(const DevFunctions_M&) = delete;
     DevFunctions_M& operator=(const DevFunctions_M&) = delete;
@@ -72,10 +72,10 @@ public:
     // Frees the native counterpart; operations keep working afterwards.
     void Dispose();
 
-protected:
+  protected:
     virtual void Dispose(bool disposing);
 
-private:
+  private:
     friend class VrelUsbI2c;
     DevFunctions_M();
 

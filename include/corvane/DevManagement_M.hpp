@@ -14,7 +14,7 @@ class VrelUsbI2c;
 // these operations searches for devices: they report what the last discovery
 // pass found. Call Settings->GetConnectionStatus() first for a fresh picture.
 class CORVANE_API DevManagement_M {
-public:
+  public:
     virtual ~DevManagement_M();
     DevManagement_M(const DevManagement_M&) = delete;
     DevManagement_M& operator=(const DevManagement_M&) = delete;
@@ -34,10 +34,10 @@ public:
 
     void Dispose();
 
-protected:
+  protected:
     virtual void Dispose(bool disposing);
 
-private:
+  private:
     friend class VrelUsbI2c;
     DevManagement_M();
 

@@ -25,7 +25,7 @@ class VrelUsbI2c;
 // USB strings are UTF-16 code units passed through unchanged, at most 30.
 // A setter given a null text or a longer one returns -201 and sends nothing.
 class CORVANE_API DevSettings_M {
-public:
+  public:
     virtual ~DevSettings_M();
     DevSettings_M(const DevSettings_M&) = delete;
     DevSettings_M& operator=(const DevSettings_M&) = delete;
@@ -120,10 +120,10 @@ public:
 
     void Dispose();
 
-protected:
+  protected:
     virtual void Dispose(bool disposing);
 
-private:
+  private:
     friend class VrelUsbI2c;
     DevSettings_M(std::uint32_t vendorId, std::uint32_t productId);
 

@@ -8,7 +8,7 @@ namespace Corvane {
 
 // Named values that callers pass to the settings operations.
 class CORVANE_API DllConstants {
-public:
+  public:
     DllConstants() = default;
 
     static constexpr std::int32_t OFF = 0;

@@ -45,7 +45,7 @@ enum class TransferOutcome {
 // Contract shared by every backend. Calls come from one thread at a time
 // (the library serialises its own operations). No call throws.
 class CORVANE_API Platform {
-public:
+  public:
     virtual ~Platform();
 
     // Returns the present HID interfaces in a stable enumeration order. Changes nothing.

@@ -18,7 +18,7 @@ namespace Corvane {
 // Public operations are serialised by one process-wide lock, so calls from
 // several threads wait for each other instead of interleaving reports.
 class CORVANE_API VrelUsbI2c {
-public:
+  public:
     VrelUsbI2c();
     VrelUsbI2c(std::uint32_t vendorId, std::uint32_t productId);
     virtual ~VrelUsbI2c();
@@ -30,10 +30,10 @@ public:
     std::shared_ptr<DevSettings_M> Settings;
     std::shared_ptr<DevManagement_M> Management;
 
-protected:
+  protected:
     virtual void Dispose(bool disposing);
 
-private:
+  private:
     bool disposed_ = false;
 };
 

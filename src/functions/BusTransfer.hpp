@@ -41,7 +41,7 @@ struct Collected {
 };
 
 class BusTransfer {
-public:
+  public:
     static constexpr std::uint32_t kMaxCount = 0xFFFF;
     static constexpr std::uint32_t kChunkBytes = 60;
     static constexpr std::uint32_t kRefusalBudget = 50;

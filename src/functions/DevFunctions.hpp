@@ -8,7 +8,7 @@ namespace Corvane {
 // Native counterpart of DevFunctions_M: bus transfers and pin functions.
 // Holds no data; every operation is static and returns a result code.
 class DevFunctions {
-public:
+  public:
     DevFunctions() = default;
 
     // ---- pin, ADC, reset and password functions --------------------------------

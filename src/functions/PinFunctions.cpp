@@ -14,7 +14,9 @@ constexpr std::uint8_t kPasswordRejectedStatus = 0x03;
 
 }  // namespace
 
-std::int32_t DevFunctions::int_ResetDevice() { return DevCom::ResetChip(); }
+std::int32_t DevFunctions::int_ResetDevice() {
+    return DevCom::ResetChip();
+}
 
 std::int32_t DevFunctions::int_GetAdcData(std::uint16_t* adc) {
     StatusReply reply;

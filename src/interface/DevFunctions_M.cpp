@@ -4,18 +4,22 @@
 #include <array>
 #include <vector>
 
+#include "corvane/ResultCodes.hpp"
 #include "functions/DevFunctions.hpp"
 #include "interface/ApiLock.hpp"
-#include "corvane/ResultCodes.hpp"
 #include "interface/CallerArrays.hpp"
 
 namespace Corvane {
 
 DevFunctions_M::DevFunctions_M() : Functions_UM(new DevFunctions()) {}
 
-DevFunctions_M::~DevFunctions_M() { Dispose(true); }
+DevFunctions_M::~DevFunctions_M() {
+    Dispose(true);
+}
 
-void DevFunctions_M::Dispose() { Dispose(true); }
+void DevFunctions_M::Dispose() {
+    Dispose(true);
+}
 
 void DevFunctions_M::Dispose(bool disposing) {
     if (disposing) {
@@ -80,9 +84,8 @@ std::int32_t DevFunctions_M::SmbWriteBlock(std::uint8_t smbAddress,
 
 std::int32_t DevFunctions_M::SmbReadBlock(std::uint8_t smbAddress,
                                           std::span<std::uint8_t> smbReadData,
-                                          std::uint32_t numberOfBytesToRead,
-                                          std::uint32_t smbSpeed, std::uint8_t usesPEC,
-                                          std::uint8_t readRegIndex) {
+                                          std::uint32_t numberOfBytesToRead, std::uint32_t smbSpeed,
+                                          std::uint8_t usesPEC, std::uint8_t readRegIndex) {
     auto lock = LockApi();
     if (!CountFits(smbReadData, numberOfBytesToRead, "smbReadData")) return INVALID_ARG_3;
     return DevFunctions::int_SmbReadBlock(smbAddress, smbReadData.data(), numberOfBytesToRead,

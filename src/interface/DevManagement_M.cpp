@@ -7,9 +7,13 @@ namespace Corvane {
 
 DevManagement_M::DevManagement_M() : DevManagement_UM(new DevManagement()) {}
 
-DevManagement_M::~DevManagement_M() { Dispose(true); }
+DevManagement_M::~DevManagement_M() {
+    Dispose(true);
+}
 
-void DevManagement_M::Dispose() { Dispose(true); }
+void DevManagement_M::Dispose() {
+    Dispose(true);
+}
 
 void DevManagement_M::Dispose(bool disposing) {
     if (disposing) {

@@ -33,9 +33,13 @@ std::optional<std::basic_string<Char>> TextResult(std::int32_t (*native)(Char*))
 DevSettings_M::DevSettings_M(std::uint32_t vendorId, std::uint32_t productId)
     : Settings_UM(new DevSettings(vendorId, productId)) {}
 
-DevSettings_M::~DevSettings_M() { Dispose(true); }
+DevSettings_M::~DevSettings_M() {
+    Dispose(true);
+}
 
-void DevSettings_M::Dispose() { Dispose(true); }
+void DevSettings_M::Dispose() {
+    Dispose(true);
+}
 
 void DevSettings_M::Dispose(bool disposing) {
     if (disposing) {

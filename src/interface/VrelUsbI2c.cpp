@@ -21,7 +21,9 @@ VrelUsbI2c::VrelUsbI2c(std::uint32_t vendorId, std::uint32_t productId) {
 
 VrelUsbI2c::~VrelUsbI2c() = default;
 
-void VrelUsbI2c::Dispose() { Dispose(true); }
+void VrelUsbI2c::Dispose() {
+    Dispose(true);
+}
 
 void VrelUsbI2c::Dispose(bool) {
     // The facets stay usable and are disposed one by one by their holders.

@@ -12,12 +12,16 @@ void NullPlatform::SleepMs(std::uint32_t ms) {
 }
 
 #if !defined(_WIN32) && !defined(__linux__)
-std::shared_ptr<Platform> MakeSystemPlatform() { return std::make_shared<NullPlatform>(); }
+std::shared_ptr<Platform> MakeSystemPlatform() {
+    return std::make_shared<NullPlatform>();
+}
 #endif
 
 #if !defined(__linux__)
 // Only the Linux backend has device nodes to probe.
-std::vector<DeviceNodeStatus> ProbeDeviceNodes(std::uint16_t, std::uint16_t) { return {}; }
+std::vector<DeviceNodeStatus> ProbeDeviceNodes(std::uint16_t, std::uint16_t) {
+    return {};
+}
 #endif
 
 }  // namespace Corvane

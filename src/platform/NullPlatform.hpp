@@ -7,7 +7,7 @@ namespace Corvane {
 // A platform with no HID devices: used where the system has no backend. Every
 // transfer reports a dead channel; sleeps are real.
 class NullPlatform final : public Platform {
-public:
+  public:
     std::vector<HidInterfaceInfo> ListHidInterfaces() override { return {}; }
     PlatformHandle OpenChannel(const std::u16string&, ChannelAccess) override {
         return kInvalidHandle;

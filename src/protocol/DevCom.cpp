@@ -126,10 +126,9 @@ std::int32_t DevCom::WriteFlashGpSettings(const std::uint8_t* designation,
 }
 
 std::int32_t DevCom::ReadFlashString(std::uint8_t subCode, char16_t* text) {
-    return RunCommand(Request(READ_FLASH_DATA, subCode), StatusTest::Ignored,
-                      [&](const Report& answer) {
-                          Records::DecodeString(answer, text, kMaxStringUnits + 1);
-                      });
+    return RunCommand(
+        Request(READ_FLASH_DATA, subCode), StatusTest::Ignored,
+        [&](const Report& answer) { Records::DecodeString(answer, text, kMaxStringUnits + 1); });
 }
 
 std::int32_t DevCom::WriteFlashString(std::uint8_t subCode, const char16_t* text) {
@@ -162,19 +161,18 @@ std::int32_t DevCom::WriteSramSettings(const SettingsImage& image, std::uint8_t 
                                        std::uint8_t alterInterruptMode,
                                        std::uint8_t alterGpSettings) {
     Report request{};
-    Records::EncodeSramChange(image,
-                              {alterClock == 1, alterDacReference == 1, alterDacValue == 1,
-                               alterAdcReference == 1, clearInterruptFlag == 1,
-                               alterInterruptMode == 1, alterGpSettings == 1},
-                              request);
+    Records::EncodeSramChange(
+        image,
+        {alterClock == 1, alterDacReference == 1, alterDacValue == 1, alterAdcReference == 1,
+         clearInterruptFlag == 1, alterInterruptMode == 1, alterGpSettings == 1},
+        request);
     return RunCommand(request, StatusTest::SetCommand);
 }
 
 std::int32_t DevCom::ReadGpioValues(std::uint8_t* direction, std::uint8_t* value) {
-    return RunCommand(Request(GET_GPIO_VALUES), StatusTest::RecordRead,
-                      [&](const Report& answer) {
-                          Records::DecodeGpioValues(answer, direction, value);
-                      });
+    return RunCommand(Request(GET_GPIO_VALUES), StatusTest::RecordRead, [&](const Report& answer) {
+        Records::DecodeGpioValues(answer, direction, value);
+    });
 }
 
 std::int32_t DevCom::WriteGpioValues(const std::uint8_t* direction, const std::uint8_t* value,

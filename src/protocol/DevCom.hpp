@@ -22,7 +22,7 @@ struct StatusReply {
 // command code (nothing decoded); or the device's non-zero status byte.
 // Record reads decode their outputs before returning a non-zero status.
 class DevCom : public DevComTransport {
-public:
+  public:
     // The common exchange: sends `request`, reads `answer` and tests the echo.
     // 0, or -4 / -5 / -6; the status byte is left to the caller.
     static std::int32_t ExchangeCommand(const Report& request, Report& answer);
@@ -54,13 +54,10 @@ public:
     static std::int32_t WriteFlashString(std::uint8_t subCode, const char16_t* text);
 
     static std::int32_t ReadSramSettings(SettingsImage& image);
-    static std::int32_t WriteSramSettings(const SettingsImage& image, std::uint8_t alterClock,
-                                          std::uint8_t alterDacReference,
-                                          std::uint8_t alterDacValue,
-                                          std::uint8_t alterAdcReference,
-                                          std::uint8_t clearInterruptFlag,
-                                          std::uint8_t alterInterruptMode,
-                                          std::uint8_t alterGpSettings);
+    static std::int32_t WriteSramSettings(
+        const SettingsImage& image, std::uint8_t alterClock, std::uint8_t alterDacReference,
+        std::uint8_t alterDacValue, std::uint8_t alterAdcReference, std::uint8_t clearInterruptFlag,
+        std::uint8_t alterInterruptMode, std::uint8_t alterGpSettings);
 
     // Either array may be null; each present one gets the raw answer bytes.
     static std::int32_t ReadGpioValues(std::uint8_t* direction, std::uint8_t* value);

@@ -89,17 +89,20 @@ void DecodePinBytes(const Report& answer, std::size_t first, PinBytes& designati
 void EncodePinBytes(const PinBytes& designation, const PinBytes& direction,
                     const PinBytes& outputValue, std::size_t first, Report& request) {
     for (std::size_t pin = 0; pin < 4; ++pin) {
-        request[first + pin] =
-            U8(designation[pin] + direction[pin] * 8u + outputValue[pin] * 16u);
+        request[first + pin] = U8(designation[pin] + direction[pin] * 8u + outputValue[pin] * 16u);
     }
 }
 
 std::uint8_t InterruptModeByte(std::uint8_t mode) {
     switch (mode) {
-        case 1: return 0x9C;
-        case 2: return 0x96;
-        case 3: return 0x9E;
-        default: return 0x00;
+        case 1:
+            return 0x9C;
+        case 2:
+            return 0x96;
+        case 3:
+            return 0x9E;
+        default:
+            return 0x00;
     }
 }
 
@@ -124,8 +127,7 @@ void EncodeSramChange(const SettingsImage& image, const SramChange& change, Repo
 void DecodeString(const Report& answer, char16_t* text, std::size_t capacity) {
     const std::size_t end = std::size_t{answer[2]} + 2;  // the claimed length counts bytes 2 and 3
     std::size_t units = 0;
-    for (std::size_t i = 4; i + 1 < end && i + 1 < answer.size() && units + 1 < capacity;
-         i += 2) {
+    for (std::size_t i = 4; i + 1 < end && i + 1 < answer.size() && units + 1 < capacity; i += 2) {
         text[units++] = static_cast<char16_t>(answer[i] | (answer[i + 1] << 8));
     }
     text[units] = u'\0';

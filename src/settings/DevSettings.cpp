@@ -8,6 +8,8 @@ DevSettings::DevSettings(std::uint32_t vendorId, std::uint32_t productId) {
     DevComTransport::ResetState(vendorId, productId);
 }
 
-bool DevSettings::int_GetConnectionStatus() { return DevComTransport::DiscoverDevices(); }
+bool DevSettings::int_GetConnectionStatus() {
+    return DevComTransport::DiscoverDevices();
+}
 
 }  // namespace Corvane

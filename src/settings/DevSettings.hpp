@@ -11,7 +11,7 @@ namespace Corvane {
 // exchange failed, the device's non-zero status byte, or -201 to -204 for
 // the first argument that failed its check (nothing sent then).
 class DevSettings {
-public:
+  public:
     DevSettings(std::uint32_t vendorId, std::uint32_t productId);
 
     // Runs a discovery pass; returns whether the selected device is connected.

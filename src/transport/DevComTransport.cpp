@@ -230,8 +230,9 @@ bool DevComTransport::WriteReport(const Report& report) {
         DiscoverDevices();
         if (!DeviceDetected) return false;
     }
-    return Finish(ChannelPlatform().WriteReport(hWriteHandle, hEventObject, wire, kTransferTimeoutMs),
-                  hWriteHandle);
+    return Finish(
+        ChannelPlatform().WriteReport(hWriteHandle, hEventObject, wire, kTransferTimeoutMs),
+        hWriteHandle);
 }
 
 bool DevComTransport::ReadReport(Report& report) {

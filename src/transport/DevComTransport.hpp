@@ -14,7 +14,7 @@ using Report = std::array<std::uint8_t, 64>;
 // The transport half of DevCom: discovery, selection and the exchange of one
 // report pair. Stateless; everything lives in DeviceState.hpp.
 class DevComTransport {
-public:
+  public:
     // Forgets the device table, selection, connection and remembered password
     // and searches for vendorId/productId from now on. Closes every channel
     // the table still holds. Performs no discovery.
@@ -69,7 +69,7 @@ public:
     // every other code unit becomes '?'; at most maxBytes bytes.
     static std::string ToNarrow(const char16_t* text, std::size_t maxBytes);
 
-private:
+  private:
     static void DropConnection();
     // The connection after one transfer on `channel`; true when it was done.
     static bool Finish(TransferOutcome outcome, PlatformHandle channel);

@@ -4,9 +4,13 @@
 
 namespace Corvane {
 
-std::int32_t DevManagement::int_GetDevCount() { return iNumDevices; }
+std::int32_t DevManagement::int_GetDevCount() {
+    return iNumDevices;
+}
 
-std::int32_t DevManagement::int_GetSelectedDevNumber() { return iSelectedDevice; }
+std::int32_t DevManagement::int_GetSelectedDevNumber() {
+    return iSelectedDevice;
+}
 
 std::int32_t DevManagement::int_GetSelectedDevInfo(char* buffer) {
     return DevComTransport::GetSelectedDevicePath(buffer);

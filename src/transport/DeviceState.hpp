@@ -13,7 +13,7 @@
 namespace Corvane {
 
 inline constexpr int kMaxDevices = 64;
-inline constexpr int kPathChars = 256;           // per path slot, terminator included
+inline constexpr int kPathChars = 256;              // per path slot, terminator included
 inline constexpr std::size_t kNarrowPathMax = 200;  // bytes of a path converted to narrow text
 inline constexpr std::uint32_t kTransferTimeoutMs = 1000;
 inline constexpr std::size_t kPasswordBytes = 8;

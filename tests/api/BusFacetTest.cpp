@@ -10,7 +10,7 @@ namespace CorvaneTest {
 namespace {
 
 class BusFacetTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         Connect();
@@ -81,7 +81,8 @@ TEST_F(BusFacetTest, ReadFailingPartWayKeepsTheBytesReceived) {
     std::vector<std::uint8_t> read(200, 0xEE);
     EXPECT_EQ(F().ReadI2cData(0xA1, read, 200, 1000000), Corvane::GET_DATA_REJECTED);
     EXPECT_TRUE(std::equal(read.begin(), read.begin() + 120, eeprom->Contents().begin()));
-    EXPECT_TRUE(std::all_of(read.begin() + 120, read.end(), [](std::uint8_t b) { return b == 0xEE; }));
+    EXPECT_TRUE(
+        std::all_of(read.begin() + 120, read.end(), [](std::uint8_t b) { return b == 0xEE; }));
 }
 
 }  // namespace

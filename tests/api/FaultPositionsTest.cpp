@@ -15,8 +15,8 @@ namespace CorvaneTest {
 namespace {
 
 using namespace std::chrono_literals;
-using Corvane::Sim::HostFault;
 using Corvane::VrelUsbI2c;
+using Corvane::Sim::HostFault;
 
 struct Operation {
     const char* name;
@@ -51,7 +51,8 @@ std::vector<Operation> SettingsOperations() {
          [](DevSettings_M& s) { return s.SetUsbCurrentRequirement(200); }},
         {"GetUsbStringManufacturer",
          [=](DevSettings_M& s) { return text(s.GetUsbStringManufacturer()); }},
-        {"SetUsbStringManufacturer", [](DevSettings_M& s) { return s.SetUsbStringManufacturer(u"M"); }},
+        {"SetUsbStringManufacturer",
+         [](DevSettings_M& s) { return s.SetUsbStringManufacturer(u"M"); }},
         {"GetUsbStringDescriptor",
          [=](DevSettings_M& s) { return text(s.GetUsbStringDescriptor()); }},
         {"SetUsbStringDescriptor", [](DevSettings_M& s) { return s.SetUsbStringDescriptor(u"D"); }},
@@ -78,7 +79,8 @@ std::vector<Operation> SettingsOperations() {
         {"SetAdcVoltageReference", [](DevSettings_M& s) { return s.SetAdcVoltageReference(1); }},
         {"GetInterruptPinMode", [](DevSettings_M& s) { return s.GetInterruptPinMode(kFlash); }},
         {"SetInterruptPinMode", [](DevSettings_M& s) { return s.SetInterruptPinMode(kBoth, 3); }},
-        {"GetClockPinDividerValue", [](DevSettings_M& s) { return s.GetClockPinDividerValue(kFlash); }},
+        {"GetClockPinDividerValue",
+         [](DevSettings_M& s) { return s.GetClockPinDividerValue(kFlash); }},
         {"GetClockPinDutyCycle", [](DevSettings_M& s) { return s.GetClockPinDutyCycle(kFlash); }},
         {"SetClockPinConfiguration",
          [](DevSettings_M& s) { return s.SetClockPinConfiguration(kBoth, 5, 1); }},
@@ -91,11 +93,13 @@ std::vector<Operation> SettingsOperations() {
         {"SetInitialPinValueLedUartRx",
          [](DevSettings_M& s) { return s.SetInitialPinValueLedUartRx(1); }},
         {"GetInitialPinValueLedI2c", [](DevSettings_M& s) { return s.GetInitialPinValueLedI2c(); }},
-        {"SetInitialPinValueLedI2c", [](DevSettings_M& s) { return s.SetInitialPinValueLedI2c(1); }},
+        {"SetInitialPinValueLedI2c",
+         [](DevSettings_M& s) { return s.SetInitialPinValueLedI2c(1); }},
         {"GetInitialPinValueSspnd", [](DevSettings_M& s) { return s.GetInitialPinValueSspnd(); }},
         {"SetInitialPinValueSspnd", [](DevSettings_M& s) { return s.SetInitialPinValueSspnd(1); }},
         {"GetInitialPinValueUsbcfg", [](DevSettings_M& s) { return s.GetInitialPinValueUsbcfg(); }},
-        {"SetInitialPinValueUsbcfg", [](DevSettings_M& s) { return s.SetInitialPinValueUsbcfg(1); }},
+        {"SetInitialPinValueUsbcfg",
+         [](DevSettings_M& s) { return s.SetInitialPinValueUsbcfg(1); }},
         {"GetFirmwareVersion", [=](DevSettings_M& s) { return text(s.GetFirmwareVersion()); }},
     };
     std::vector<Operation> operations;
@@ -112,15 +116,20 @@ std::vector<Operation> Operations() {
     static std::array<std::uint16_t, 5> adc{};
     static std::vector<std::uint8_t> buffer(150, 0x5A);
     std::vector<Operation> operations = {
-        {"WriteI2cData", [](VrelUsbI2c& b) { return b.Functions->WriteI2cData(0x16, buffer, 130, 400000); }},
-        {"ReadI2cData", [](VrelUsbI2c& b) { return b.Functions->ReadI2cData(0xA1, buffer, 130, 1000000); }},
+        {"WriteI2cData",
+         [](VrelUsbI2c& b) { return b.Functions->WriteI2cData(0x16, buffer, 130, 400000); }},
+        {"ReadI2cData",
+         [](VrelUsbI2c& b) { return b.Functions->ReadI2cData(0xA1, buffer, 130, 1000000); }},
         {"StopI2cDataTransfer", [](VrelUsbI2c& b) { return b.Functions->StopI2cDataTransfer(); }},
-        {"SmbWriteBlock", [](VrelUsbI2c& b) { return b.Functions->SmbWriteBlock(0x16, buffer, 70, 400000, 1); }},
+        {"SmbWriteBlock",
+         [](VrelUsbI2c& b) { return b.Functions->SmbWriteBlock(0x16, buffer, 70, 400000, 1); }},
         {"SmbReadBlock",
          [](VrelUsbI2c& b) { return b.Functions->SmbReadBlock(0x16, buffer, 4, 100000, 1, 0x20); }},
-        {"EnterAccessPassword", [](VrelUsbI2c& b) { return b.Functions->EnterAccessPassword("12345678"); }},
+        {"EnterAccessPassword",
+         [](VrelUsbI2c& b) { return b.Functions->EnterAccessPassword("12345678"); }},
         {"ResetDevice", [](VrelUsbI2c& b) { return b.Functions->ResetDevice(); }},
-        {"ClearInterruptPinState", [](VrelUsbI2c& b) { return b.Functions->ClearInterruptPinState(); }},
+        {"ClearInterruptPinState",
+         [](VrelUsbI2c& b) { return b.Functions->ClearInterruptPinState(); }},
         {"GetAdcData", [](VrelUsbI2c& b) { return b.Functions->GetAdcData(adc); }},
         {"ReadGpioPinValue", [](VrelUsbI2c& b) { return b.Functions->ReadGpioPinValue(1); }},
         {"WriteGpioPinValue", [](VrelUsbI2c& b) { return b.Functions->WriteGpioPinValue(1, 1); }},
@@ -131,15 +140,18 @@ std::vector<Operation> Operations() {
 
 const char* FaultName(HostFault fault) {
     switch (fault) {
-        case HostFault::Unplug: return "unplug";
-        case HostFault::Silence: return "silence";
-        case HostFault::FailWait: return "failed wait";
+        case HostFault::Unplug:
+            return "unplug";
+        case HostFault::Silence:
+            return "silence";
+        case HostFault::FailWait:
+            return "failed wait";
     }
     return "?";
 }
 
 class FaultPositionsTest : public SimTest {
-protected:
+  protected:
     // A fresh simulated host with one device and a connected library object.
     void Fresh() {
         bridge.reset();

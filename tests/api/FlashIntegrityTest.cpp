@@ -44,17 +44,23 @@ std::vector<Setter> Setters() {
     auto bit = [](std::mt19937& random) { return static_cast<std::int32_t>(random() % 2); };
     return {
         {"SetUsbVidPid", Mask({{4, 0xFF}, {5, 0xFF}, {6, 0xFF}, {7, 0xFF}}),
-         [](DevSettings_M& s, std::mt19937& r) { return s.SetUsbVidPid(r() & 0xFFFF, r() & 0xFFFF); }},
+         [](DevSettings_M& s, std::mt19937& r) {
+             return s.SetUsbVidPid(r() & 0xFFFF, r() & 0xFFFF);
+         }},
         {"SetUsbPowerSource", Mask({{8, 0xFF}}),
          [=](DevSettings_M& s, std::mt19937& r) { return s.SetUsbPowerSource(bit(r)); }},
         {"SetUsbRemoteWakeupEnable", Mask({{8, 0x20}}),
-         [=](DevSettings_M& s, std::mt19937& r) { return s.SetUsbRemoteWakeupEnable(bit(r) == 1); }},
+         [=](DevSettings_M& s, std::mt19937& r) {
+             return s.SetUsbRemoteWakeupEnable(bit(r) == 1);
+         }},
         {"SetUsbCurrentRequirement", Mask({{9, 0xFF}}),
          [](DevSettings_M& s, std::mt19937& r) {
              return s.SetUsbCurrentRequirement(static_cast<std::int32_t>(100 + 2 * (r() % 201)));
          }},
         {"SetSerialNumberEnumerationEnable", Mask({{0, 0x80}}),
-         [=](DevSettings_M& s, std::mt19937& r) { return s.SetSerialNumberEnumerationEnable(bit(r) == 1); }},
+         [=](DevSettings_M& s, std::mt19937& r) {
+             return s.SetSerialNumberEnumerationEnable(bit(r) == 1);
+         }},
         {"SetInitialPinValueLedUartRx", Mask({{0, 0x40}}),
          [=](DevSettings_M& s, std::mt19937& r) { return s.SetInitialPinValueLedUartRx(bit(r)); }},
         {"SetInitialPinValueLedUartTx", Mask({{0, 0x20}}),
@@ -68,8 +74,15 @@ std::vector<Setter> Setters() {
         {"SetFlashProtectionOff", Mask({{0, 0x03}}),
          [](DevSettings_M& s, std::mt19937&) { return s.SetFlashProtectionOff(); }},
         {"SetFlashPasswordProtection",
-         Mask({{0, 0x03}, {10, 0xFF}, {11, 0xFF}, {12, 0xFF}, {13, 0xFF}, {14, 0xFF}, {15, 0xFF},
-               {16, 0xFF}, {17, 0xFF}}),
+         Mask({{0, 0x03},
+               {10, 0xFF},
+               {11, 0xFF},
+               {12, 0xFF},
+               {13, 0xFF},
+               {14, 0xFF},
+               {15, 0xFF},
+               {16, 0xFF},
+               {17, 0xFF}}),
          [](DevSettings_M& s, std::mt19937& r) {
              const std::string password = "pass" + std::to_string(1000 + r() % 9000);
              return s.SetFlashPasswordProtection(password.c_str());
@@ -83,7 +96,8 @@ std::vector<Setter> Setters() {
              return s.SetClockPinConfiguration(flash, static_cast<std::int32_t>(1 + r() % 7),
                                                static_cast<std::int32_t>(r() % 4));
          }},
-        {"SetGpPinDirection", Mask({{kGp, 0x08}, {kGp + 1, 0x08}, {kGp + 2, 0x08}, {kGp + 3, 0x08}}),
+        {"SetGpPinDirection",
+         Mask({{kGp, 0x08}, {kGp + 1, 0x08}, {kGp + 2, 0x08}, {kGp + 3, 0x08}}),
          [=](DevSettings_M& s, std::mt19937& r) {
              return s.SetGpPinDirection(flash, static_cast<std::uint8_t>(r() % 4),
                                         static_cast<std::uint8_t>(r() % 2));
@@ -97,16 +111,25 @@ constexpr Fault kFaults[] = {Fault::None, Fault::ReadLost, Fault::ReadRefused, F
 
 void Inject(VirtualDevice& device, Fault fault) {
     switch (fault) {
-        case Fault::None: break;
-        case Fault::ReadLost: device.DropResponses(0xB0); break;
-        case Fault::ReadRefused: device.RefuseCommands(0xB0, 0x01); break;
-        case Fault::WriteLost: device.DropResponses(0xB1); break;
-        case Fault::WriteRefused: device.RefuseCommands(0xB1, 0x01); break;
+        case Fault::None:
+            break;
+        case Fault::ReadLost:
+            device.DropResponses(0xB0);
+            break;
+        case Fault::ReadRefused:
+            device.RefuseCommands(0xB0, 0x01);
+            break;
+        case Fault::WriteLost:
+            device.DropResponses(0xB1);
+            break;
+        case Fault::WriteRefused:
+            device.RefuseCommands(0xB1, 0x01);
+            break;
     }
 }
 
 class FlashIntegrityTest : public SimTest {
-protected:
+  protected:
     // A new host with one chip, connected.
     void Fresh() {
         bridge.reset();
@@ -117,7 +140,8 @@ protected:
     // Runs one setter with one fault and checks the flash against `model`,
     // which is then brought up to date with the setter's own bits.
     void Step(const Setter& setter, Fault fault, std::mt19937& random, Image& model) {
-        SCOPED_TRACE(testing::Message() << setter.name << " with fault " << static_cast<int>(fault));
+        SCOPED_TRACE(testing::Message()
+                     << setter.name << " with fault " << static_cast<int>(fault));
         const std::size_t writesBefore = device->CommandCount(0xB1);
         Inject(*device, fault);
         const std::int32_t result = setter.run(*bridge->Settings, random);

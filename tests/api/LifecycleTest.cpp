@@ -55,8 +55,7 @@ TEST_F(LifecycleTest, SecondConstructionMakesEveryInstanceSearchForItsIds) {
     VrelUsbI2c second(0x1111, 0x2222);
     EXPECT_TRUE(first.Settings->GetConnectionStatus());
     EXPECT_EQ(first.Management->GetDevCount(), 1);
-    EXPECT_EQ(first.Management->GetSelectedDevInfo(),
-              Narrow(other->Path()));
+    EXPECT_EQ(first.Management->GetSelectedDevInfo(), Narrow(other->Path()));
 }
 
 TEST_F(LifecycleTest, SecondConstructionWhileConnectedDropsTheConnection) {
@@ -123,8 +122,7 @@ TEST_F(LifecycleTest, TwoDevicesAreNumberedInEnumerationOrder) {
     ASSERT_TRUE(bridge.Settings->GetConnectionStatus());
     EXPECT_EQ(bridge.Management->GetDevCount(), 2);
     EXPECT_EQ(bridge.Management->GetSelectedDevNum(), 0);
-    EXPECT_EQ(bridge.Management->GetSelectedDevInfo(),
-              Narrow(first->Path()));
+    EXPECT_EQ(bridge.Management->GetSelectedDevInfo(), Narrow(first->Path()));
 }
 
 TEST_F(LifecycleTest, SelectDevRejectsNumbersOutsideTheTable) {
@@ -149,8 +147,7 @@ TEST_F(LifecycleTest, SelectionSwitchesAtTheNextConnectionQuery) {
     VrelUsbI2c bridge;
     ASSERT_TRUE(bridge.Settings->GetConnectionStatus());
     ASSERT_EQ(bridge.Management->SelectDev(1), 0);
-    EXPECT_EQ(bridge.Management->GetSelectedDevInfo(),
-              Narrow(second->Path()));
+    EXPECT_EQ(bridge.Management->GetSelectedDevInfo(), Narrow(second->Path()));
     EXPECT_TRUE(bridge.Settings->GetConnectionStatus());
     EXPECT_EQ(bridge.Management->GetSelectedDevNum(), 1);
 }
@@ -185,8 +182,7 @@ TEST_F(LifecycleTest, ForeignInterfacesAreNotListed) {
     VrelUsbI2c bridge;
     EXPECT_TRUE(bridge.Settings->GetConnectionStatus());
     EXPECT_EQ(bridge.Management->GetDevCount(), 1);
-    EXPECT_EQ(bridge.Management->GetSelectedDevInfo(),
-              Narrow(device->Path()));
+    EXPECT_EQ(bridge.Management->GetSelectedDevInfo(), Narrow(device->Path()));
 }
 
 TEST_F(LifecycleTest, UnpluggedAndReplugged) {

@@ -12,7 +12,7 @@ namespace {
 using namespace std::chrono_literals;
 
 class PinFunctionsTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         Connect();
@@ -32,7 +32,8 @@ TEST_F(PinFunctionsTest, ArgumentCodesSendNothing) {
         {"write pin 4", [](auto& f) { return f.WriteGpioPinValue(4, 0); }, Corvane::INVALID_ARG_1},
         {"write pin 4 value 2", [](auto& f) { return f.WriteGpioPinValue(4, 2); },
          Corvane::INVALID_ARG_1},
-        {"write value 2", [](auto& f) { return f.WriteGpioPinValue(0, 2); }, Corvane::INVALID_ARG_2},
+        {"write value 2", [](auto& f) { return f.WriteGpioPinValue(0, 2); },
+         Corvane::INVALID_ARG_2},
         {"null password", [](auto& f) { return f.EnterAccessPassword(nullptr); },
          Corvane::INVALID_ARG_1},
         {"7 characters", [](auto& f) { return f.EnterAccessPassword("1234567"); },
@@ -48,13 +49,14 @@ TEST_F(PinFunctionsTest, ArgumentCodesSendNothing) {
 
 TEST_F(PinFunctionsTest, WriteGpioPinValueBytes) {
     ASSERT_EQ(F().WriteGpioPinValue(2, 1), 0);
-    EXPECT_EQ(Sent(), (std::vector<Report>{
-                          Bytes({0x50, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x01, 0, 0, 0, 0, 0, 0})}));
+    EXPECT_EQ(Sent(), (std::vector<Report>{Bytes(
+                          {0x50, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x01, 0, 0, 0, 0, 0, 0})}));
 }
 
 TEST_F(PinFunctionsTest, ClearInterruptPinStateBytesAndEffect) {
     ASSERT_EQ(F().ClearInterruptPinState(), 0);
-    EXPECT_EQ(Sent(), (std::vector<Report>{Bytes({0x60, 0x00, 0x00, 0x00, 0x00, 0x00, 0x81, 0x00})}));
+    EXPECT_EQ(Sent(),
+              (std::vector<Report>{Bytes({0x60, 0x00, 0x00, 0x00, 0x00, 0x00, 0x81, 0x00})}));
 }
 
 TEST_F(PinFunctionsTest, GpioLevelsRoundTripThroughTheChip) {
@@ -74,16 +76,16 @@ TEST_F(PinFunctionsTest, LevelByteMarkersAndStatus) {
         std::int32_t expected;
     };
     const Row rows[] = {
-        {{0, 1, 0xEE, 1}, 0, 1, 1},
-        {{0, 1, 0xEE, 1}, 0, 2, Corvane::PIN_NOT_GPIO},
+        {{0, 1, 0xEE, 1}, 0, 1, 1},       {{0, 1, 0xEE, 1}, 0, 2, Corvane::PIN_NOT_GPIO},
         {{0xEE, 0xEE, 0xEE, 0}, 0, 3, 0},  // markers of other pins do not matter
-        {{0, 0, 0, 0}, 1, 0, 1},            // a status of 1 looks like a high pin
-        {{0xEE, 0, 0, 0}, 0x20, 0, 0x20},   // status before the marker
+        {{0, 0, 0, 0}, 1, 0, 1},           // a status of 1 looks like a high pin
+        {{0xEE, 0, 0, 0}, 0x20, 0, 0x20},  // status before the marker
     };
     for (const Row& row : rows) {
         device->EditResponses(0x51, [&](Report& a) {
             a[1] = static_cast<std::uint8_t>(row.status);
-            for (std::size_t p = 0; p < 4; ++p) a[2 + 2 * p] = static_cast<std::uint8_t>(row.levels[p]);
+            for (std::size_t p = 0; p < 4; ++p)
+                a[2 + 2 * p] = static_cast<std::uint8_t>(row.levels[p]);
         });
         EXPECT_EQ(F().ReadGpioPinValue(row.pin), row.expected);
     }

@@ -14,7 +14,7 @@ using Corvane::DllConstants;
 using Record = std::array<std::uint8_t, 10>;
 
 class SettingsChipTest : public SettingsTest {
-protected:
+  protected:
     // The password bytes (12 to 19) of the last chip settings write.
     std::string CarriedPassword() const {
         const std::vector<Report> sent = Sent();

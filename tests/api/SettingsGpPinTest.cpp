@@ -17,7 +17,7 @@ constexpr auto PWRUP = DllConstants::PWRUP_DEFAULTS_ONLY;
 constexpr auto BOTH = DllConstants::BOTH;
 
 class SettingsGpPinTest : public SettingsTest {
-protected:
+  protected:
     std::int32_t SetConfig(std::int32_t which, Pins d, Pins r, Pins v) {
         return S().SetGpPinConfiguration(which, d, r, v);
     }

@@ -17,7 +17,7 @@ using Corvane::TransferOutcome;
 
 // Forwards to the real backend and counts what the library asked of it.
 class Recording final : public Corvane::Platform {
-public:
+  public:
     explicit Recording(std::shared_ptr<Corvane::Platform> inner) : inner_(std::move(inner)) {}
 
     std::vector<Corvane::HidInterfaceInfo> ListHidInterfaces() override {
@@ -53,7 +53,7 @@ public:
     int transfers = 0;
     int sleeps = 0;
 
-private:
+  private:
     std::shared_ptr<Corvane::Platform> inner_;
 };
 

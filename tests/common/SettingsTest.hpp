@@ -35,7 +35,7 @@ inline std::array<std::uint8_t, 10> BusyChipRecord() {
 }
 
 class SettingsTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         Connect();

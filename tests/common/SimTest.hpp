@@ -35,7 +35,7 @@ inline std::string Narrow(const std::u16string& text) {
 }
 
 class SimTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { host = SimulatedHost::Install(); }
     void TearDown() override { Corvane::SetPlatform(nullptr); }
 

@@ -49,7 +49,7 @@ double MsSince(Clock::time_point start) {
 
 // uhid_server as a child with a pipe each way.
 class Server {
-public:
+  public:
     explicit Server(const char* path) {
         int toChild[2];
         int fromChild[2];
@@ -99,7 +99,7 @@ public:
         return reply.empty() ? -1 : std::strtol(reply.c_str(), nullptr, 10);
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     int in_ = -1;
     int out_ = -1;

@@ -22,14 +22,16 @@ using Corvane::PlatformHandle;
 using Corvane::TransferOutcome;
 
 class Input {
-public:
+  public:
     Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     bool Empty() const { return pos_ >= size_; }
     std::uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
     std::uint16_t Word() { return static_cast<std::uint16_t>(Byte() | (Byte() << 8)); }
-    std::uint32_t Long() { return static_cast<std::uint32_t>(Word() | (std::uint32_t{Word()} << 16)); }
+    std::uint32_t Long() {
+        return static_cast<std::uint32_t>(Word() | (std::uint32_t{Word()} << 16));
+    }
 
-private:
+  private:
     const std::uint8_t* data_;
     std::size_t size_;
     std::size_t pos_ = 0;
@@ -37,7 +39,7 @@ private:
 
 // A platform with one matching device whose every answer comes from the input.
 class FuzzPlatform : public Corvane::Platform {
-public:
+  public:
     explicit FuzzPlatform(Input& input) : input_(input) {}
 
     std::vector<Corvane::HidInterfaceInfo> ListHidInterfaces() override {
@@ -80,13 +82,19 @@ public:
     std::uint64_t transfers = 0;
     std::uint64_t sleeps = 0;
 
-private:
+  private:
     TransferOutcome Outcome(unsigned selector, std::uint32_t timeoutMs) {
         switch (selector) {
-            case 0: clockMs += timeoutMs; return TransferOutcome::TimedOut;
-            case 1: return TransferOutcome::Failed;
-            case 2: return TransferOutcome::Gone;
-            default: clockMs += 1; return TransferOutcome::Done;
+            case 0:
+                clockMs += timeoutMs;
+                return TransferOutcome::TimedOut;
+            case 1:
+                return TransferOutcome::Failed;
+            case 2:
+                return TransferOutcome::Gone;
+            default:
+                clockMs += 1;
+                return TransferOutcome::Done;
         }
     }
 
@@ -101,7 +109,8 @@ struct Text {
     explicit Text(Input& in) {
         const std::uint8_t length = in.Byte();
         isNull = length == 0xFF;
-        for (unsigned i = 0; i < length % 41; ++i) bytes.push_back(static_cast<char>(in.Byte() | 1));
+        for (unsigned i = 0; i < length % 41; ++i)
+            bytes.push_back(static_cast<char>(in.Byte() | 1));
     }
     const char* Narrow() const { return isNull ? nullptr : bytes.c_str(); }
     const char16_t* Wide() {
@@ -125,7 +134,9 @@ struct Operation {
 // than the count, a speed.
 struct BusArguments {
     explicit BusArguments(Input& in)
-        : address(in.Byte()), count(in.Word()), buffer(in.Byte() & 1 ? count : in.Word() % 300),
+        : address(in.Byte()),
+          count(in.Word()),
+          buffer(in.Byte() & 1 ? count : in.Word() % 300),
           speed(in.Byte() & 1 ? in.Long() : 100000u * (1u + in.Byte() % 10)) {
         if (buffer.empty()) buffer.resize(1);
     }
@@ -149,9 +160,13 @@ std::set<std::int32_t> With(std::set<std::int32_t> more) {
 }
 
 // Small signed argument: most values are out of range, the valid ones near.
-std::int32_t Small(Input& in) { return static_cast<std::int8_t>(in.Byte()); }
+std::int32_t Small(Input& in) {
+    return static_cast<std::int8_t>(in.Byte());
+}
 // Selector argument: -1 to 3.
-std::int32_t Selector(Input& in) { return in.Byte() % 5 - 1; }
+std::int32_t Selector(Input& in) {
+    return in.Byte() % 5 - 1;
+}
 // A value result above `most` is out of bounds (-999 is no result code).
 std::int32_t Within(std::int64_t result, std::int64_t most) {
     if (result < 0) return static_cast<std::int32_t>(result);
@@ -342,8 +357,14 @@ std::vector<Operation> Operations() {
     auto with = With;
     std::vector<Operation> operations = {
         {"EnterAccessPassword", with({-14, -201}), true, 1,
-         [](auto& b, Input& in, std::uint64_t&) { return b.Functions->EnterAccessPassword(Text(in).Narrow()); }},
-        {"ResetDevice", {-4}, false, 1, [](auto& b, Input&, std::uint64_t&) { return b.Functions->ResetDevice(); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Functions->EnterAccessPassword(Text(in).Narrow());
+         }},
+        {"ResetDevice",
+         {-4},
+         false,
+         1,
+         [](auto& b, Input&, std::uint64_t&) { return b.Functions->ResetDevice(); }},
         {"ClearInterruptPinState", kExchange, true, 1,
          [](auto& b, Input&, std::uint64_t&) { return b.Functions->ClearInterruptPinState(); }},
         {"GetAdcData", kExchange, true, 1,
@@ -352,19 +373,27 @@ std::vector<Operation> Operations() {
              return b.Functions->GetAdcData(adc);
          }},
         {"ReadGpioPinValue", with({-10, -201}), true, 1,
-         [](auto& b, Input& in, std::uint64_t&) { return b.Functions->ReadGpioPinValue(in.Byte()); }},
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Functions->ReadGpioPinValue(in.Byte());
+         }},
         {"WriteGpioPinValue", with({-201, -202}), true, 1,
          [](auto& b, Input& in, std::uint64_t&) {
              const std::uint8_t pin = in.Byte();
              return b.Functions->WriteGpioPinValue(pin, in.Byte());
          }},
-        {"WriteI2cData", {-4, -5, -18, -19, -22, -23, -203, -204}, false, 0,
+        {"WriteI2cData",
+         {-4, -5, -18, -19, -22, -23, -203, -204},
+         false,
+         0,
          [](auto& b, Input& in, std::uint64_t& budget) {
              BusArguments a(in);
              budget = a.WriteBudget(a.count);
              return b.Functions->WriteI2cData(a.address, a.buffer, a.count, a.speed);
          }},
-        {"ReadI2cData", {-4, -5, -22, -23, -24, -25, -26, -27, -203, -204}, false, 0,
+        {"ReadI2cData",
+         {-4, -5, -22, -23, -24, -25, -26, -27, -203, -204},
+         false,
+         0,
          [](auto& b, Input& in, std::uint64_t& budget) {
              BusArguments a(in);
              budget = a.ReadBudget(a.count);
@@ -372,15 +401,20 @@ std::vector<Operation> Operations() {
          }},
         {"StopI2cDataTransfer", kExchange, true, 1,
          [](auto& b, Input&, std::uint64_t&) { return b.Functions->StopI2cDataTransfer(); }},
-        {"SmbWriteBlock", {-4, -5, -8, -18, -19, -22, -203, -204}, false, 0,
+        {"SmbWriteBlock",
+         {-4, -5, -8, -18, -19, -22, -203, -204},
+         false,
+         0,
          [](auto& b, Input& in, std::uint64_t& budget) {
              BusArguments a(in);
              const std::uint8_t pec = in.Byte() & 1;
              budget = a.WriteBudget(a.count + pec);
              return b.Functions->SmbWriteBlock(a.address, a.buffer, a.count, a.speed, pec);
          }},
-        {"SmbReadBlock", {-4, -5, -8, -11, -12, -18, -19, -22, -23, -24, -25, -26, -27, -203, -204},
-         false, 0,
+        {"SmbReadBlock",
+         {-4, -5, -8, -11, -12, -18, -19, -22, -23, -24, -25, -26, -27, -203, -204},
+         false,
+         0,
          [](auto& b, Input& in, std::uint64_t& budget) {
              BusArguments a(in);
              const std::uint8_t pec = in.Byte() & 1;
@@ -388,13 +422,17 @@ std::vector<Operation> Operations() {
              budget = 2 + 50 + 5050 + a.ReadBudget(a.count + pec);
              return b.Functions->SmbReadBlock(a.address, a.buffer, a.count, a.speed, pec, index);
          }},
-        {"SelectDev", {-2}, false, 0,
-         [](auto& b, Input& in, std::uint64_t&) { return b.Management->SelectDev(static_cast<std::int32_t>(in.Long())); }},
+        {"SelectDev",
+         {-2},
+         false,
+         0,
+         [](auto& b, Input& in, std::uint64_t&) {
+             return b.Management->SelectDev(static_cast<std::int32_t>(in.Long()));
+         }},
     };
     for (Operation& op : SettingsOperations()) operations.push_back(std::move(op));
     return operations;
 }
-
 
 }  // namespace
 
@@ -415,8 +453,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } catch (const std::invalid_argument&) {
             result = 0;
         }
-        const bool allowed = (result >= 0 && (result == 0 || op.positive)) ||
-                             op.failures.count(result) != 0;
+        const bool allowed =
+            (result >= 0 && (result == 0 || op.positive)) || op.failures.count(result) != 0;
         if (!allowed || result > 255) {
             std::fprintf(stderr, "%s returned %d\n", op.name, result);
             std::abort();

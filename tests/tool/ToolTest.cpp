@@ -50,7 +50,7 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 }
 
 class ToolTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "corvane-tool-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -70,7 +70,8 @@ protected:
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         // Nothing of the person's own state: the default state file goes here too.
-        std::vector<std::string> environment{"XDG_STATE_HOME=" + dir.string(), "HOME=" + dir.string()};
+        std::vector<std::string> environment{"XDG_STATE_HOME=" + dir.string(),
+                                             "HOME=" + dir.string()};
         for (char** e = environ; *e; ++e) {
             const std::string entry = *e;
             if (entry.rfind("XDG_STATE_HOME=", 0) != 0 && entry.rfind("HOME=", 0) != 0) {
@@ -90,8 +91,10 @@ protected:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
         pid_t pid = 0;
         Outcome run;
         if (posix_spawn(&pid, CORVANE_TOOL, &actions, &attributes, argv.data(), envp.data()) == 0) {
@@ -202,9 +205,11 @@ TEST_F(ToolTest, SettingsTableShowsEverySettingSideBySide) {
                   !key.current || !key.powerUp)
             << line;
     }
-    EXPECT_NE(run.out.find("vid                 0x3a7c                    0x3a7c\n"), std::string::npos);
-    EXPECT_NE(run.out.find("product             -                         Corvane USB-I2C Bridge\n"),
+    EXPECT_NE(run.out.find("vid                 0x3a7c                    0x3a7c\n"),
               std::string::npos);
+    EXPECT_NE(
+        run.out.find("product             -                         Corvane USB-I2C Bridge\n"),
+        std::string::npos);
     EXPECT_NE(run.out.find("clock-divider       2                         2\n"), std::string::npos);
 }
 
@@ -314,10 +319,11 @@ TEST_F(ToolTest, TraceLinesAlternateAndHoldSixtyFourBytes) {
 TEST_F(ToolTest, TraceNeverShowsAPassword) {
     WriteFile(File("pw"), "Secret12\n");
     ASSERT_EQ(Sim({"password", "protect", "--new-password-file", File("pw").string()}).code, 0);
-    const Outcome enter = Sim({"--trace", "--password-file", File("pw").string(), "password", "enter"});
+    const Outcome enter =
+        Sim({"--trace", "--password-file", File("pw").string(), "password", "enter"});
     ASSERT_EQ(enter.code, 0) << enter.err;
     const Outcome write = Sim({"--trace", "--password-file", File("pw").string(), "settings", "set",
-                           "current-ma", "200"});
+                               "current-ma", "200"});
     ASSERT_EQ(write.code, 0) << write.err;
     // "Secret12" in hex, as it would appear in the reports.
     for (const Outcome* run : {&enter, &write}) {
@@ -398,12 +404,13 @@ TEST_F(ToolTest, APasswordProtectedFlashWantsThePassword) {
     EXPECT_EQ(without.err,
               "corvane: error 3 DEVICE_STATUS: the chip refused: its flash is protected by a "
               "password; give it with --password-file FILE\n");
-    const Outcome wrong = Sim({"--password-file", File("wrong").string(), "settings", "set",
-                           "current-ma", "200"});
+    const Outcome wrong =
+        Sim({"--password-file", File("wrong").string(), "settings", "set", "current-ma", "200"});
     EXPECT_EQ(wrong.code, 1);
     EXPECT_NE(wrong.err.find("error -14 PASSWORD_REJECTED"), std::string::npos);
-    EXPECT_EQ(Sim({"--password-file", File("pw").string(), "settings", "set", "current-ma", "200"}).code,
-              0);
+    EXPECT_EQ(
+        Sim({"--password-file", File("pw").string(), "settings", "set", "current-ma", "200"}).code,
+        0);
     EXPECT_EQ(Sim({"--password-file", File("pw").string(), "password", "off"}).code, 0);
     EXPECT_EQ(Sim({"settings", "set", "current-ma", "300"}).code, 0);
 }
@@ -442,13 +449,19 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
         {{}, "A subcommand is required", "Usage: corvane [OPTIONS] SUBCOMMAND"},
         {{"frobnicate"}, "unknown command 'frobnicate'", "Usage: corvane [OPTIONS] SUBCOMMAND"},
         {{"--vid", "xyz", "list"}, "--vid must be four hexadecimal digits", "Usage: corvane list"},
-        {{"--pid", "12345", "list"}, "--pid must be four hexadecimal digits", "Usage: corvane list"},
+        {{"--pid", "12345", "list"},
+         "--pid must be four hexadecimal digits",
+         "Usage: corvane list"},
         {{"--speed", "1000", "scan"}, "--speed must be 46333 to 4000000", "Usage: corvane scan"},
         {{"--device", "x", "list"}, "--device", "Usage: corvane list"},
-        {{"--device", "0", "--serial", "A", "list"}, "--device excludes --serial", "Usage: corvane"},
+        {{"--device", "0", "--serial", "A", "list"},
+         "--device excludes --serial",
+         "Usage: corvane"},
         {{"scan", "0x10"}, "scan takes no range or both FIRST and LAST", "Usage: corvane scan"},
         {{"scan", "0x50", "0x10"}, "FIRST must not be above LAST", "Usage: corvane scan"},
-        {{"scan", "0x00", "0x10"}, "ADDR must be a 7-bit I2C address from 0x03 to 0x77", "Usage: corvane scan"},
+        {{"scan", "0x00", "0x10"},
+         "ADDR must be a 7-bit I2C address from 0x03 to 0x77",
+         "Usage: corvane scan"},
         {{"read", "0x48"}, "N is required", "Usage: corvane read [OPTIONS] ADDR N"},
         {{"read", "0xa0", "2"}, "as an 8-bit address byte it would be 0x50", "Usage: corvane read"},
         {{"read", "0x78", "2"}, "from 0x03 to 0x77", "Usage: corvane read"},
@@ -460,48 +473,100 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
         {{"write", "0x48", "12x"}, "BYTE must be a number", "Usage: corvane write"},
         {{"smbus"}, "A subcommand is required", "Usage: corvane smbus"},
         {{"smbus", "read", "0x0b", "0x20"}, "N is required", "Usage: corvane smbus read"},
-        {{"smbus", "read", "0x0b", "0x100", "4"}, "REG must be 0 to 255", "Usage: corvane smbus read"},
-        {{"smbus", "read", "0x0b", "0x20", "65535", "--pec"}, "N must be 1 to 65534", "Usage: corvane smbus read"},
+        {{"smbus", "read", "0x0b", "0x100", "4"},
+         "REG must be 0 to 255",
+         "Usage: corvane smbus read"},
+        {{"smbus", "read", "0x0b", "0x20", "65535", "--pec"},
+         "N must be 1 to 65534",
+         "Usage: corvane smbus read"},
         {{"smbus", "write", "0x0b"}, "BYTE is required", "Usage: corvane smbus write"},
         {{"eeprom", "read", "0x50"}, "SIZE is required", "Usage: corvane eeprom read"},
-        {{"eeprom", "read", "0x50", "65K"}, "SIZE must be 1 to 65536 bytes", "Usage: corvane eeprom read"},
-        {{"eeprom", "read", "0x50", "lots"}, "SIZE must be a byte count", "Usage: corvane eeprom read"},
-        {{"eeprom", "read", "0x77", "2K"}, "would reach past address 0x77", "Usage: corvane eeprom read"},
+        {{"eeprom", "read", "0x50", "65K"},
+         "SIZE must be 1 to 65536 bytes",
+         "Usage: corvane eeprom read"},
+        {{"eeprom", "read", "0x50", "lots"},
+         "SIZE must be a byte count",
+         "Usage: corvane eeprom read"},
+        {{"eeprom", "read", "0x77", "2K"},
+         "would reach past address 0x77",
+         "Usage: corvane eeprom read"},
         {{"eeprom", "write", "0x50"}, "--input is required", "Usage: corvane eeprom write"},
-        {{"eeprom", "write", "0x50", "-i", big}, "more than the EEPROM's 32768 (--size)", "Usage: corvane eeprom write"},
-        {{"eeprom", "write", "0x50", "-i", big, "--size", "64K", "--page", "48"}, "--page must be a power of two", "Usage: corvane eeprom write"},
-        {{"eeprom", "write", "0x50", "-i", File("empty.bin").string()}, "is empty", "Usage: corvane eeprom write"},
-        {{"eeprom", "write", "0x50", "-i", File("missing.bin").string()}, "cannot read", "Usage: corvane eeprom write"},
+        {{"eeprom", "write", "0x50", "-i", big},
+         "more than the EEPROM's 32768 (--size)",
+         "Usage: corvane eeprom write"},
+        {{"eeprom", "write", "0x50", "-i", big, "--size", "64K", "--page", "48"},
+         "--page must be a power of two",
+         "Usage: corvane eeprom write"},
+        {{"eeprom", "write", "0x50", "-i", File("empty.bin").string()},
+         "is empty",
+         "Usage: corvane eeprom write"},
+        {{"eeprom", "write", "0x50", "-i", File("missing.bin").string()},
+         "cannot read",
+         "Usage: corvane eeprom write"},
         {{"gpio", "get", "4"}, "PIN must be 0 to 3", "Usage: corvane gpio get"},
         {{"gpio", "set", "0", "2"}, "the level must be 0 or 1", "Usage: corvane gpio set"},
-        {{"gpio", "config", "--gp0", "pwm"}, "GP0 function must be one of", "Usage: corvane gpio config"},
+        {{"gpio", "config", "--gp0", "pwm"},
+         "GP0 function must be one of",
+         "Usage: corvane gpio config"},
         {{"gpio", "config", "--both"}, "--both goes with a change", "Usage: corvane gpio config"},
-        {{"gpio", "config", "--gp0", "adc", "--current", "--power-up"}, "give only one of", "Usage: corvane gpio config"},
+        {{"gpio", "config", "--gp0", "adc", "--current", "--power-up"},
+         "give only one of",
+         "Usage: corvane gpio config"},
         {{"dac", "32"}, "VALUE must be 0 to 31", "Usage: corvane dac"},
-        {{"dac", "--vref", "5v"}, "--vref must be vdd, 1.024, 2.048 or 4.096", "Usage: corvane dac"},
+        {{"dac", "--vref", "5v"},
+         "--vref must be vdd, 1.024, 2.048 or 4.096",
+         "Usage: corvane dac"},
         {{"interrupt"}, "A subcommand is required", "Usage: corvane interrupt"},
         {{"clock", "3"}, "give both DIVIDER and DUTY", "Usage: corvane clock"},
         {{"clock", "8", "0"}, "DIVIDER must be 1 to 7", "Usage: corvane clock"},
         {{"clock", "1", "4"}, "DUTY must be 0 to 3", "Usage: corvane clock"},
         {{"clock", "--both"}, "go with DIVIDER and DUTY", "Usage: corvane clock"},
         // Checked before the password of --password-file is presented.
-        {{"--password-file", pw, "clock", "8", "0"}, "DIVIDER must be 1 to 7", "Usage: corvane clock"},
-        {{"--password-file", pw, "gpio", "config", "--gp0", "pwm"}, "GP0 function", "Usage: corvane gpio config"},
-        {{"--password-file", pw, "settings", "set", "dac-value", "32"}, "dac-value must be 0 to 31", "Usage: corvane settings set"},
-        {{"settings", "set", "colour", "red"}, "there is no setting 'colour'", "Usage: corvane settings set"},
+        {{"--password-file", pw, "clock", "8", "0"},
+         "DIVIDER must be 1 to 7",
+         "Usage: corvane clock"},
+        {{"--password-file", pw, "gpio", "config", "--gp0", "pwm"},
+         "GP0 function",
+         "Usage: corvane gpio config"},
+        {{"--password-file", pw, "settings", "set", "dac-value", "32"},
+         "dac-value must be 0 to 31",
+         "Usage: corvane settings set"},
+        {{"settings", "set", "colour", "red"},
+         "there is no setting 'colour'",
+         "Usage: corvane settings set"},
         {{"settings", "set", "vid"}, "VALUE is required", "Usage: corvane settings set"},
-        {{"settings", "set", "vid", "1234", "--current"}, "vid is a power-up setting only", "Usage: corvane settings set"},
-        {{"settings", "set", "dac-value", "3", "--power-up"}, "dac-value is a running setting only", "Usage: corvane settings set"},
-        {{"settings", "set", "current-ma", "101"}, "current-ma must be even", "Usage: corvane settings set"},
-        {{"settings", "set", "current-ma", "600"}, "current-ma must be 100 to 500", "Usage: corvane settings set"},
-        {{"settings", "set", "power-source", "solar"}, "power-source must be bus or self", "Usage: corvane settings set"},
-        {{"settings", "set", "remote-wakeup", "maybe"}, "remote-wakeup must be on or off", "Usage: corvane settings set"},
-        {{"settings", "set", "serial", std::string(31, 'S')}, "serial holds at most 30 UTF-16 code units", "Usage: corvane settings set"},
-        {{"settings", "set", "flash-protection", "off"}, "flash-protection cannot be set here", "Usage: corvane settings set"},
-        {{"settings", "set", "interrupt-mode", "none"}, "the interrupt mode must be rising, falling or both", "Usage: corvane settings set"},
+        {{"settings", "set", "vid", "1234", "--current"},
+         "vid is a power-up setting only",
+         "Usage: corvane settings set"},
+        {{"settings", "set", "dac-value", "3", "--power-up"},
+         "dac-value is a running setting only",
+         "Usage: corvane settings set"},
+        {{"settings", "set", "current-ma", "101"},
+         "current-ma must be even",
+         "Usage: corvane settings set"},
+        {{"settings", "set", "current-ma", "600"},
+         "current-ma must be 100 to 500",
+         "Usage: corvane settings set"},
+        {{"settings", "set", "power-source", "solar"},
+         "power-source must be bus or self",
+         "Usage: corvane settings set"},
+        {{"settings", "set", "remote-wakeup", "maybe"},
+         "remote-wakeup must be on or off",
+         "Usage: corvane settings set"},
+        {{"settings", "set", "serial", std::string(31, 'S')},
+         "serial holds at most 30 UTF-16 code units",
+         "Usage: corvane settings set"},
+        {{"settings", "set", "flash-protection", "off"},
+         "flash-protection cannot be set here",
+         "Usage: corvane settings set"},
+        {{"settings", "set", "interrupt-mode", "none"},
+         "the interrupt mode must be rising, falling or both",
+         "Usage: corvane settings set"},
         {{"password"}, "A subcommand is required", "Usage: corvane password"},
         {{"password", "enter"}, "there is no terminal to ask on", "Usage: corvane password enter"},
-        {{"--password-file", File("short-pw").string(), "password", "enter"}, "exactly 8 characters", "Usage: corvane password enter"},
+        {{"--password-file", File("short-pw").string(), "password", "enter"},
+         "exactly 8 characters",
+         "Usage: corvane password enter"},
         {{"password", "lock"}, "cannot be undone", "Usage: corvane password lock"},
         {{"list", "extra"}, "extra", "Usage: corvane list"},
     };
@@ -561,13 +626,15 @@ TEST_F(ToolTest, HelpDescribesEveryCommand) {
         std::string path = "corvane";
         for (const std::string& word : command) path += " " + word;
         EXPECT_EQ(run.code, 0) << path;
-        EXPECT_NE(run.out.find("Usage: " + path + " "), std::string::npos) << path << "\n" << run.out;
+        EXPECT_NE(run.out.find("Usage: " + path + " "), std::string::npos) << path << "\n"
+                                                                           << run.out;
     }
     const Outcome top = Tool({"--help"});
-    for (const char* word : {"list", "scan", "read", "write", "smbus", "eeprom", "gpio", "adc",
-                             "dac", "interrupt", "clock", "settings", "password", "reset",
-                             "version", "--vid", "--pid", "--device", "--serial", "--speed",
-                             "--json", "--trace", "--sim", "--sim-state", "--sim-reset"}) {
+    for (const char* word :
+         {"list",    "scan",  "read",        "write",      "smbus",    "eeprom",   "gpio",
+          "adc",     "dac",   "interrupt",   "clock",      "settings", "password", "reset",
+          "version", "--vid", "--pid",       "--device",   "--serial", "--speed",  "--json",
+          "--trace", "--sim", "--sim-state", "--sim-reset"}) {
         EXPECT_NE(top.out.find(word), std::string::npos) << word;
     }
 }
@@ -579,20 +646,22 @@ TEST_F(ToolTest, EepromRoundTripThroughFiles) {
     WriteFile(File("image.bin"), image);
     const Outcome write = Sim({"eeprom", "write", "0x50", "-i", File("image.bin").string()});
     ASSERT_EQ(write.code, 0) << write.err;
-    EXPECT_EQ(write.out,
-              "wrote 32768 bytes to the EEPROM at 0x50 in 512 page writes, read back and verified\n");
+    EXPECT_EQ(
+        write.out,
+        "wrote 32768 bytes to the EEPROM at 0x50 in 512 page writes, read back and verified\n");
     // Another run, from the state file.
     const Outcome read = Sim({"eeprom", "read", "0x50", "32K", "-o", File("back.bin").string()});
     ASSERT_EQ(read.code, 0) << read.err;
-    EXPECT_EQ(read.out, "read 32768 bytes from the EEPROM at 0x50 into " + File("back.bin").string() + "\n");
+    EXPECT_EQ(read.out,
+              "read 32768 bytes from the EEPROM at 0x50 into " + File("back.bin").string() + "\n");
     EXPECT_TRUE(ReadFile(File("back.bin")) == image);
 }
 
 TEST_F(ToolTest, EepromWriteOfAPartialImageLeavesTheRestAlone) {
     const std::string part = RandomBytes(1000, 3);  // not a whole number of pages
     WriteFile(File("part.bin"), part);
-    const Outcome write = Sim({"--json", "eeprom", "write", "0x50", "-i", File("part.bin").string(),
-                           "--page", "32"});
+    const Outcome write =
+        Sim({"--json", "eeprom", "write", "0x50", "-i", File("part.bin").string(), "--page", "32"});
     ASSERT_EQ(write.code, 0) << write.err;
     const auto json = nlohmann::json::parse(write.out);
     EXPECT_EQ(json["pages"], 32);
@@ -606,8 +675,8 @@ TEST_F(ToolTest, EepromWriteOfAPartialImageLeavesTheRestAlone) {
 
 TEST_F(ToolTest, EepromPollsForTheAcknowledgeAfterEachPage) {
     WriteFile(File("two-pages.bin"), RandomBytes(128, 1));
-    const Outcome run = Sim({"--trace", "eeprom", "write", "0x50", "-i", File("two-pages.bin").string(),
-                         "--no-verify"});
+    const Outcome run = Sim({"--trace", "eeprom", "write", "0x50", "-i",
+                             File("two-pages.bin").string(), "--no-verify"});
     ASSERT_EQ(run.code, 0) << run.err;
     // Each page: one write of 66 bytes (two address bytes, 64 data), then a
     // zero-length write to the same address until it is acknowledged.
@@ -633,12 +702,13 @@ TEST_F(ToolTest, SmbusBlockTransfersWithPec) {
     const Outcome read = Sim({"smbus", "read", "0x0b", "0x20", "8", "--pec"});
     ASSERT_EQ(read.code, 0) << read.err;
     EXPECT_EQ(read.out, "0x07 0x43 0x6f 0x72 0x76 0x61 0x6e 0x65\n");  // 7, "Corvane"
-    ASSERT_EQ(Sim({"smbus", "write", "0x0b", "0x21", "3", "0x41", "0x42", "0x43", "--pec"}).code, 0);
+    ASSERT_EQ(Sim({"smbus", "write", "0x0b", "0x21", "3", "0x41", "0x42", "0x43", "--pec"}).code,
+              0);
     EXPECT_EQ(Sim({"smbus", "read", "0x0b", "0x21", "4", "--pec"}).out, "0x03 0x41 0x42 0x43\n");
 }
 
 TEST_F(ToolTest, PlainTransfersReachTheTemperatureSensor) {
-    EXPECT_EQ(Sim({"read", "0x48", "2"}).out, "0x17 0x80\n");  // 23.5 degrees
+    EXPECT_EQ(Sim({"read", "0x48", "2"}).out, "0x17 0x80\n");           // 23.5 degrees
     ASSERT_EQ(Sim({"write", "0x48", "0x03", "0x50", "0x00"}).code, 0);  // limit 80 -> 80.0
     ASSERT_EQ(Sim({"write", "0x48", "0x03"}).code, 0);
     EXPECT_EQ(Sim({"read", "0x48", "2"}).out, "0x50 0x00\n");  // the pointer stays
@@ -672,9 +742,11 @@ TEST_F(ToolTest, PinCommandsDriveTheVirtualChip) {
     EXPECT_EQ(Sim({"interrupt", "clear"}).code, 0);
     const Outcome clock = Sim({"clock", "4", "2"});
     ASSERT_EQ(clock.code, 0) << clock.err;
-    EXPECT_NE(clock.out.find("current   4        2 (50 %)   3 MHz"), std::string::npos) << clock.out;
-    EXPECT_TRUE(std::regex_match(Sim({"version"}).out,
-                                  std::regex("corvane [0-9.]+\ndevice 0: firmware 1.2, hardware A6\n")));
+    EXPECT_NE(clock.out.find("current   4        2 (50 %)   3 MHz"), std::string::npos)
+        << clock.out;
+    EXPECT_TRUE(
+        std::regex_match(Sim({"version"}).out,
+                         std::regex("corvane [0-9.]+\ndevice 0: firmware 1.2, hardware A6\n")));
     EXPECT_EQ(Sim({"reset"}).code, 0);
 }
 

@@ -8,7 +8,7 @@ namespace CorvaneTest {
 namespace {
 
 class AccessPasswordTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         Connect();

@@ -43,7 +43,7 @@ inline std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed = 1) {
 }
 
 class BusTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         Connect();

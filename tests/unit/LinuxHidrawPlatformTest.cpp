@@ -43,7 +43,7 @@ Wire Numbered(std::uint8_t first) {
 }
 
 class HidrawTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/corvane-hidraw-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);

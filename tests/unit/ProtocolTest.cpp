@@ -19,12 +19,13 @@ auto Put(std::size_t first, std::initializer_list<int> bytes) {
     std::vector<std::uint8_t> values;
     for (int b : bytes) values.push_back(static_cast<std::uint8_t>(b));
     return [first, values](Report& answer) {
-        std::copy(values.begin(), values.end(), answer.begin() + static_cast<std::ptrdiff_t>(first));
+        std::copy(values.begin(), values.end(),
+                  answer.begin() + static_cast<std::ptrdiff_t>(first));
     };
 }
 
 class ProtocolTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         Connect();
@@ -49,7 +50,8 @@ TEST_F(ProtocolTest, StatusRequestBytes) {
     for (const Row& row : rows) {
         host->ClearTrace();
         StatusReply reply;
-        EXPECT_EQ(DevCom::StatusSetParameters(row.cancel, row.speed, row.divider, reply, nullptr), 0);
+        EXPECT_EQ(DevCom::StatusSetParameters(row.cancel, row.speed, row.divider, reply, nullptr),
+                  0);
         ASSERT_EQ(Sent().size(), 1u);
         EXPECT_EQ(LastSent(), row.expected);
     }
@@ -160,7 +162,8 @@ TEST_F(ProtocolTest, RecordReadFillsOutputsAlongWithANonZeroStatus) {
 // ---- flash records ----------------------------------------------------------
 
 TEST_F(ProtocolTest, ChipSettingsDecodeAndWriteBack) {
-    device->EditResponses(0xB0, Put(4, {0xFD, 0x1A, 0x45, 0x6C, 0x7C, 0x3A, 0xD5, 0x01, 0x80, 0x32}));
+    device->EditResponses(0xB0,
+                          Put(4, {0xFD, 0x1A, 0x45, 0x6C, 0x7C, 0x3A, 0xD5, 0x01, 0x80, 0x32}));
     SettingsImage image;
     ASSERT_EQ(DevCom::ReadFlashChipSettings(image), 0);
     EXPECT_EQ(LastSent(), Bytes({0xB0, 0x00}));
@@ -184,8 +187,8 @@ TEST_F(ProtocolTest, ChipSettingsDecodeAndWriteBack) {
 
     // The chip refuses it (protected, no password); the bytes are what counts.
     DevCom::WriteFlashChipSettings(image, nullptr);
-    EXPECT_EQ(LastSent(), Bytes({0xB1, 0x00, 0xFD, 0x1A, 0x45, 0x6C, 0x7C, 0x3A, 0xD5, 0x01, 0x80,
-                                 0x32, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(LastSent(), Bytes({0xB1, 0x00, 0xFD, 0x1A, 0x45, 0x6C, 0x7C, 0x3A, 0xD5, 0x01,
+                                 0x80, 0x32, 0,    0,    0,    0,    0,    0,    0,    0}));
 }
 
 TEST_F(ProtocolTest, PasswordBytesOfAChipSettingsWrite) {
@@ -302,8 +305,8 @@ TEST_F(ProtocolTest, StringAnswersAreDecodedSafely) {
         std::size_t units;
     };
     const Row rows[] = {
-        {0x0C, 5}, {0x02, 0}, {0x00, 0}, {0x01, 0}, {0x07, 2},  // odd: half unit dropped
-        {62, 30},  {63, 30},  {0xFE, 30}, {0xFF, 30},           // more than a report holds
+        {0x0C, 5}, {0x02, 0}, {0x00, 0},  {0x01, 0},  {0x07, 2},  // odd: half unit dropped
+        {62, 30},  {63, 30},  {0xFE, 30}, {0xFF, 30},             // more than a report holds
     };
     for (const Row& row : rows) {
         device->EditResponses(0xB0, [&](Report& a) {
@@ -353,14 +356,23 @@ TEST_F(ProtocolTest, SramChangeBytes) {
              i.clockOutDivider = 4;
              i.clockOutDutyCycle = 2;
          },
-         {1, 0, 0, 0, 0, 0, 0}, Bytes({0x60, 0x00, 0x94})},
-        {"mode 0", [](SettingsImage& i) { i.interruptMode = 0; }, {0, 0, 0, 0, 0, 1, 0},
+         {1, 0, 0, 0, 0, 0, 0},
+         Bytes({0x60, 0x00, 0x94})},
+        {"mode 0",
+         [](SettingsImage& i) { i.interruptMode = 0; },
+         {0, 0, 0, 0, 0, 1, 0},
          Bytes({0x60})},
-        {"mode 2", [](SettingsImage& i) { i.interruptMode = 2; }, {0, 0, 0, 0, 0, 1, 0},
+        {"mode 2",
+         [](SettingsImage& i) { i.interruptMode = 2; },
+         {0, 0, 0, 0, 0, 1, 0},
          Bytes({0x60, 0, 0, 0, 0, 0, 0x96})},
-        {"mode 3 and clear", [](SettingsImage& i) { i.interruptMode = 3; }, {0, 0, 0, 0, 1, 1, 0},
+        {"mode 3 and clear",
+         [](SettingsImage& i) { i.interruptMode = 3; },
+         {0, 0, 0, 0, 1, 1, 0},
          Bytes({0x60, 0, 0, 0, 0, 0, 0x9F})},
-        {"clear only", [](SettingsImage&) {}, {0, 0, 0, 0, 1, 0, 0},
+        {"clear only",
+         [](SettingsImage&) {},
+         {0, 0, 0, 0, 1, 0, 0},
          Bytes({0x60, 0, 0, 0, 0, 0, 0x81})},
         {"gp",
          [](SettingsImage& i) {
@@ -368,16 +380,20 @@ TEST_F(ProtocolTest, SramChangeBytes) {
              i.gpDirection = {1, 1, 1, 1};
              i.gpOutputValue = {0, 0, 0, 0};
          },
-         {0, 0, 0, 0, 0, 0, 1}, Bytes({0x60, 0, 0, 0, 0, 0, 0, 0x80, 0x08, 0x08, 0x08, 0x08})},
+         {0, 0, 0, 0, 0, 0, 1},
+         Bytes({0x60, 0, 0, 0, 0, 0, 0, 0x80, 0x08, 0x08, 0x08, 0x08})},
         {"dac and adc",
          [](SettingsImage& i) {
              i.dacReference = 0x85;
              i.dacValue = 0x9F;
              i.adcReference = 0x87;
          },
-         {0, 1, 1, 1, 0, 0, 0}, Bytes({0x60, 0, 0, 0x85, 0x9F, 0x87})},
-        {"flags of 2 are clear", [](SettingsImage& i) { i.clockOutDivider = 4; },
-         {2, 2, 2, 2, 2, 2, 2}, Bytes({0x60})},
+         {0, 1, 1, 1, 0, 0, 0},
+         Bytes({0x60, 0, 0, 0x85, 0x9F, 0x87})},
+        {"flags of 2 are clear",
+         [](SettingsImage& i) { i.clockOutDivider = 4; },
+         {2, 2, 2, 2, 2, 2, 2},
+         Bytes({0x60})},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

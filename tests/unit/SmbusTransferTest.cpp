@@ -42,7 +42,7 @@ TEST(Pec, TableStepAgreesWithBitwiseStepEverywhere) {
 }
 
 class SmbusTransferTest : public BusTest {
-protected:
+  protected:
     // An SMBus device at 7-bit 0x50 (address byte 0xA0), as in the examples.
     std::shared_ptr<SmbusDevice> DeviceAtA0() {
         auto target = std::make_shared<SmbusDevice>(0x50);

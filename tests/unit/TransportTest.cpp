@@ -22,14 +22,14 @@ std::string Hex(std::uint32_t value) {
 
 TEST(FormatHexId, FourLowercaseDigits) {
     const std::pair<std::uint32_t, const char*> rows[] = {
-        {0x3A7C, "3a7c"}, {0x01D5, "01d5"}, {0x1, "0001"},      {0x0, "0000"},
+        {0x3A7C, "3a7c"}, {0x01D5, "01d5"}, {0x1, "0001"},     {0x0, "0000"},
         {0x10, "0010"},   {0xABC, "0abc"},  {0x12345, "1234"}, {0xFFFFFFFF, "ffff"},
         {0xFFFF, "ffff"}, {0x10000, "1000"}};
     for (const auto& [value, text] : rows) EXPECT_EQ(Hex(value), text) << value;
 }
 
 class TransportTest : public SimTest {
-protected:
+  protected:
     void Reset(std::uint32_t vid = 0x3A7C, std::uint32_t pid = 0x01D5) {
         DevComTransport::ResetState(vid, pid);
     }
@@ -198,7 +198,7 @@ TEST_F(TransportTest, UnpluggedDeviceTimesOutOnceThenFailsWithoutWaiting) {
 
 // A platform that records the wire bytes and answers with a fixed report ID.
 class WirePlatform : public Corvane::Platform {
-public:
+  public:
     std::vector<Corvane::HidInterfaceInfo> ListHidInterfaces() override {
         return {{{u"HID\\VID_3A7C&PID_01D5"}, u"wire", {}}};
     }
@@ -216,7 +216,8 @@ public:
     Corvane::TransferOutcome ReadReport(Corvane::PlatformHandle, Corvane::PlatformHandle,
                                         std::span<std::uint8_t, 65> report,
                                         std::uint32_t) override {
-        for (std::size_t i = 0; i < report.size(); ++i) report[i] = static_cast<std::uint8_t>(i + 0x55);
+        for (std::size_t i = 0; i < report.size(); ++i)
+            report[i] = static_cast<std::uint8_t>(i + 0x55);
         return outcome;
     }
     void CancelTransfer(Corvane::PlatformHandle handle) override { cancelled.push_back(handle); }

@@ -15,7 +15,9 @@ struct SpeedRow {
     std::uint8_t divider;
 };
 
-void PrintTo(const SpeedRow& row, std::ostream* os) { *os << row.speed << " Hz"; }
+void PrintTo(const SpeedRow& row, std::ostream* os) {
+    *os << row.speed << " Hz";
+}
 
 class RoundTripTest : public BusTest, public ::testing::WithParamInterface<SpeedRow> {};
 

@@ -12,7 +12,7 @@ using Corvane::DevCom;
 using Corvane::SettingsImage;
 
 class VirtualChipTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         Connect();
@@ -143,9 +143,9 @@ TEST_F(VirtualChipTest, StateSurvivesSaveAndLoad) {
     EXPECT_EQ(copy.Flash().serialNumber, u"KEEP-ME \u00e9");
     EXPECT_EQ(copy.EnumeratedVid(), 0x4242);
     EXPECT_EQ(copy.SaveState(), saved);
-    for (const std::string& bad : {std::string(""), std::string("garbage"),
-                                  saved.substr(0, saved.size() / 2),
-                                  std::string("corvane-virtual-chip 1\nchip-settings zz\n")}) {
+    for (const std::string& bad :
+         {std::string(""), std::string("garbage"), saved.substr(0, saved.size() / 2),
+          std::string("corvane-virtual-chip 1\nchip-settings zz\n")}) {
         EXPECT_FALSE(copy.LoadState(bad));
     }
     EXPECT_EQ(copy.SaveState(), saved);

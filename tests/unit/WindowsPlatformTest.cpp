@@ -78,7 +78,7 @@ Wire Numbered(std::uint8_t first) {
 
 // One pipe server, with the backend's channel as its only client.
 class PipeChannelTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         static int serial = 0;
         name = L"\\\\.\\pipe\\corvane-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +

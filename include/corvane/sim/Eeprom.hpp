@@ -19,7 +19,7 @@ namespace Corvane::Sim {
 //   auto eeprom = std::make_shared<Corvane::Sim::Eeprom>(32768, 64);
 //   device->AttachTarget(0x50, eeprom);   // address byte 0xA0 / 0xA1
 class CORVANE_SIM_API Eeprom : public I2cTarget {
-public:
+  public:
     // sizeBytes: 1 to 65,536; pageBytes: 1 to sizeBytes. Throws
     // std::invalid_argument otherwise.
     Eeprom(std::size_t sizeBytes, std::size_t pageBytes);
@@ -37,7 +37,7 @@ public:
     std::uint8_t ReadByte() override;
     void Stop() override;
 
-private:
+  private:
     void CommitPage();
 
     std::vector<std::uint8_t> memory_;

@@ -9,7 +9,7 @@ namespace Corvane::Sim {
 // A chip on the virtual I2C bus. Implement it to put your own target behind a
 // VirtualDevice (VirtualDevice::AttachTarget).
 class CORVANE_SIM_API I2cTarget {
-public:
+  public:
     virtual ~I2cTarget();
 
     // A START (or repeated START) addressed this target; read is the R/W bit.

@@ -35,7 +35,7 @@ enum class HostFault {
 // Unplugged devices, and channels opened before a device reset, time out as
 // real hardware does. Thread-safe.
 class CORVANE_SIM_API SimulatedHost : public Platform {
-public:
+  public:
     SimulatedHost();
     ~SimulatedHost() override;
 
@@ -96,7 +96,7 @@ public:
     void CloseHandle(PlatformHandle handle) override;
     void SleepMs(std::uint32_t ms) override;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -24,7 +24,7 @@ namespace Corvane::Sim {
 //   battery->SetRegister(0x20, {'C', 'o', 'r', 'v'});
 //   device->AttachTarget(0x0B, battery);   // address byte 0x16 / 0x17
 class CORVANE_SIM_API SmbusDevice : public I2cTarget {
-public:
+  public:
     // The device needs its own 7-bit address for the PEC.
     explicit SmbusDevice(std::uint8_t address7);
 
@@ -54,7 +54,7 @@ public:
     std::uint8_t ReadByte() override;
     void Stop() override;
 
-private:
+  private:
     std::uint8_t Pec(const std::vector<std::uint8_t>& bytes) const;
 
     std::uint8_t address7_;

@@ -80,7 +80,7 @@ struct UsbEnumeration {
 //
 // Thread-safe: tests may change it while the library talks to it.
 class CORVANE_SIM_API VirtualDevice {
-public:
+  public:
     explicit VirtualDevice(std::uint16_t vid = 0x3A7C, std::uint16_t pid = 0x01D5);
     virtual ~VirtualDevice();
     VirtualDevice(const VirtualDevice&) = delete;
@@ -188,12 +188,12 @@ public:
     bool TakeWriteTimeout();
     bool TakeWaitFailure();
 
-protected:
+  protected:
     // The chip itself: the answer to one command, or nothing for a command
     // that has none (reset). Called with the device locked.
     virtual std::optional<Report> Execute(const Report& command, std::chrono::microseconds now);
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

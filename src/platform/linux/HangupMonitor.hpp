@@ -19,7 +19,7 @@ class HidrawChannel;
 // on every open channel and swaps the channel's descriptor for /dev/null
 // (HidrawChannel::Detach: the handle stays valid, its transfers report Gone).
 class HangupMonitor {
-public:
+  public:
     HangupMonitor();
     ~HangupMonitor();
     HangupMonitor(const HangupMonitor&) = delete;
@@ -29,7 +29,7 @@ public:
     // Must come before the channel closes its descriptor.
     void Forget(HidrawChannel* channel);
 
-private:
+  private:
     void Run();
     void WakeLocked();
 

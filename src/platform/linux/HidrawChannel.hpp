@@ -23,7 +23,7 @@ namespace Corvane {
 // it within its own time-out), and closing it never waits: the thread closes
 // the descriptor when the kernel lets go.
 class HidrawChannel {
-public:
+  public:
     HidrawChannel(int fd, ChannelAccess access);
     ~HidrawChannel();
     HidrawChannel(const HidrawChannel&) = delete;
@@ -50,7 +50,7 @@ public:
     // Every later transfer reports Gone. Safe from another thread.
     void Detach(int writeOnlyNull, int readOnlyNull);
 
-private:
+  private:
     struct Writer;
 
     const int fd_;

@@ -18,7 +18,7 @@ namespace Corvane {
 // sysfs. sysRoot and devRoot stand for /sys and /dev (tests point them at a
 // scratch tree). Channel handles are the nodes' file descriptors.
 class LinuxHidrawPlatform final : public Platform {
-public:
+  public:
     explicit LinuxHidrawPlatform(std::string sysRoot = "/sys", std::string devRoot = "/dev");
     ~LinuxHidrawPlatform() override;
 
@@ -41,7 +41,7 @@ public:
     // The nodes of vendorId/productId and whether this process can open them.
     std::vector<DeviceNodeStatus> ProbeNodes(std::uint16_t vendorId, std::uint16_t productId) const;
 
-private:
+  private:
     HidrawChannel* Find(PlatformHandle handle);
 
     const std::string sysRoot_;

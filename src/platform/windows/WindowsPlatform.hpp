@@ -28,7 +28,7 @@ namespace Corvane {
 std::vector<std::u16string> SplitMultiString(const std::uint8_t* data, std::size_t bytes);
 
 class WindowsPlatform final : public Platform {
-public:
+  public:
     WindowsPlatform();
     ~WindowsPlatform() override;
     WindowsPlatform(const WindowsPlatform&) = delete;
@@ -51,7 +51,7 @@ public:
     // fall back to Sleep (Windows before 10 1803).
     bool HasHighResolutionTimer() const { return timer_ != nullptr; }
 
-private:
+  private:
     // What one overlapped transfer needs until the system has finished with
     // it. Kept on the heap: a transfer that never completes keeps its own.
     struct TransferRecord {
