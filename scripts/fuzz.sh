@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 scripts/install-deps.sh clang libclang-rt-14-dev
+source scripts/ccache-env.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$(nproc)"
 corpus=build/fuzz/corpus

@@ -4,7 +4,7 @@
 set -euo pipefail
 # qemu-system-x86, busybox-static and cpio: the kernel end-to-end test (tests/e2e).
 packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-    qemu-system-x86 busybox-static cpio
+    ccache qemu-system-x86 busybox-static cpio
     # CLI11, nlohmann-json and fmt: the corvane tool.
     libcli11-dev nlohmann-json3-dev libfmt-dev "$@")
 missing=()

@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64
+source scripts/ccache-env.sh
 jobs=$(nproc)
 start=$SECONDS
 
