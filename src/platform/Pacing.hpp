@@ -5,7 +5,9 @@
 namespace Corvane {
 
 // Pauses the calling thread for `ms` milliseconds through the platform in use,
-// so a simulated host sees (and merely records) every pause of a bus transfer.
+// not through std::this_thread: a simulated host then sees (and merely
+// records) every pause of a bus transfer, so tests run on its virtual clock,
+// and Windows can use its high-resolution timer.
 void PaceMs(std::uint32_t ms);
 
 }  // namespace Corvane

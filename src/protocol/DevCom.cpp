@@ -100,7 +100,8 @@ std::int32_t DevCom::ReadFlashChipSettings(SettingsImage& image) {
 
 std::int32_t DevCom::WriteFlashChipSettings(const SettingsImage& image, const char* password) {
     Report request = Request(WRITE_FLASH_DATA, FLASH_CHIP_SETTINGS);
-    const Records::Password bytes = password ? Records::PasswordBytes(password) : accessPassword;
+    const Records::Password bytes =
+        password ? Records::PasswordBytes(password) : RememberedPassword();
     Records::EncodeChipSettings(image, bytes, request);
     return RunCommand(request, StatusTest::SetCommand);
 }
@@ -191,7 +192,7 @@ std::int32_t DevCom::ResetChip() {
 }
 
 void DevCom::StoreAccessPassword(const char* password) {
-    accessPassword = Records::PasswordBytes(password);
+    RememberPassword(Records::PasswordBytes(password));
 }
 
 }  // namespace Corvane

@@ -73,6 +73,9 @@ class DevCom : public DevComTransport {
     static void StoreAccessPassword(const char* password);
 };
 
+// The one instance of the low-level command class. The library calls the
+// static members directly and never uses it; it stays because callers of the
+// original interface reach the command class through it.
 extern DevCom LowLvlCom;
 
 }  // namespace Corvane

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "transport/DeviceState.hpp"
+
 namespace Corvane {
 
 namespace {
@@ -11,8 +13,9 @@ constexpr std::size_t kHardwareIdNarrowMax = 100;
 constexpr std::size_t kHardwareIdMatchChars = 21;
 
 Platform& ChannelPlatform() {
-    if (!channelPlatform) channelPlatform = GetPlatform();
-    return *channelPlatform;
+    DeviceState& s = DeviceState::Default();
+    if (!s.channelPlatform) s.channelPlatform = GetPlatform();
+    return *s.channelPlatform;
 }
 
 std::size_t PathLength(const char16_t* path) {
@@ -35,6 +38,22 @@ void CloseIfOpen(PlatformHandle& handle) {
 
 }  // namespace
 
+std::recursive_mutex& DevComTransport::ApiMutex() {
+    return DeviceState::Default().apiMutex;
+}
+
+const AccessPassword& DevComTransport::RememberedPassword() {
+    return DeviceState::Default().accessPassword;
+}
+
+void DevComTransport::RememberPassword(const AccessPassword& password) {
+    DeviceState::Default().accessPassword = password;
+}
+
+bool DevComTransport::IsConnected() {
+    return DeviceState::Default().DeviceDetected;
+}
+
 std::string DevComTransport::ToNarrow(const char16_t* text, std::size_t maxBytes) {
     std::string narrow;
     for (std::size_t i = 0; text[i] != 0 && narrow.size() < maxBytes; ++i) {
@@ -44,34 +63,36 @@ std::string DevComTransport::ToNarrow(const char16_t* text, std::size_t maxBytes
 }
 
 void DevComTransport::ResetState(std::uint32_t vendorId, std::uint32_t productId) {
+    DeviceState& s = DeviceState::Default();
     // Close what an earlier object left open, so constructing many objects
     // leaks no channels. The connection's handles are copies of table entries.
-    if (channelPlatform) {
+    if (s.channelPlatform) {
         for (int i = 0; i < kMaxDevices; ++i) {
-            if (hWrtHandleLst[i] == hWriteHandle) hWriteHandle = kInvalidHandle;
-            if (hRdHandleLst[i] == hReadHandle) hReadHandle = kInvalidHandle;
-            CloseIfOpen(hWrtHandleLst[i]);
-            CloseIfOpen(hRdHandleLst[i]);
+            if (s.hWrtHandleLst[i] == s.hWriteHandle) s.hWriteHandle = kInvalidHandle;
+            if (s.hRdHandleLst[i] == s.hReadHandle) s.hReadHandle = kInvalidHandle;
+            CloseIfOpen(s.hWrtHandleLst[i]);
+            CloseIfOpen(s.hRdHandleLst[i]);
         }
-        CloseIfOpen(hWriteHandle);
-        CloseIfOpen(hReadHandle);
-        CloseIfOpen(hEventObject);
+        CloseIfOpen(s.hWriteHandle);
+        CloseIfOpen(s.hReadHandle);
+        CloseIfOpen(s.hEventObject);
     }
-    channelPlatform.reset();
+    s.channelPlatform.reset();
 
-    hWriteHandle = kInvalidHandle;
-    hReadHandle = kInvalidHandle;
-    DeviceDetected = false;
-    VID = vendorId;
-    PID = productId;
-    hEventObject = kInvalidHandle;
-    accessPassword.fill(0);
-    iNumDevices = 0;
-    iSelectedDevice = 0;
-    aubStatusDevice.fill(false);
-    bFirstRun = true;
-    std::fill(std::begin(wcSelectedDevicePath), std::end(wcSelectedDevicePath), u'\0');
-    pwcDevName.fill(nullptr);
+    s.hWriteHandle = kInvalidHandle;
+    s.hReadHandle = kInvalidHandle;
+    s.DeviceDetected = false;
+    s.VID = vendorId;
+    s.PID = productId;
+    s.hEventObject = kInvalidHandle;
+    s.HIDOverlapped = {};
+    s.accessPassword.fill(0);
+    s.iNumDevices = 0;
+    s.iSelectedDevice = 0;
+    s.aubStatusDevice.fill(false);
+    s.bFirstRun = true;
+    std::fill(std::begin(s.wcSelectedDevicePath), std::end(s.wcSelectedDevicePath), u'\0');
+    s.pwcDevName.fill(nullptr);
 }
 
 std::array<char, 4> DevComTransport::FormatHexId(std::uint32_t value) {
@@ -93,8 +114,9 @@ std::array<char, 4> DevComTransport::FormatHexId(std::uint32_t value) {
 }
 
 std::string DevComTransport::BuildMatchString() {
-    const auto vid = FormatHexId(VID);
-    const auto pid = FormatHexId(PID);
+    DeviceState& s = DeviceState::Default();
+    const auto vid = FormatHexId(s.VID);
+    const auto pid = FormatHexId(s.PID);
     std::string match = "vid_";
     match.append(vid.begin(), vid.end());
     match += "&pid_";
@@ -113,54 +135,59 @@ std::string DevComTransport::ReadHardwareId(const HidInterfaceInfo& info) {
 }
 
 void DevComTransport::CloseAllDevices() {
-    aubStatusDevice.fill(false);
-    for (auto& slot : wcDevName) std::fill(std::begin(slot), std::end(slot), u'\0');
-    for (int i = 0; i < iNumDevices; ++i) {
-        CloseIfOpen(hWrtHandleLst[static_cast<std::size_t>(i)]);
-        CloseIfOpen(hRdHandleLst[static_cast<std::size_t>(i)]);
+    DeviceState& s = DeviceState::Default();
+    s.aubStatusDevice.fill(false);
+    for (auto& slot : s.wcDevName) std::fill(std::begin(slot), std::end(slot), u'\0');
+    for (int i = 0; i < s.iNumDevices; ++i) {
+        CloseIfOpen(s.hWrtHandleLst[static_cast<std::size_t>(i)]);
+        CloseIfOpen(s.hRdHandleLst[static_cast<std::size_t>(i)]);
     }
-    iNumDevices = 0;
+    s.iNumDevices = 0;
 }
 
 std::int32_t DevComTransport::AddDevice(const std::u16string& path) {
+    DeviceState& s = DeviceState::Default();
     const std::string narrow = ToNarrow(path.c_str(), kNarrowPathMax);
-    for (std::int32_t i = 0; i < iNumDevices; ++i) {
+    for (std::int32_t i = 0; i < s.iNumDevices; ++i) {
         const auto index = static_cast<std::size_t>(i);
         // Equal paths only: "/dev/hidraw1" is contained in "/dev/hidraw10".
-        if (ToNarrow(wcDevName[index], kNarrowPathMax) == narrow) {
-            aubStatusDevice[index] = true;
+        if (ToNarrow(s.wcDevName[index], kNarrowPathMax) == narrow) {
+            s.aubStatusDevice[index] = true;
             return i;
         }
     }
-    if (iNumDevices >= kMaxDevices) return -1;
-    const auto index = static_cast<std::size_t>(iNumDevices);
-    CopyPath(wcDevName[index], path);
-    pwcDevName[index] = wcDevName[index];
-    aubStatusDevice[index] = true;
-    return iNumDevices++;
+    if (s.iNumDevices >= kMaxDevices) return -1;
+    const auto index = static_cast<std::size_t>(s.iNumDevices);
+    CopyPath(s.wcDevName[index], path);
+    s.pwcDevName[index] = s.wcDevName[index];
+    s.aubStatusDevice[index] = true;
+    return s.iNumDevices++;
 }
 
 void DevComTransport::OpenDeviceHandles(const std::u16string& path, std::int32_t i) {
+    DeviceState& s = DeviceState::Default();
     const auto index = static_cast<std::size_t>(i);
     // An entry found again within one pass gets fresh channels, not a second pair.
-    CloseIfOpen(hWrtHandleLst[index]);
-    CloseIfOpen(hRdHandleLst[index]);
-    hWrtHandleLst[index] = ChannelPlatform().OpenChannel(path, ChannelAccess::Write);
-    hRdHandleLst[index] = ChannelPlatform().OpenChannel(path, ChannelAccess::Read);
+    CloseIfOpen(s.hWrtHandleLst[index]);
+    CloseIfOpen(s.hRdHandleLst[index]);
+    s.hWrtHandleLst[index] = ChannelPlatform().OpenChannel(path, ChannelAccess::Write);
+    s.hRdHandleLst[index] = ChannelPlatform().OpenChannel(path, ChannelAccess::Read);
 }
 
 bool DevComTransport::DiscoverDevices() {
-    DeviceDetected = false;
+    DeviceState& s = DeviceState::Default();
+    s.DeviceDetected = false;
     const std::string match = BuildMatchString();
     auto platform = GetPlatform();
     const std::vector<HidInterfaceInfo> interfaces = platform->ListHidInterfaces();
     CloseAllDevices();
-    if (channelPlatform != platform) {
+    if (s.channelPlatform != platform) {
         // Channels of a replaced platform cannot be used with the new one.
-        CloseIfOpen(hEventObject);
-        channelPlatform = platform;
-        hWriteHandle = kInvalidHandle;
-        hReadHandle = kInvalidHandle;
+        CloseIfOpen(s.hEventObject);
+        s.HIDOverlapped = {};
+        s.channelPlatform = platform;
+        s.hWriteHandle = kInvalidHandle;
+        s.hReadHandle = kInvalidHandle;
     }
 
     for (const HidInterfaceInfo& info : interfaces) {
@@ -170,37 +197,41 @@ bool DevComTransport::DiscoverDevices() {
         if (info.path.empty() || info.path.size() >= static_cast<std::size_t>(kPathChars)) continue;
         const std::int32_t i = AddDevice(info.path);
         if (i < 0) continue;  // table full: further devices are ignored
-        if (bFirstRun) {
-            bFirstRun = false;
-            CopyPath(wcSelectedDevicePath, info.path);
+        if (s.bFirstRun) {
+            s.bFirstRun = false;
+            CopyPath(s.wcSelectedDevicePath, info.path);
         }
         OpenDeviceHandles(info.path, i);
-        if (iSelectedDevice >= 0 && iSelectedDevice < iNumDevices) {
-            const auto selected = static_cast<std::size_t>(iSelectedDevice);
-            hWriteHandle = hWrtHandleLst[selected];
-            hReadHandle = hRdHandleLst[selected];
-            if (aubStatusDevice[selected]) {
-                const std::size_t length = PathLength(wcDevName[selected]);
-                DeviceDetected = length == PathLength(wcSelectedDevicePath) &&
-                                 std::equal(wcDevName[selected], wcDevName[selected] + length,
-                                            wcSelectedDevicePath);
+        if (s.iSelectedDevice >= 0 && s.iSelectedDevice < s.iNumDevices) {
+            const auto selected = static_cast<std::size_t>(s.iSelectedDevice);
+            s.hWriteHandle = s.hWrtHandleLst[selected];
+            s.hReadHandle = s.hRdHandleLst[selected];
+            if (s.aubStatusDevice[selected]) {
+                const std::size_t length = PathLength(s.wcDevName[selected]);
+                s.DeviceDetected = length == PathLength(s.wcSelectedDevicePath) &&
+                                   std::equal(s.wcDevName[selected], s.wcDevName[selected] + length,
+                                              s.wcSelectedDevicePath);
             }
         }
-        if (hEventObject == kInvalidHandle) hEventObject = platform->CreateTransferEvent();
+        if (s.hEventObject == kInvalidHandle) {
+            s.hEventObject = platform->CreateTransferEvent();
+            s.HIDOverlapped = {.event = s.hEventObject, .offset = 0};
+        }
     }
-    return DeviceDetected;
+    return s.DeviceDetected;
 }
 
 void DevComTransport::DropConnection() {
+    DeviceState& s = DeviceState::Default();
     // Table entries sharing these channels must not close them a second time.
     for (int i = 0; i < kMaxDevices; ++i) {
         const auto index = static_cast<std::size_t>(i);
-        if (hWrtHandleLst[index] == hWriteHandle) hWrtHandleLst[index] = kInvalidHandle;
-        if (hRdHandleLst[index] == hReadHandle) hRdHandleLst[index] = kInvalidHandle;
+        if (s.hWrtHandleLst[index] == s.hWriteHandle) s.hWrtHandleLst[index] = kInvalidHandle;
+        if (s.hRdHandleLst[index] == s.hReadHandle) s.hRdHandleLst[index] = kInvalidHandle;
     }
-    CloseIfOpen(hReadHandle);
-    CloseIfOpen(hWriteHandle);
-    DeviceDetected = false;
+    CloseIfOpen(s.hReadHandle);
+    CloseIfOpen(s.hWriteHandle);
+    s.DeviceDetected = false;
 }
 
 bool DevComTransport::Finish(TransferOutcome outcome, PlatformHandle channel) {
@@ -223,26 +254,29 @@ bool DevComTransport::Finish(TransferOutcome outcome, PlatformHandle channel) {
 }
 
 bool DevComTransport::WriteReport(const Report& report) {
+    DeviceState& s = DeviceState::Default();
     std::array<std::uint8_t, kWireReportSize> wire{};
     wire[0] = 0x00;
     std::copy(report.begin(), report.end(), wire.begin() + 1);
-    if (!DeviceDetected) {
+    if (!s.DeviceDetected) {
         DiscoverDevices();
-        if (!DeviceDetected) return false;
+        if (!s.DeviceDetected) return false;
     }
-    return Finish(
-        ChannelPlatform().WriteReport(hWriteHandle, hEventObject, wire, kTransferTimeoutMs),
-        hWriteHandle);
+    return Finish(ChannelPlatform().WriteReport(s.hWriteHandle, s.HIDOverlapped.event, wire,
+                                                kTransferTimeoutMs),
+                  s.hWriteHandle);
 }
 
 bool DevComTransport::ReadReport(Report& report) {
-    if (!DeviceDetected) {
+    DeviceState& s = DeviceState::Default();
+    if (!s.DeviceDetected) {
         DiscoverDevices();
-        if (!DeviceDetected) return false;
+        if (!s.DeviceDetected) return false;
     }
     std::array<std::uint8_t, kWireReportSize> wire{};
-    if (!Finish(ChannelPlatform().ReadReport(hReadHandle, hEventObject, wire, kTransferTimeoutMs),
-                hReadHandle)) {
+    if (!Finish(ChannelPlatform().ReadReport(s.hReadHandle, s.HIDOverlapped.event, wire,
+                                             kTransferTimeoutMs),
+                s.hReadHandle)) {
         return false;
     }
     std::copy(wire.begin() + 1, wire.end(), report.begin());
@@ -250,15 +284,17 @@ bool DevComTransport::ReadReport(Report& report) {
 }
 
 std::int32_t DevComTransport::SelectDevice(std::int32_t devNum) {
-    if (static_cast<std::uint32_t>(devNum) >= static_cast<std::uint32_t>(iNumDevices)) return -2;
-    iSelectedDevice = devNum;
+    DeviceState& s = DeviceState::Default();
+    if (static_cast<std::uint32_t>(devNum) >= static_cast<std::uint32_t>(s.iNumDevices)) return -2;
+    s.iSelectedDevice = devNum;
     const auto index = static_cast<std::size_t>(devNum);
-    std::copy(std::begin(wcDevName[index]), std::end(wcDevName[index]), wcSelectedDevicePath);
+    std::copy(std::begin(s.wcDevName[index]), std::end(s.wcDevName[index]), s.wcSelectedDevicePath);
     return 0;
 }
 
 std::int32_t DevComTransport::GetSelectedDevicePath(char* buffer) {
-    const std::string narrow = ToNarrow(wcSelectedDevicePath, kNarrowPathMax);
+    DeviceState& s = DeviceState::Default();
+    const std::string narrow = ToNarrow(s.wcSelectedDevicePath, kNarrowPathMax);
     std::memcpy(buffer, narrow.c_str(), narrow.size() + 1);
     return 0;
 }

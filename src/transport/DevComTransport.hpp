@@ -2,26 +2,42 @@
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
-#include "transport/DeviceState.hpp"
+#include "corvane/Platform.hpp"
 
 namespace Corvane {
 
 // One 64-byte command or response report, without the report ID.
 using Report = std::array<std::uint8_t, 64>;
 
+inline constexpr std::size_t kPasswordBytes = 8;
+using AccessPassword = std::array<std::uint8_t, kPasswordBytes>;
+
 // The transport half of DevCom: discovery, selection and the exchange of one
-// report pair. Stateless; everything lives in DeviceState.hpp.
+// report pair. Holds no data; it works on the process's DeviceState.
 class DevComTransport {
   public:
+    // Held for the whole of every public operation, so calls from several
+    // threads never interleave their reports on the shared channels.
+    static std::recursive_mutex& ApiMutex();
+
+    // The access password that every chip-settings write carries unless it
+    // names its own; zeros after a reset.
+    static const AccessPassword& RememberedPassword();
+    static void RememberPassword(const AccessPassword& password);
+
+    // Whether the selected device is connected (no discovery is run).
+    static bool IsConnected();
+
     // Forgets the device table, selection, connection and remembered password
     // and searches for vendorId/productId from now on. Closes every channel
     // the table still holds. Performs no discovery.
     static void ResetState(std::uint32_t vendorId, std::uint32_t productId);
 
     // Rebuilds the table from the present HID interfaces, opens every matching
-    // device and connects the selected one. Returns DeviceDetected.
+    // device and connects the selected one. Returns IsConnected().
     static bool DiscoverDevices();
 
     // Sends one command report (discovering first when not connected). True
@@ -39,7 +55,7 @@ class DevComTransport {
     // one right-aligned in "0000".
     static std::array<char, 4> FormatHexId(std::uint32_t value);
 
-    // "vid_" + FormatHexId(VID) + "&pid_" + FormatHexId(PID).
+    // "vid_" + FormatHexId(vendor ID) + "&pid_" + FormatHexId(product ID).
     static std::string BuildMatchString();
 
     // The first hardware ID of an interface as matched: narrow, at most its

@@ -1,15 +1,16 @@
 #include "transport/DevManagement.hpp"
 
 #include "transport/DevComTransport.hpp"
+#include "transport/DeviceState.hpp"
 
 namespace Corvane {
 
 std::int32_t DevManagement::int_GetDevCount() {
-    return iNumDevices;
+    return DeviceState::Default().iNumDevices;
 }
 
 std::int32_t DevManagement::int_GetSelectedDevNumber() {
-    return iSelectedDevice;
+    return DeviceState::Default().iSelectedDevice;
 }
 
 std::int32_t DevManagement::int_GetSelectedDevInfo(char* buffer) {

@@ -323,10 +323,11 @@ void CheckSilentDevice(Corvane::VrelUsbI2c& bridge, Server& server) {
     const double ms = MsSince(start);
     Check("silent_device_read_fails", rc == Corvane::REPORT_READ_FAILED && ms >= 990 && ms < 2000,
           "rc " + Describe(rc) + " after " + std::to_string(ms) + " ms");
-    Check("silent_device_disconnects", !Corvane::DeviceDetected, "still connected");
+    Check("silent_device_disconnects", !Corvane::DevComTransport::IsConnected(), "still connected");
     server.Ok("silent A 0");
     const int again = Status(bridge);
-    Check("silent_device_reconnects", again == 0 && Corvane::DeviceDetected, Describe(again));
+    Check("silent_device_reconnects", again == 0 && Corvane::DevComTransport::IsConnected(),
+          Describe(again));
 }
 
 void CheckDestroyedDevice(Corvane::VrelUsbI2c& bridge, Server& server) {

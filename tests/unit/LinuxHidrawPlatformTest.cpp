@@ -18,6 +18,7 @@
 
 #include "platform/linux/LinuxHidrawPlatform.hpp"
 #include "transport/DevComTransport.hpp"
+#include "transport/DevManagement.hpp"
 
 namespace CorvaneTest {
 namespace {
@@ -182,7 +183,7 @@ TEST_F(HidrawTest, TransportMatchesNodesOfItsIdsOnly) {
     Corvane::SetPlatform(shared);
     Corvane::DevComTransport::ResetState(0x3A7C, 0x01D5);
     EXPECT_TRUE(Corvane::DevComTransport::DiscoverDevices());
-    EXPECT_EQ(Corvane::iNumDevices, 2);
+    EXPECT_EQ(Corvane::DevManagement::int_GetDevCount(), 2);
     char path[256];
     Corvane::DevComTransport::GetSelectedDevicePath(path);
     EXPECT_EQ(std::string(path), (dev / "hidraw1").string());

@@ -8,6 +8,8 @@
 
 #include "common/SimTest.hpp"
 #include "transport/DevComTransport.hpp"
+#include "transport/DevManagement.hpp"
+#include "transport/DeviceState.hpp"
 
 namespace CorvaneTest {
 namespace {
@@ -62,7 +64,7 @@ TEST_F(TransportTest, OnlyTheFirst21CharactersOfTheFirstHardwareIdMatch) {
         host->AddForeignInterface({row.firstId, u"HID\\VID_3A7C&PID_01D5"}, u"path-a");
         Reset();
         DevComTransport::DiscoverDevices();
-        EXPECT_EQ(Corvane::iNumDevices, row.matches ? 1 : 0)
+        EXPECT_EQ(Corvane::DevManagement::int_GetDevCount(), row.matches ? 1 : 0)
             << std::string(row.firstId.begin(), row.firstId.end());
     }
 }
@@ -73,8 +75,8 @@ TEST_F(TransportTest, PathContainedInAnotherIsADifferentDevice) {
     host->AddForeignInterface({u"HID\\VID_3A7C&PID_01D5"}, u"/dev/hidraw1");  // listed twice
     Reset();
     DevComTransport::DiscoverDevices();
-    EXPECT_EQ(Corvane::iNumDevices, 2);
-    EXPECT_EQ(std::u16string(Corvane::pwcDevName[1]), u"/dev/hidraw1");
+    EXPECT_EQ(Corvane::DevManagement::int_GetDevCount(), 2);
+    EXPECT_EQ(std::u16string(Corvane::DeviceState::Default().pwcDevName[1]), u"/dev/hidraw1");
     // The entry found twice holds one pair of channels, not two.
     EXPECT_EQ(host->OpenChannelCount(), 4u);
 }
@@ -89,9 +91,9 @@ TEST_F(TransportTest, TableNeverOverflows) {
     }
     Reset();
     DevComTransport::DiscoverDevices();
-    EXPECT_EQ(Corvane::iNumDevices, Corvane::kMaxDevices);
-    EXPECT_EQ(std::u16string(Corvane::pwcDevName[0]), u"/dev/hidraw0");
-    EXPECT_EQ(std::u16string(Corvane::pwcDevName[63]), u"/dev/hidraw63");
+    EXPECT_EQ(Corvane::DevManagement::int_GetDevCount(), Corvane::kMaxDevices);
+    EXPECT_EQ(std::u16string(Corvane::DeviceState::Default().pwcDevName[0]), u"/dev/hidraw0");
+    EXPECT_EQ(std::u16string(Corvane::DeviceState::Default().pwcDevName[63]), u"/dev/hidraw63");
     EXPECT_EQ(host->OpenChannelCount(), 128u);
 }
 
@@ -144,7 +146,7 @@ TEST_F(TransportTest, ReadTimeOutDropsTheConnectionAndTheNextExchangeRediscovers
     EXPECT_FALSE(DevComTransport::ReadReport(response));
     EXPECT_EQ(response[0], 0xAA);
     EXPECT_EQ(host->Now() - before, 1000ms);
-    EXPECT_FALSE(Corvane::DeviceDetected);
+    EXPECT_FALSE(Corvane::DevComTransport::IsConnected());
     EXPECT_EQ(host->OpenChannelCount(), 0u);
     const std::size_t passes = host->DiscoveryCount();
     ASSERT_TRUE(DevComTransport::WriteReport(Bytes({0x10})));
@@ -159,7 +161,7 @@ TEST_F(TransportTest, WriteTimeOutDropsTheConnection) {
     ASSERT_TRUE(DevComTransport::DiscoverDevices());
     device->TimeOutWrites();
     EXPECT_FALSE(DevComTransport::WriteReport(Bytes({0x10})));
-    EXPECT_FALSE(Corvane::DeviceDetected);
+    EXPECT_FALSE(Corvane::DevComTransport::IsConnected());
     EXPECT_EQ(host->Now(), 1000ms);
     EXPECT_TRUE(host->Trace().empty());
 }
@@ -170,7 +172,7 @@ TEST_F(TransportTest, FailedWaitCancelsAndDropsTheConnectionWithoutWaiting) {
     ASSERT_TRUE(DevComTransport::DiscoverDevices());
     device->FailWaits();
     EXPECT_FALSE(DevComTransport::WriteReport(Bytes({0x10})));
-    EXPECT_FALSE(Corvane::DeviceDetected);
+    EXPECT_FALSE(Corvane::DevComTransport::IsConnected());
     EXPECT_EQ(host->Now(), 0ms);
     // A failed read leaves no stale answer behind for the next exchange.
     ASSERT_TRUE(DevComTransport::WriteReport(Bytes({0x10})));
@@ -258,7 +260,7 @@ TEST(WireFraming, ReportIdFirstAndDroppedOnRead) {
     wire->cancelled.clear();
     EXPECT_FALSE(DevComTransport::ReadReport(response));
     EXPECT_EQ(wire->cancelled, (std::vector<Corvane::PlatformHandle>{4}));  // the read channel
-    EXPECT_FALSE(Corvane::DeviceDetected);
+    EXPECT_FALSE(Corvane::DevComTransport::IsConnected());
 
     wire->outcome = Corvane::TransferOutcome::Done;
     ASSERT_TRUE(DevComTransport::WriteReport(report));
@@ -266,7 +268,7 @@ TEST(WireFraming, ReportIdFirstAndDroppedOnRead) {
     wire->cancelled.clear();
     EXPECT_FALSE(DevComTransport::ReadReport(response));
     EXPECT_TRUE(wire->cancelled.empty());
-    EXPECT_FALSE(Corvane::DeviceDetected);
+    EXPECT_FALSE(Corvane::DevComTransport::IsConnected());
     Corvane::SetPlatform(nullptr);
 }
 
