@@ -58,7 +58,12 @@ void I2cEngine::Advance(std::int64_t nowNs) {
                 continue;
             }
             if (moved_ < total_) return wait();  // for the next chunk
-            if (noStop_) {
+            if (noStop_ && skipRestartWait_) {
+                skipRestartWait_ = false;
+                ReleaseTarget();
+                phase_ = Phase::Idle;
+                state_ = kIdle;
+            } else if (noStop_) {
                 phase_ = Phase::WaitingRestart;
                 state_ = kWaitingForRestart;
             } else {
@@ -240,6 +245,10 @@ void I2cEngine::OnRead(const Report& command, Report& response, std::int64_t now
     }
     const auto total = static_cast<std::uint32_t>(command[1] | (command[2] << 8));
     Begin(Phase::Reading, static_cast<std::uint8_t>(command[3] >> 1), total, nowNs);
+    if (endReadEarly_ && total_ > 0) {
+        endReadEarly_ = false;
+        --total_;
+    }
     response[1] = 0x00;
     response[2] = state_;
 }
@@ -301,6 +310,14 @@ void I2cEngine::CorruptReadTail(int count) {
 
 void I2cEngine::StretchClock(bool hold) {
     stretched_ = hold;
+}
+
+void I2cEngine::SkipNextRestartWait() {
+    skipRestartWait_ = true;
+}
+
+void I2cEngine::EndNextReadEarly() {
+    endReadEarly_ = true;
 }
 
 }  // namespace Corvane::Sim

@@ -66,6 +66,8 @@ class I2cEngine {
     void FailNextTransfer(std::uint8_t engineState);
     void CorruptReadTail(int count);
     void StretchClock(bool hold);
+    void SkipNextRestartWait();
+    void EndNextReadEarly();
 
   private:
     enum class Phase { Idle, Writing, Reading, WaitingRestart, Failed };
@@ -111,6 +113,8 @@ class I2cEngine {
     std::optional<std::uint8_t> failNext_;
     int corruptTails_ = 0;
     bool stretched_ = false;
+    bool skipRestartWait_ = false;
+    bool endReadEarly_ = false;
 };
 
 }  // namespace Corvane::Sim

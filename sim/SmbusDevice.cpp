@@ -25,6 +25,15 @@ void SmbusDevice::SetRegister(std::uint8_t index, std::vector<std::uint8_t> cont
     registers_[index] = std::move(contents);
 }
 
+void SmbusDevice::SetBlockRegister(std::uint8_t index, std::vector<std::uint8_t> contents) {
+    blockRegisters_.insert(index);
+    SetRegister(index, std::move(contents));
+}
+
+bool SmbusDevice::Counted(std::uint8_t index) const {
+    return byteCount_ || blockRegisters_.contains(index);
+}
+
 std::vector<std::uint8_t> SmbusDevice::Register(std::uint8_t index) const {
     const auto it = registers_.find(index);
     return it == registers_.end() ? std::vector<std::uint8_t>{} : it->second;
@@ -41,13 +50,14 @@ bool SmbusDevice::Start(bool read) {
     // A repeated START after the index keeps the write phase in the PEC.
     if (reading_ || written_.empty()) transaction_.clear();
     if (!written_.empty()) pointer_ = written_.front();
+    if (written_.size() > 1) registers_[pointer_].assign(written_.begin() + 1, written_.end());
     written_.clear();
     transaction_.push_back(addressByte);
     reading_ = true;
 
     out_.clear();
     const std::vector<std::uint8_t> contents = Register(pointer_);
-    if (byteCount_) out_.push_back(static_cast<std::uint8_t>(contents.size()));
+    if (Counted(pointer_)) out_.push_back(static_cast<std::uint8_t>(contents.size()));
     out_.insert(out_.end(), contents.begin(), contents.end());
     if (pec_) {
         std::vector<std::uint8_t> covered = transaction_;
@@ -63,7 +73,7 @@ bool SmbusDevice::WriteByte(std::uint8_t value) {
     transaction_.push_back(value);
     written_.push_back(value);
     // With a byte count the device knows where the PEC is and can refuse it.
-    if (pec_ && byteCount_ && written_.size() >= 2) {
+    if (pec_ && written_.size() >= 2 && Counted(written_[0])) {
         const std::size_t pecAt = 2 + written_[1];
         if (written_.size() > pecAt + 1) return false;
         if (written_.size() == pecAt + 1) {
@@ -85,7 +95,8 @@ void SmbusDevice::Stop() {
     written_.clear();
     if (!wasWrite) return;
     pointer_ = written.front();
-    if (written.size() == 1) return;  // the index alone only selects the register
+    // The index alone (and its PEC) only selects the register.
+    if (written.size() <= (pec_ ? 2u : 1u)) return;
 
     BlockWrite block{written.front(), {written.begin() + 1, written.end()}, true};
     if (pec_) {
@@ -94,7 +105,7 @@ void SmbusDevice::Stop() {
         block.data.pop_back();
         if (!block.pecGood) ++pecErrors_;
     }
-    if (byteCount_ && !block.data.empty()) {
+    if (Counted(block.registerIndex) && !block.data.empty()) {
         const std::size_t count = std::min<std::size_t>(block.data.front(), block.data.size() - 1);
         block.data = std::vector<std::uint8_t>(
             block.data.begin() + 1, block.data.begin() + 1 + static_cast<std::ptrdiff_t>(count));

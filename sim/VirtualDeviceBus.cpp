@@ -49,4 +49,14 @@ void VirtualDevice::StretchI2cClock(bool hold) {
     state_->chip.Engine().StretchClock(hold);
 }
 
+void VirtualDevice::SkipNextI2cRestartWait() {
+    std::lock_guard lock(state_->mutex);
+    state_->chip.Engine().SkipNextRestartWait();
+}
+
+void VirtualDevice::EndNextI2cReadEarly() {
+    std::lock_guard lock(state_->mutex);
+    state_->chip.Engine().EndNextReadEarly();
+}
+
 }  // namespace Corvane::Sim

@@ -39,6 +39,20 @@ class CORVANE_API DevFunctions_M {
     std::int32_t ReadI2cData(std::uint8_t i2cAddress, std::span<std::uint8_t> i2cDataReceived,
                              std::uint32_t numberOfBytesToRead, std::uint32_t i2cSpeed);
 
+    // The combined transfer: writes numberOfBytesToWrite bytes without STOP,
+    // waits for the repeated START, then reads numberOfBytesToRead bytes (1 to
+    // 65,535) from the same target (i2cAddress is the write address byte; the
+    // read sends it with bit 0 set). With no bytes to write it is the plain
+    // read of ReadI2cData, and dataToWrite may then be empty. Returns the
+    // number of bytes received, which is smaller than asked when the device
+    // ended the read early, or a negative code. A read count of 0 returns
+    // INVALID_ARG_3 before anything is sent.
+    std::int32_t WriteReadI2cData(std::uint8_t i2cAddress,
+                                  std::span<const std::uint8_t> dataToWrite,
+                                  std::uint32_t numberOfBytesToWrite,
+                                  std::span<std::uint8_t> dataReceived,
+                                  std::uint32_t numberOfBytesToRead, std::uint32_t i2cSpeed);
+
     // Cancels the transfer in progress. Returns the device's cancellation
     // status (0 to 255) on success.
     std::int32_t StopI2cDataTransfer();
@@ -81,5 +95,10 @@ class CORVANE_API DevFunctions_M {
 
     DevFunctions* Functions_UM = nullptr;
 };
+
+// The SMBus packet error code (CRC-8, polynomial 0x07) of `bytes`, continuing
+// from `crc` (0 starts a new one). Address bytes count with their R/W bit.
+CORVANE_API std::uint8_t SmbusPec(std::span<const std::uint8_t> bytes,
+                                  std::uint8_t crc = 0) noexcept;
 
 }  // namespace Corvane

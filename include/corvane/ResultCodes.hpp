@@ -34,6 +34,11 @@ constexpr std::int32_t INVALID_ARG_1 = -201;
 constexpr std::int32_t INVALID_ARG_2 = -202;
 constexpr std::int32_t INVALID_ARG_3 = -203;
 constexpr std::int32_t INVALID_ARG_4 = -204;
+// Codes of the I2cBus layer (I2cBus.hpp).
+constexpr std::int32_t I2CBUS_INVALID_ARGUMENT = -300;
+constexpr std::int32_t I2CBUS_NOT_SUPPORTED = -301;
+constexpr std::int32_t I2CBUS_SHORT_READ = -302;
+constexpr std::int32_t I2CBUS_BLOCK_COUNT_INVALID = -303;
 
 // The name of a result code: "SUCCESS", "I2C_NOT_ACKNOWLEDGED", ...;
 // "DEVICE_STATUS" for 1 to 255 and "UNKNOWN_RESULT" for a value no operation

@@ -6,6 +6,7 @@
 #include "corvane/DevSettings_M.hpp"
 #include "corvane/Diagnostics.hpp"
 #include "corvane/DllConstants.hpp"
+#include "corvane/I2cBus.hpp"
 #include "corvane/Platform.hpp"
 #include "corvane/ResultCodes.hpp"
 #include "corvane/VrelUsbI2c.hpp"

@@ -41,6 +41,18 @@ class DevFunctions {
     static std::int32_t int_ReadI2cData(std::uint8_t i2cAddress, std::uint8_t* i2cDataReceived,
                                         std::uint32_t numberOfBytesToRead, std::uint32_t i2cSpeed);
 
+    // The combined transfer: numberOfBytesToWrite bytes (at least 1) written
+    // without STOP, the wait for the repeated START, then numberOfBytesToRead
+    // bytes (at least 1) read. With no bytes to write, the plain read of
+    // int_ReadI2cData. Returns the number of bytes received, which is smaller
+    // than asked when the device ended the read early, or a negative code.
+    static std::int32_t int_WriteReadI2cData(std::uint8_t i2cAddress,
+                                             const std::uint8_t* dataToWrite,
+                                             std::uint32_t numberOfBytesToWrite,
+                                             std::uint8_t* dataReceived,
+                                             std::uint32_t numberOfBytesToRead,
+                                             std::uint32_t i2cSpeed);
+
     // Cancels the transfer in progress; the device's cancellation status
     // (0 to 255) on success.
     static std::int32_t int_StopI2cDataTransfer();
@@ -65,6 +77,8 @@ class DevFunctions {
 
     // One PEC step: the running CRC `crc` after the next byte `data`.
     static std::uint8_t CRC_Update(std::uint8_t data, std::uint8_t crc);
+    // The running CRC `crc` after `count` bytes of `data`.
+    static std::uint8_t CRC_Over(std::uint8_t crc, const std::uint8_t* data, std::uint32_t count);
 };
 
 }  // namespace Corvane

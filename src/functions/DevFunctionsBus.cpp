@@ -39,11 +39,6 @@ std::int32_t Open(const BusFlavour& flavour, const void* buffer, std::uint32_t c
     return SUCCESS;
 }
 
-std::uint8_t CrcOver(std::uint8_t crc, const std::uint8_t* data, std::uint32_t count) {
-    for (std::uint32_t i = 0; i < count; ++i) crc = DevFunctions::CRC_Update(data[i], crc);
-    return crc;
-}
-
 std::int32_t Write(const BusFlavour& flavour, std::uint8_t address, const std::uint8_t* data,
                    std::uint32_t count, std::uint32_t speed, bool pec) {
     BusTiming timing{};
@@ -51,7 +46,8 @@ std::int32_t Write(const BusFlavour& flavour, std::uint8_t address, const std::u
         return rc;
     }
     ByteStream stream{data, count, std::nullopt};
-    if (pec) stream.trailer = CrcOver(DevFunctions::CRC_Update(address, 0), data, count);
+    if (pec)
+        stream.trailer = DevFunctions::CRC_Over(DevFunctions::CRC_Update(address, 0), data, count);
     if (const std::int32_t rc =
             BusTransfer::SendChunks(I2C_WRITE_DATA, address, stream, timing.delayMs);
         rc != SUCCESS) {
@@ -60,7 +56,44 @@ std::int32_t Write(const BusFlavour& flavour, std::uint8_t address, const std::u
     return BusTransfer::PollStatus(PollGoal{0x00, flavour.nackFails}, timing.delayMs);
 }
 
+// Starts a read (0x91 or 0x93) and collects its bytes.
+Collected Read(std::uint8_t command, std::uint8_t address, std::uint8_t* buffer,
+               std::uint32_t total, std::optional<std::uint32_t> asidePosition, std::uint8_t& aside,
+               std::uint32_t delayMs) {
+    if (const std::int32_t rc = BusTransfer::StartRead(command, address, total); rc != SUCCESS) {
+        return Collected{rc, 0};
+    }
+    return BusTransfer::CollectData(buffer, total, asidePosition, aside, delayMs);
+}
+
+// The combined transfer: `out` without STOP, the wait for the repeated START,
+// then the read of `total` bytes from the same target.
+Collected WriteThenRead(const BusFlavour& flavour, std::uint8_t address, const ByteStream& out,
+                        std::uint8_t* in, std::uint32_t total,
+                        std::optional<std::uint32_t> asidePosition, std::uint8_t& aside,
+                        std::uint32_t delayMs) {
+    if (const std::int32_t rc =
+            BusTransfer::SendChunks(I2C_WRITE_DATA_NO_STOP, address, out, delayMs);
+        rc != SUCCESS) {
+        return Collected{rc, 0};
+    }
+    if (const std::int32_t rc = BusTransfer::PollStatus(
+            PollGoal{BusTransfer::kWaitingForRestart, flavour.nackFails}, delayMs);
+        rc != SUCCESS) {
+        return Collected{rc, 0};
+    }
+    const auto readAddress = static_cast<std::uint8_t>(address | 0x01);
+    return Read(I2C_READ_DATA_REPEATED_START, readAddress, in, total, asidePosition, aside,
+                delayMs);
+}
+
 }  // namespace
+
+std::uint8_t DevFunctions::CRC_Over(std::uint8_t crc, const std::uint8_t* data,
+                                    std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count; ++i) crc = CRC_Update(data[i], crc);
+    return crc;
+}
 
 std::uint8_t DevFunctions::CRC_Update(std::uint8_t data, std::uint8_t crc) {
     const auto c = static_cast<std::uint8_t>((crc << 4) ^ CRC_Table[(crc ^ data) >> 4]);
@@ -96,15 +129,35 @@ std::int32_t DevFunctions::int_ReadI2cData(std::uint8_t i2cAddress, std::uint8_t
         rc != SUCCESS) {
         return rc;
     }
+    std::uint8_t unused = 0;
+    return Read(I2C_READ_DATA, i2cAddress, i2cDataReceived, numberOfBytesToRead, std::nullopt,
+                unused, timing.delayMs)
+        .result;
+}
+
+std::int32_t DevFunctions::int_WriteReadI2cData(
+    std::uint8_t i2cAddress, const std::uint8_t* dataToWrite, std::uint32_t numberOfBytesToWrite,
+    std::uint8_t* dataReceived, std::uint32_t numberOfBytesToRead, std::uint32_t i2cSpeed) {
+    if (numberOfBytesToWrite > 0 && dataToWrite == nullptr) return INVALID_ARG_2;
+    if (numberOfBytesToWrite > BusTransfer::kMaxCount || numberOfBytesToRead == 0) {
+        return INVALID_ARG_3;
+    }
+    BusTiming timing{};
     if (const std::int32_t rc =
-            BusTransfer::StartRead(I2C_READ_DATA, i2cAddress, numberOfBytesToRead);
+            Open(kI2c, dataReceived, numberOfBytesToRead, i2cSpeed, false, timing);
         rc != SUCCESS) {
         return rc;
     }
     std::uint8_t unused = 0;
-    return BusTransfer::CollectData(i2cDataReceived, numberOfBytesToRead, std::nullopt, unused,
-                                    timing.delayMs)
-        .result;
+    const ByteStream out{dataToWrite, numberOfBytesToWrite, std::nullopt};
+    const Collected collected =
+        numberOfBytesToWrite == 0
+            ? Read(I2C_READ_DATA, static_cast<std::uint8_t>(i2cAddress | 0x01), dataReceived,
+                   numberOfBytesToRead, std::nullopt, unused, timing.delayMs)
+            : WriteThenRead(kI2c, i2cAddress, out, dataReceived, numberOfBytesToRead, std::nullopt,
+                            unused, timing.delayMs);
+    if (collected.result != SUCCESS) return collected.result;
+    return static_cast<std::int32_t>(collected.received);
 }
 
 std::int32_t DevFunctions::int_SmbReadBlock(std::uint8_t smbAddress, std::uint8_t* smbReadData,
@@ -121,36 +174,19 @@ std::int32_t DevFunctions::int_SmbReadBlock(std::uint8_t smbAddress, std::uint8_
 
     // The register index without STOP, then the read after a repeated START.
     const ByteStream index{&readRegIndex, 1, std::nullopt};
-    if (const std::int32_t rc =
-            BusTransfer::SendChunks(I2C_WRITE_DATA_NO_STOP, smbAddress, index, timing.delayMs);
-        rc != SUCCESS) {
-        return rc;
-    }
-    if (const std::int32_t rc = BusTransfer::PollStatus(
-            PollGoal{BusTransfer::kWaitingForRestart, kSmbus.nackFails}, timing.delayMs);
-        rc != SUCCESS) {
-        return rc;
-    }
-    const auto readAddress = static_cast<std::uint8_t>(smbAddress | 0x01);
     const std::uint32_t total = numberOfBytesToRead + (pec ? 1u : 0u);
-    if (const std::int32_t rc =
-            BusTransfer::StartRead(I2C_READ_DATA_REPEATED_START, readAddress, total);
-        rc != SUCCESS) {
-        return rc;
-    }
-
     std::uint8_t receivedPec = 0;
     const auto pecPosition = pec ? std::optional<std::uint32_t>(total - 1) : std::nullopt;
-    const Collected collected =
-        BusTransfer::CollectData(smbReadData, total, pecPosition, receivedPec, timing.delayMs);
+    const Collected collected = WriteThenRead(kSmbus, smbAddress, index, smbReadData, total,
+                                              pecPosition, receivedPec, timing.delayMs);
     if (collected.result != SUCCESS || !pec) return collected.result;
     // A read that ended early never delivered its PEC, so nothing vouches for
     // the bytes that did arrive.
     if (collected.received < total) return PEC_MISMATCH;
     std::uint8_t crc = CRC_Update(smbAddress, 0);
     crc = CRC_Update(readRegIndex, crc);
-    crc = CRC_Update(readAddress, crc);
-    crc = CrcOver(crc, smbReadData, numberOfBytesToRead);
+    crc = CRC_Update(static_cast<std::uint8_t>(smbAddress | 0x01), crc);
+    crc = CRC_Over(crc, smbReadData, numberOfBytesToRead);
     return crc == receivedPec ? SUCCESS : PEC_MISMATCH;
 }
 

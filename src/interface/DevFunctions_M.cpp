@@ -66,6 +66,22 @@ std::int32_t DevFunctions_M::ReadI2cData(std::uint8_t i2cAddress,
                                          i2cSpeed);
 }
 
+std::int32_t DevFunctions_M::WriteReadI2cData(std::uint8_t i2cAddress,
+                                              std::span<const std::uint8_t> dataToWrite,
+                                              std::uint32_t numberOfBytesToWrite,
+                                              std::span<std::uint8_t> dataReceived,
+                                              std::uint32_t numberOfBytesToRead,
+                                              std::uint32_t i2cSpeed) {
+    auto lock = LockApi();
+    if (numberOfBytesToWrite > 0 && !CountFits(dataToWrite, numberOfBytesToWrite, "dataToWrite")) {
+        return INVALID_ARG_3;
+    }
+    if (!CountFits(dataReceived, numberOfBytesToRead, "dataReceived")) return INVALID_ARG_3;
+    const std::vector<std::uint8_t> copy(dataToWrite.begin(), dataToWrite.end());
+    return DevFunctions::int_WriteReadI2cData(i2cAddress, copy.data(), numberOfBytesToWrite,
+                                              dataReceived.data(), numberOfBytesToRead, i2cSpeed);
+}
+
 std::int32_t DevFunctions_M::StopI2cDataTransfer() {
     auto lock = LockApi();
     return DevFunctions::int_StopI2cDataTransfer();
@@ -122,6 +138,10 @@ std::int32_t DevFunctions_M::ReadGpioPinValue(std::uint8_t pinNumber) {
 std::int32_t DevFunctions_M::WriteGpioPinValue(std::uint8_t pinNumber, std::uint8_t pinValue) {
     auto lock = LockApi();
     return DevFunctions::int_WriteGpioPinValue(pinNumber, pinValue);
+}
+
+std::uint8_t SmbusPec(std::span<const std::uint8_t> bytes, std::uint8_t crc) noexcept {
+    return DevFunctions::CRC_Over(crc, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
 }  // namespace Corvane

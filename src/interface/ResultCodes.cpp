@@ -43,6 +43,13 @@ constexpr ResultCodeInfo kResultCodes[] = {
     {INVALID_ARG_2, "INVALID_ARG_2", "the second argument is out of range or missing"},
     {INVALID_ARG_3, "INVALID_ARG_3", "the third argument (often the byte count) is out of range"},
     {INVALID_ARG_4, "INVALID_ARG_4", "the fourth argument is out of range"},
+    {I2CBUS_INVALID_ARGUMENT, "I2CBUS_INVALID_ARGUMENT",
+     "an address above 0x7F, a missing data span or a block above 32 bytes"},
+    {I2CBUS_NOT_SUPPORTED, "I2CBUS_NOT_SUPPORTED",
+     "the bridge cannot carry out this sequence of messages"},
+    {I2CBUS_SHORT_READ, "I2CBUS_SHORT_READ", "the read ended with fewer bytes than were asked for"},
+    {I2CBUS_BLOCK_COUNT_INVALID, "I2CBUS_BLOCK_COUNT_INVALID",
+     "the target announced an SMBus block of 0 or more than 32 bytes"},
 };
 
 const ResultCodeInfo* Find(std::int32_t code) {

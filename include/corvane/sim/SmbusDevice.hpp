@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "corvane/Export.hpp"
@@ -18,6 +19,9 @@ namespace Corvane::Sim {
 // byte counts and PEC on, a wrong PEC byte is not acknowledged.
 // Block read: write [index], repeated START, read: [count] contents [PEC]; then
 // 0xFF. The PEC covers every byte of the transaction, address bytes included.
+// Bytes written before a repeated START are stored as a write without PEC
+// (a process call reads back the word it wrote). A write of the index alone
+// (and its PEC) selects the register for reads without an index.
 //
 //   auto battery = std::make_shared<Corvane::Sim::SmbusDevice>(0x0B);
 //   battery->EnablePec(true);
@@ -34,6 +38,9 @@ class CORVANE_SIM_API SmbusDevice : public I2cTarget {
     void EnableByteCount(bool on) { byteCount_ = on; }
 
     void SetRegister(std::uint8_t index, std::vector<std::uint8_t> contents);
+    // A block register: reads of it start with the length and writes to it
+    // carry one after the index, whether byte counts are on or not.
+    void SetBlockRegister(std::uint8_t index, std::vector<std::uint8_t> contents);
     // A register never written is empty.
     std::vector<std::uint8_t> Register(std::uint8_t index) const;
 
@@ -56,11 +63,13 @@ class CORVANE_SIM_API SmbusDevice : public I2cTarget {
 
   private:
     std::uint8_t Pec(const std::vector<std::uint8_t>& bytes) const;
+    bool Counted(std::uint8_t index) const;
 
     std::uint8_t address7_;
     bool pec_ = false;
     bool byteCount_ = false;
     std::map<std::uint8_t, std::vector<std::uint8_t>> registers_;
+    std::set<std::uint8_t> blockRegisters_;
     std::uint8_t pointer_ = 0;  // register of a read without an index
     std::vector<BlockWrite> writes_;
     std::size_t pecErrors_ = 0;

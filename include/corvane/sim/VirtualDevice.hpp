@@ -158,6 +158,11 @@ class CORVANE_SIM_API VirtualDevice {
     void CorruptI2cReadTail(int count = 1);
     // While held, a target stretches the clock and the bus makes no progress.
     void StretchI2cClock(bool hold);
+    // The next write without STOP ends with a STOP: the engine goes idle
+    // instead of waiting for the repeated START.
+    void SkipNextI2cRestartWait();
+    // The next read ends one byte before its count, as a transfer cut short.
+    void EndNextI2cReadEarly();
 
     // ---- fault injection -----------------------------------------------------
     // The next `count` commands with this code are taken but never answered.

@@ -1,0 +1,116 @@
+#pragma once
+
+// The bridge's bus the way Linux programs speak it: 7-bit addresses, combined
+// write-then-read transfers and the SMBus protocol calls of i2c_smbus_*.
+//
+//   Corvane::VrelUsbI2c bridge;
+//   Corvane::I2cBus bus(*bridge, 400'000);
+//   std::array<std::uint8_t, 2> offset{0x01, 0x00};
+//   std::array<std::uint8_t, 16> bytes{};
+//   bus.WriteRead(0x50, offset, bytes);        // EEPROM read at offset 0x0100
+//   std::int32_t word = bus.ReadWordData(0x0B, 0x09);
+//
+// Every call returns a negative result code (ResultCodes.hpp) on failure;
+// ResultCodeErrno gives the errno an i2c-dev adapter would report for it.
+// Arguments are checked before anything is sent: an address above 0x7F,
+// an empty span where bytes are needed, or an SMBus block above 32 bytes gives
+// I2CBUS_INVALID_ARGUMENT.
+//
+// PEC, when on, covers every byte on the wire including the address bytes with
+// their R/W bit; it is appended to writes and checked on reads (PEC_MISMATCH).
+// As in Linux, Quick and the I2C block calls never carry a PEC; the plain
+// transfers (Write, Read, WriteRead, Transfer) never do either.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "corvane/Export.hpp"
+
+namespace Corvane {
+
+class VrelUsbI2c;
+
+struct I2cMessage {  // one message of a combined transfer, as Linux's struct i2c_msg
+    std::uint8_t address7;
+    bool read;                     // true: the bytes are received into data
+    std::span<std::uint8_t> data;  // for a write, the bytes sent (not changed)
+};
+
+class CORVANE_API I2cBus {
+  public:
+    // Largest block of the SMBus block calls and the I2C block calls.
+    static constexpr std::size_t kMaxBlock = 32;
+
+    // Keeps a reference to `bridge`, which must outlive the I2cBus. Calls are
+    // serialised by the library's lock, so one bridge may serve several buses.
+    explicit I2cBus(VrelUsbI2c& bridge, std::uint32_t speedHz = 100'000);
+
+    // The speed is checked by each transfer, not here (INVALID_ARG_4).
+    void SetSpeed(std::uint32_t speedHz);
+    std::uint32_t Speed() const;
+    void SetPec(bool on);
+    bool Pec() const;
+
+    // Plain transfers. Write: 0 or a negative result code. Read: the number of
+    // bytes read (== data.size()) or a negative result code; a read that ends
+    // with fewer bytes than asked is I2CBUS_SHORT_READ. An empty Write is Quick.
+    std::int32_t Write(std::uint8_t address7, std::span<const std::uint8_t> data);
+    std::int32_t Read(std::uint8_t address7, std::span<std::uint8_t> data);
+
+    // Write without STOP, repeated START, read. Returns the number of bytes
+    // read (== in.size()) or a negative code; an empty `out` makes it Read.
+    std::int32_t WriteRead(std::uint8_t address7, std::span<const std::uint8_t> out,
+                           std::span<std::uint8_t> in);
+
+    // i2c_rdwr-style list: one write, one read, or a write followed by a read
+    // of the same address. Returns the number of messages carried out; any
+    // other shape returns I2CBUS_NOT_SUPPORTED before anything is sent.
+    std::int32_t Transfer(std::span<I2cMessage> messages);
+
+    // SMBus protocol calls, as Linux's i2c_smbus_* functions: values >= 0 are
+    // results, negative values are result codes.
+    std::int32_t Quick(std::uint8_t address7);  // write quick (zero-length write)
+    std::int32_t ReadByte(std::uint8_t address7);
+    std::int32_t WriteByte(std::uint8_t address7, std::uint8_t value);
+    std::int32_t ReadByteData(std::uint8_t address7, std::uint8_t command);
+    std::int32_t WriteByteData(std::uint8_t address7, std::uint8_t command, std::uint8_t value);
+    std::int32_t ReadWordData(std::uint8_t address7, std::uint8_t command);  // little-endian word
+    std::int32_t WriteWordData(std::uint8_t address7, std::uint8_t command, std::uint16_t value);
+    std::int32_t ProcessCall(std::uint8_t address7, std::uint8_t command, std::uint16_t value);
+    // Count byte first on the wire; returns the count. The bridge must know a
+    // read's length before it starts, so this reads the count byte and 32
+    // bytes (and the PEC behind them) and then uses the count byte: the target
+    // is clocked past its block, as any master that cannot stop early does.
+    // A count of 0 or above 32 gives I2CBUS_BLOCK_COUNT_INVALID, a count
+    // above out.size() READ_OVERRUN; out is then left alone.
+    std::int32_t ReadBlockData(std::uint8_t address7, std::uint8_t command,
+                               std::span<std::uint8_t> out);
+    // Sends the count byte; data holds 1 to 32 bytes.
+    std::int32_t WriteBlockData(std::uint8_t address7, std::uint8_t command,
+                                std::span<const std::uint8_t> data);
+    // Reads out.size() (1 to 32) bytes; returns the bytes read.
+    std::int32_t ReadI2cBlockData(std::uint8_t address7, std::uint8_t command,
+                                  std::span<std::uint8_t> out);
+    std::int32_t WriteI2cBlockData(std::uint8_t address7, std::uint8_t command,
+                                   std::span<const std::uint8_t> data);
+
+  private:
+    std::int32_t SmbusWrite(std::uint8_t address7, std::span<const std::uint8_t> bytes, bool pec);
+    std::int32_t SmbusRead(std::uint8_t address7, std::span<const std::uint8_t> out,
+                           std::span<std::uint8_t> in, bool pec);
+
+    VrelUsbI2c* bridge_;
+    std::uint32_t speedHz_;
+    bool pec_ = false;
+};
+
+// The errno a Linux i2c-dev adapter would give for a result code, following
+// the kernel's I2C/SMBus fault codes: ENXIO for an address not acknowledged,
+// EBADMSG for a wrong PEC, ETIMEDOUT for a bridge that did not finish,
+// EOPNOTSUPP for a transfer the bridge cannot carry out, EINVAL for bad
+// arguments, EPROTO for an SMBus block count out of range, ENODEV for no
+// bridge, EIO otherwise. 0 for 0 and other non-negative values (results).
+CORVANE_API int ResultCodeErrno(std::int32_t code) noexcept;
+
+}  // namespace Corvane
