@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when missing.
 # Usage: scripts/install-deps.sh [extra packages...]
 set -euo pipefail
-# qemu-system-x86, busybox-static and cpio: the kernel end-to-end test (tests/e2e).
+# qemu-system-x86, busybox-static, cpio and kmod: the kernel end-to-end tests (tests/e2e);
+# usbip and hwdata: USB/IP inside their VM.
 packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
     ccache qemu-system-x86 busybox-static cpio
     # CLI11, nlohmann-json and fmt: the corvane tool.
