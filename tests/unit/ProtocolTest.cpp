@@ -245,7 +245,7 @@ TEST_F(ProtocolTest, ChipSettingsRoundTrip) {
     ASSERT_EQ(DevCom::WriteFlashChipSettings(image, nullptr), 0);
     SettingsImage back;
     ASSERT_EQ(DevCom::ReadFlashChipSettings(back), 0);
-    EXPECT_EQ(std::memcmp(&back, &image, sizeof image), 0);
+    EXPECT_EQ(back, image);
 }
 
 TEST_F(ProtocolTest, GpSettingsBytesAndRoundTrip) {
