@@ -11,12 +11,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class PinFunctionsTest : public SimTest {
+class PinFunctionsTest : public ConnectedTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        Connect();
-    }
     Corvane::DevFunctions_M& F() { return *bridge->Functions; }
 };
 

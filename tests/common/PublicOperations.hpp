@@ -119,7 +119,7 @@ inline std::vector<PublicOperation> PublicOperations() {
             return ((*b.Settings).*setter)(a.Get<std::int32_t>(0, 1, 1));
         };
     };
-    const auto getter = [](auto get) {
+    const auto call = [](auto get) {
         return [get](VrelUsbI2c& b, A&) -> std::int64_t { return ((*b.Settings).*get)(); };
     };
     using S = Corvane::DevSettings_M;
@@ -201,7 +201,7 @@ inline std::vector<PublicOperation> PublicOperations() {
         {"SetSerialNumber", arg1, 255, 1,
          [](VrelUsbI2c& b, A& a) { return b.Settings->SetSerialNumber(a.Text("SN-1").Wide()); }},
         {"GetSerialNumberEnumerationEnable", exchange, 255, 1,
-         getter(&S::GetSerialNumberEnumerationEnable)},
+         call(&S::GetSerialNumberEnumerationEnable)},
         {"SetSerialNumberEnumerationEnable", exchange, 255, 2,
          [](VrelUsbI2c& b, A& a) {
              return b.Settings->SetSerialNumberEnumerationEnable(a.Get<int>(0, 1, 0) == 1);
@@ -212,24 +212,24 @@ inline std::vector<PublicOperation> PublicOperations() {
          0,
          0,
          [](VrelUsbI2c& b, A&) { return b.Settings->GetConnectionStatus() ? 0 : 0; }},
-        {"GetUsbVid", exchange, 0xFFFF, 1, getter(&S::GetUsbVid)},
-        {"GetUsbPid", exchange, 0xFFFF, 1, getter(&S::GetUsbPid)},
+        {"GetUsbVid", exchange, 0xFFFF, 1, call(&S::GetUsbVid)},
+        {"GetUsbPid", exchange, 0xFFFF, 1, call(&S::GetUsbPid)},
         {"SetUsbVidPid", exchange, 255, 2,
          [](VrelUsbI2c& b, A& a) {
              const auto vid = a.Get<std::uint32_t>(0, 0xFFFF, 0x3A7C);
              return b.Settings->SetUsbVidPid(vid, a.Get<std::uint32_t>(0, 0xFFFF, 0x01D5));
          },
          FlashBits({{4, 0xFF}, {5, 0xFF}, {6, 0xFF}, {7, 0xFF}})},
-        {"GetUsbPowerSource", ExchangeFailures({-15}), 255, 1, getter(&S::GetUsbPowerSource)},
+        {"GetUsbPowerSource", ExchangeFailures({-15}), 255, 1, call(&S::GetUsbPowerSource)},
         {"SetUsbPowerSource", arg1, 255, 2, bitSetter(&S::SetUsbPowerSource),
          FlashBits({{8, 0xFF}})},
-        {"GetUsbRemoteWakeupEnable", exchange, 255, 1, getter(&S::GetUsbRemoteWakeupEnable)},
+        {"GetUsbRemoteWakeupEnable", exchange, 255, 1, call(&S::GetUsbRemoteWakeupEnable)},
         {"SetUsbRemoteWakeupEnable", exchange, 255, 2,
          [](VrelUsbI2c& b, A& a) {
              return b.Settings->SetUsbRemoteWakeupEnable(a.Get<int>(0, 1, 1) == 1);
          },
          FlashBits({{8, 0x20}})},
-        {"GetUsbCurrentRequirement", exchange, 510, 1, getter(&S::GetUsbCurrentRequirement)},
+        {"GetUsbCurrentRequirement", exchange, 510, 1, call(&S::GetUsbCurrentRequirement)},
         {"SetUsbCurrentRequirement", arg1, 255, 2,
          [](VrelUsbI2c& b, A& a) {
              return b.Settings->SetUsbCurrentRequirement(a.Get<std::int32_t>(100, 500, 200, 2));
@@ -253,10 +253,10 @@ inline std::vector<PublicOperation> PublicOperations() {
          [](VrelUsbI2c& b, A& a) {
              return b.Settings->SetUsbStringDescriptor(a.Text("D").Wide());
          }},
-        {"GetFlashProtectionState", exchange, 255, 1, getter(&S::GetFlashProtectionState)},
-        {"SetFlashProtectionOff", ExchangeFailures({-13}), 255, 2,
-         getter(&S::SetFlashProtectionOff), FlashBits({{0, 0x03}})},
-        {"SetFlashPermanentLock", exchange, 255, 2, getter(&S::SetFlashPermanentLock)},
+        {"GetFlashProtectionState", exchange, 255, 1, call(&S::GetFlashProtectionState)},
+        {"SetFlashProtectionOff", ExchangeFailures({-13}), 255, 2, call(&S::SetFlashProtectionOff),
+         FlashBits({{0, 0x03}})},
+        {"SetFlashPermanentLock", exchange, 255, 2, call(&S::SetFlashPermanentLock)},
         {"SetFlashPasswordProtection", ExchangeFailures({-13, -201}), 255, 2,
          [](VrelUsbI2c& b, A& a) {
              return b.Settings->SetFlashPasswordProtection(a.Text("12345678").Narrow());
@@ -296,18 +296,18 @@ inline std::vector<PublicOperation> PublicOperations() {
          FlashBits(
              {{kFlashGp, 0x08}, {kFlashGp + 1, 0x08}, {kFlashGp + 2, 0x08}, {kFlashGp + 3, 0x08}})},
         {"GetDacVoltageReference", ExchangeFailures({-9}), 255, 1,
-         getter(&S::GetDacVoltageReference)},
+         call(&S::GetDacVoltageReference)},
         {"SetDacVoltageReference", arg1, 255, 1,
          [](VrelUsbI2c& b, A& a) {
              return b.Settings->SetDacVoltageReference(a.Get<std::int32_t>(0, 3, 2));
          }},
-        {"GetDacValue", exchange, 255, 1, getter(&S::GetDacValue)},
+        {"GetDacValue", exchange, 255, 1, call(&S::GetDacValue)},
         {"SetDacValue", arg1, 255, 1,
          [](VrelUsbI2c& b, A& a) {
              return b.Settings->SetDacValue(a.Get<std::int32_t>(0, 31, 9));
          }},
         {"GetAdcVoltageReference", ExchangeFailures({-9}), 255, 1,
-         getter(&S::GetAdcVoltageReference)},
+         call(&S::GetAdcVoltageReference)},
         {"SetAdcVoltageReference", arg1, 255, 1,
          [](VrelUsbI2c& b, A& a) {
              return b.Settings->SetAdcVoltageReference(a.Get<std::int32_t>(0, 3, 1));
@@ -334,19 +334,19 @@ inline std::vector<PublicOperation> PublicOperations() {
                                                          a.Get<std::int32_t>(0, 3, 1));
          },
          FlashBits({{1, 0x1F}})},
-        {"GetInitialPinValueLedUartTx", exchange, 255, 1, getter(&S::GetInitialPinValueLedUartTx)},
+        {"GetInitialPinValueLedUartTx", exchange, 255, 1, call(&S::GetInitialPinValueLedUartTx)},
         {"SetInitialPinValueLedUartTx", arg1, 255, 2, bitSetter(&S::SetInitialPinValueLedUartTx),
          FlashBits({{0, 0x20}})},
-        {"GetInitialPinValueLedUartRx", exchange, 255, 1, getter(&S::GetInitialPinValueLedUartRx)},
+        {"GetInitialPinValueLedUartRx", exchange, 255, 1, call(&S::GetInitialPinValueLedUartRx)},
         {"SetInitialPinValueLedUartRx", arg1, 255, 2, bitSetter(&S::SetInitialPinValueLedUartRx),
          FlashBits({{0, 0x40}})},
-        {"GetInitialPinValueLedI2c", exchange, 255, 1, getter(&S::GetInitialPinValueLedI2c)},
+        {"GetInitialPinValueLedI2c", exchange, 255, 1, call(&S::GetInitialPinValueLedI2c)},
         {"SetInitialPinValueLedI2c", arg1, 255, 2, bitSetter(&S::SetInitialPinValueLedI2c),
          FlashBits({{0, 0x10}})},
-        {"GetInitialPinValueSspnd", exchange, 255, 1, getter(&S::GetInitialPinValueSspnd)},
+        {"GetInitialPinValueSspnd", exchange, 255, 1, call(&S::GetInitialPinValueSspnd)},
         {"SetInitialPinValueSspnd", arg1, 255, 2, bitSetter(&S::SetInitialPinValueSspnd),
          FlashBits({{0, 0x08}})},
-        {"GetInitialPinValueUsbcfg", exchange, 255, 1, getter(&S::GetInitialPinValueUsbcfg)},
+        {"GetInitialPinValueUsbcfg", exchange, 255, 1, call(&S::GetInitialPinValueUsbcfg)},
         {"SetInitialPinValueUsbcfg", arg1, 255, 2, bitSetter(&S::SetInitialPinValueUsbcfg),
          FlashBits({{0, 0x04}})},
         {"GetFirmwareVersion",
