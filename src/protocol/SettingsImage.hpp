@@ -28,6 +28,8 @@ struct SettingsImage {
     std::uint8_t dacReference = 0;  // 3-bit code; a run-time change stores 0x80 | code here
     std::uint8_t dacValue = 0;      // 0 to 31; a run-time change stores 0x80 | value here
     std::uint8_t adcReference = 0;  // 3-bit code; a run-time change stores 0x80 | code here
+
+    bool operator==(const SettingsImage&) const = default;
 };
 
 }  // namespace Corvane

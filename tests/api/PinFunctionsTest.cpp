@@ -11,12 +11,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class PinFunctionsTest : public SimTest {
+class PinFunctionsTest : public ConnectedTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        Connect();
-    }
     Corvane::DevFunctions_M& F() { return *bridge->Functions; }
 };
 
@@ -143,6 +139,29 @@ TEST_F(PinFunctionsTest, PasswordEntry) {
     EXPECT_EQ(F().EnterAccessPassword("87654321"), 4);
     device->EditResponses(0xB2, [](Report& a) { a[0] = 0x10; });
     EXPECT_EQ(F().EnterAccessPassword("87654321"), Corvane::RESPONSE_MISMATCH);
+}
+
+// The remembered access password travels with every later chip-settings write.
+TEST_F(PinFunctionsTest, AcceptedPasswordIsRememberedRefusedOneIsNot) {
+    const auto carried = [&] {
+        EXPECT_EQ(bridge->Settings->SetUsbRemoteWakeupEnable(true), 0);
+        const Report sent = Sent().back();  // the write of the chip-settings record
+        EXPECT_EQ(sent[0], 0xB1);
+        return std::vector<std::uint8_t>(sent.begin() + 12, sent.begin() + 20);
+    };
+    const std::vector<std::uint8_t> none(8, 0), first{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};
+    EXPECT_EQ(carried(), none);
+    ASSERT_EQ(F().EnterAccessPassword("abcdefghXYZW"), 0);
+    EXPECT_EQ(carried(), first);
+    device->EditResponses(0xB2, [](Report& a) { a[1] = 0x03; });
+    EXPECT_EQ(F().EnterAccessPassword("zzzzzzzz"), Corvane::PASSWORD_REJECTED);
+    EXPECT_EQ(carried(), first);
+    device->DropResponses(0xB2);
+    EXPECT_EQ(F().EnterAccessPassword("yyyyyyyy"), Corvane::REPORT_READ_FAILED);
+    EXPECT_EQ(carried(), first);
+    Corvane::VrelUsbI2c again;  // a new object forgets it
+    ASSERT_TRUE(again.Settings->GetConnectionStatus());
+    EXPECT_EQ(carried(), none);
 }
 
 TEST_F(PinFunctionsTest, ResetThenStaleChannelsThenReconnect) {

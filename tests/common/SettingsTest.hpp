@@ -12,16 +12,6 @@
 
 namespace CorvaneTest {
 
-// An answer edit that sets bytes from `first` on.
-inline auto Put(std::size_t first, std::initializer_list<int> bytes) {
-    std::vector<std::uint8_t> values;
-    for (int b : bytes) values.push_back(static_cast<std::uint8_t>(b));
-    return [first, values](Report& answer) {
-        std::copy(values.begin(), values.end(),
-                  answer.begin() + static_cast<std::ptrdiff_t>(first));
-    };
-}
-
 // The chip settings record of a device whose fields all differ from the
 // factory values and from each other's neighbours.
 inline std::array<std::uint8_t, 10> BusyChipRecord() {
@@ -34,13 +24,8 @@ inline std::array<std::uint8_t, 10> BusyChipRecord() {
             75};                     // 150 mA
 }
 
-class SettingsTest : public SimTest {
+class SettingsTest : public ConnectedTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        Connect();
-    }
-
     Corvane::DevSettings_M& S() { return *bridge->Settings; }
 
     // Command codes of the reports sent, in order.

@@ -7,6 +7,7 @@
 #include <corvane/corvane.hpp>
 #include <corvane/sim.hpp>
 
+#include <algorithm>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -25,6 +26,16 @@ inline Report Bytes(std::initializer_list<int> leading) {
     std::size_t i = 0;
     for (int b : leading) report[i++] = static_cast<std::uint8_t>(b);
     return report;
+}
+
+// An answer edit that sets bytes from `first` on.
+inline auto Put(std::size_t first, std::initializer_list<int> bytes) {
+    std::vector<std::uint8_t> values;
+    for (int b : bytes) values.push_back(static_cast<std::uint8_t>(b));
+    return [first, values](Report& answer) {
+        std::copy(values.begin(), values.end(),
+                  answer.begin() + static_cast<std::ptrdiff_t>(first));
+    };
 }
 
 // ASCII text of a device path.
@@ -66,6 +77,15 @@ class SimTest : public ::testing::Test {
     std::shared_ptr<SimulatedHost> host;
     std::shared_ptr<VirtualDevice> device;
     std::unique_ptr<Corvane::VrelUsbI2c> bridge;
+};
+
+// A library object connected to one default device from the start.
+class ConnectedTest : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        Connect();
+    }
 };
 
 }  // namespace CorvaneTest

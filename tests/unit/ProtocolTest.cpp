@@ -14,22 +14,8 @@ using Corvane::DevCom;
 using Corvane::SettingsImage;
 using Corvane::StatusReply;
 
-// Sets answer bytes from `first` on.
-auto Put(std::size_t first, std::initializer_list<int> bytes) {
-    std::vector<std::uint8_t> values;
-    for (int b : bytes) values.push_back(static_cast<std::uint8_t>(b));
-    return [first, values](Report& answer) {
-        std::copy(values.begin(), values.end(),
-                  answer.begin() + static_cast<std::ptrdiff_t>(first));
-    };
-}
-
-class ProtocolTest : public SimTest {
+class ProtocolTest : public ConnectedTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        Connect();
-    }
     Report LastSent() const { return Sent().back(); }
 };
 
@@ -245,7 +231,7 @@ TEST_F(ProtocolTest, ChipSettingsRoundTrip) {
     ASSERT_EQ(DevCom::WriteFlashChipSettings(image, nullptr), 0);
     SettingsImage back;
     ASSERT_EQ(DevCom::ReadFlashChipSettings(back), 0);
-    EXPECT_EQ(std::memcmp(&back, &image, sizeof image), 0);
+    EXPECT_EQ(back, image);
 }
 
 TEST_F(ProtocolTest, GpSettingsBytesAndRoundTrip) {

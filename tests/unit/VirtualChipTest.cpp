@@ -11,13 +11,8 @@ namespace {
 using Corvane::DevCom;
 using Corvane::SettingsImage;
 
-class VirtualChipTest : public SimTest {
+class VirtualChipTest : public ConnectedTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        Connect();
-    }
-
     // Sends the access-password command; returns the status byte.
     int SendPassword(const char* password) {
         Report request = Bytes({0xB2, 0x00});
