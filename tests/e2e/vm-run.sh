@@ -80,8 +80,10 @@ initrd=$cache/initrd-$(cat "$here/vm-init" "$0" | sha1sum | cut -c1-12).gz
         version=$(ls "$kernel/lib/modules")
         depmod -b "$kernel" "$version" && touch "$kernel/.unpacked"
     fi
-    [[ -e $initrd ]] && exit 0
     version=$(ls "$kernel/lib/modules")
+    # A tree unpacked by an older script may lack the module index.
+    [[ -e $kernel/lib/modules/$version/modules.dep ]] || depmod -b "$kernel" "$version"
+    [[ -e $initrd ]] && exit 0
     busybox=/bin/busybox
     if [[ ! -x $busybox || $(ldd "$busybox" 2>&1) != *"not a dynamic"* ]]; then
         unpack busybox-static "$cache/busybox" || { echo "no static busybox (Debian package busybox-static)" >&2; exit 77; }
