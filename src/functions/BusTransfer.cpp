@@ -5,14 +5,12 @@
 
 #include "corvane/ResultCodes.hpp"
 #include "platform/Pacing.hpp"
+#include "protocol/Records.hpp"
 
 namespace Corvane {
 
 namespace {
 
-constexpr std::uint8_t kCancelTransfer = 0x10;
-constexpr std::uint8_t kSetSpeed = 0x20;
-constexpr std::uint8_t kNackFlag = 0x40;
 constexpr std::uint8_t kNackState = 0x25;
 constexpr std::uint8_t kPollOnlyErrorState = 0x21;
 
@@ -29,6 +27,11 @@ std::optional<BusTiming> BusTransfer::TimingFor(std::uint32_t speed) {
     return timing;
 }
 
+// Unlike the command operations, the transfer steps do not test the echoed
+// command code. They resend one request many times (refused chunks, polls,
+// get-data) and judge each answer only by its status byte and the engine's
+// state, within their budgets; their results keep to the codes their callers
+// know, and -6 is not among them.
 std::int32_t BusTransfer::Exchange(const Report& request, Report& response) {
     if (!DevComTransport::WriteReport(request)) return REPORT_WRITE_FAILED;
     if (!DevComTransport::ReadReport(response)) return REPORT_READ_FAILED;
@@ -56,19 +59,18 @@ bool BusTransfer::IsPollErrorState(std::uint8_t state) {
 
 std::int32_t BusTransfer::SetUpSpeed(std::uint8_t divider, std::int32_t firstRefusal) {
     Report request{};
-    request[0] = STATUS_SET_PARAMETERS;
-    request[3] = kSetSpeed;
-    request[4] = divider;
+    Records::EncodeStatus(0, 1, divider, request);
     Report response{};
     if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) return rc;
-    if (response[1] != 0) return firstRefusal;
-    if (response[3] == kSetSpeed) return SUCCESS;
+    const Records::EngineStatus first = Records::DecodeEngineStatus(response);
+    if (first.refused) return firstRefusal;
+    if (first.speedTaken) return SUCCESS;
 
     // The engine is still busy with an earlier transfer: cancel it and ask
     // again. Whether the speed was taken this time is not reported.
-    request[2] = kCancelTransfer;
+    Records::EncodeStatus(1, 1, divider, request);
     if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) return rc;
-    return response[1] != 0 ? SPEED_CMD_FAILED : SUCCESS;
+    return Records::DecodeEngineStatus(response).refused ? SPEED_CMD_FAILED : SUCCESS;
 }
 
 namespace {
@@ -119,25 +121,24 @@ std::int32_t BusTransfer::SendChunks(std::uint8_t command, std::uint8_t address,
 
 std::int32_t BusTransfer::PollStatus(const PollGoal& goal, std::uint32_t delayMs) {
     Report request{};
-    request[0] = STATUS_SET_PARAMETERS;
+    Records::EncodeStatus(0, 0, 0, request);
     Report response{};
     std::uint32_t budget = kRefusalBudget;
     std::uint32_t unsettled = 0;
     while (budget > 0) {
         if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) return rc;
-        const bool refused = response[1] != 0;
-        if (refused) {
+        const Records::EngineStatus status = Records::DecodeEngineStatus(response);
+        if (status.refused) {
             // A refused answer still carries the engine's state.
             --budget;
             PaceMs(delayMs / 2);
         }
-        if (goal.nackFails && (response[20] & kNackFlag) != 0) return I2C_NOT_ACKNOWLEDGED;
-        const std::uint8_t state = response[8];
-        if (state == goal.doneState) break;
-        if (IsPollErrorState(state)) return I2C_STATE_ERROR;
+        if (goal.nackFails && status.writeFailed) return I2C_NOT_ACKNOWLEDGED;
+        if (status.state == goal.doneState) break;
+        if (IsPollErrorState(status.state)) return I2C_STATE_ERROR;
         // Waiting for a repeated START, the engine went idle instead.
-        if (state == 0) return SMB_NO_REPEATED_START;
-        if (!refused && ++unsettled >= kMaxUnsettledPolls) return I2C_RETRIES_EXHAUSTED;
+        if (status.state == 0) return SMB_NO_REPEATED_START;
+        if (!status.refused && ++unsettled >= kMaxUnsettledPolls) return I2C_RETRIES_EXHAUSTED;
     }
     return budget == 0 ? I2C_RETRIES_EXHAUSTED : SUCCESS;
 }

@@ -80,7 +80,7 @@ std::int32_t DevCom::StatusSetParameters(std::uint8_t cancelTransfer, std::uint8
     Report request = Request(STATUS_SET_PARAMETERS);
     Records::EncodeStatus(cancelTransfer, setSpeed, speedDivider, request);
     return RunCommand(request, StatusTest::SetCommand, [&](const Report& answer) {
-        reply.cancelStatus = answer[2];
+        reply.cancelStatus = Records::DecodeEngineStatus(answer).cancelStatus;
         reply.revision = {answer[48], answer[49], answer[46], answer[47]};
         if (adcReadings) {
             for (std::size_t k = 0; k < 3; ++k) {

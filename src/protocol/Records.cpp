@@ -174,4 +174,9 @@ void EncodeStatus(std::uint8_t cancelTransfer, std::uint8_t setSpeed, std::uint8
     request[4] = setSpeed == 1 ? speedDivider : 0x00;
 }
 
+EngineStatus DecodeEngineStatus(const Report& answer) {
+    return EngineStatus{answer[1] != 0, answer[2], answer[3] == 0x20, answer[8],
+                        Bit(answer[20], 6) != 0};
+}
+
 }  // namespace Corvane::Records

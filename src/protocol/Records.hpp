@@ -65,7 +65,17 @@ void EncodeGpioValues(const std::uint8_t* direction, const std::uint8_t* value,
                       Report& request);
 
 // ---- status / set-parameters ---------------------------------------------
+// A flag counts as set only when it is exactly 1.
 void EncodeStatus(std::uint8_t cancelTransfer, std::uint8_t setSpeed, std::uint8_t speedDivider,
                   Report& request);
+// The I2C engine's part of the answer (bytes 1, 2, 3, 8 and 20).
+struct EngineStatus {
+    bool refused;               // byte 1 non-zero; the other bytes still hold
+    std::uint8_t cancelStatus;  // byte 2
+    bool speedTaken;            // byte 3 is 0x20
+    std::uint8_t state;         // byte 8: 0x00 idle, 0x45 waiting for a repeated START, ...
+    bool writeFailed;           // byte 20, bit 6: the target did not acknowledge
+};
+EngineStatus DecodeEngineStatus(const Report& answer);
 
 }  // namespace Corvane::Records

@@ -57,8 +57,8 @@ struct Wire {
 
 struct Call {
     const char* name;
-    // Runs the call; the bytes it read go to `got`.
-    std::function<std::int32_t(I2cBus&, Bytes_& got)> run;
+    // Runs the call; a read call reads into `in`, as long as `got`.
+    std::function<std::int32_t(I2cBus&, std::span<std::uint8_t> in)> run;
     std::int32_t result;
     std::vector<Wire> wire;
     bool pecApplies;                                 // the call carries a PEC when it is on
@@ -76,153 +76,62 @@ enum class Fault {
     WrongPec
 };
 
-// Reads into a buffer of `n` bytes with `read`, which gives the result.
-template <typename F>
-std::int32_t Into(Bytes_& got, std::size_t n, F read) {
-    got.assign(n, 0);
-    return read(std::span<std::uint8_t>(got));
+// `n` bytes counting up from `first`.
+Bytes_ Counting(int first, std::size_t n) {
+    Bytes_ b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<std::uint8_t>(first + static_cast<int>(i));
+    return b;
 }
 
 const std::vector<Call>& Calls() {
-    static const Bytes_ block32 = [] {
-        Bytes_ b(32);
-        for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(0xC0 + i);
-        return b;
-    }();
     using In = std::span<std::uint8_t>;
+    // clang-format off
     static const std::vector<Call> calls = {
-        {"Write",
-         [](I2cBus& bus, Bytes_&) {
-             return bus.Write(kEeprom, Bytes_{0x01, 0x00, 0xAA, 0xBB});
-         },
-         0,
-         {{0x90, 0xA0, {0x01, 0x00, 0xAA, 0xBB}}},
-         false,
-         {},
-         [](const Targets& t) {
-             EXPECT_EQ(t.eeprom->Contents()[0x100], 0xAA);
-             EXPECT_EQ(t.eeprom->Contents()[0x101], 0xBB);
-         }},
-        {"Read",
-         [](I2cBus& bus, Bytes_& got) {
-             return Into(got, 3, [&](In in) { return bus.Read(kEeprom, in); });
-         },
-         3,
-         {{0x91, 0xA1, {}, 3}},
-         false,
-         {0x00, 0x01, 0x02}},
+        {"Write", [](I2cBus& bus, In) { return bus.Write(kEeprom, Bytes_{0x01, 0x00, 0xAA, 0xBB}); },
+         0, {{0x90, 0xA0, {0x01, 0x00, 0xAA, 0xBB}}}, false, {},
+         [](const Targets& t) { EXPECT_EQ(t.eeprom->Contents()[0x101], 0xBB); }},
+        {"Read", [](I2cBus& bus, In in) { return bus.Read(kEeprom, in); },
+         3, {{0x91, 0xA1, {}, 3}}, false, {0x00, 0x01, 0x02}},
         {"WriteRead at a two-byte offset",
-         [](I2cBus& bus, Bytes_& got) {
-             return Into(got, 2, [&](In in) {
-                 return bus.WriteRead(kEeprom, Bytes_{0x02, 0x34}, in);
-             });
-         },
-         2,
-         {{0x94, 0xA0, {0x02, 0x34}}, {0x93, 0xA1, {}, 2}},
-         false,
-         {0x34, 0x35}},
+         [](I2cBus& bus, In in) { return bus.WriteRead(kEeprom, Bytes_{0x02, 0x34}, in); },
+         2, {{0x94, 0xA0, {0x02, 0x34}}, {0x93, 0xA1, {}, 2}}, false, {0x34, 0x35}},
         {"Transfer",
-         [](I2cBus& bus, Bytes_& got) {
-             return Into(got, 70, [&](In in) {  // two get-data chunks
-                 Bytes_ out{0x00, 0x20};
-                 std::array<Corvane::I2cMessage, 2> messages{
-                     {{kEeprom, false, out}, {kEeprom, true, in}}};
-                 return bus.Transfer(messages);
-             });
+         [](I2cBus& bus, In in) {  // two get-data chunks
+             Bytes_ out{0x00, 0x20};
+             std::array<Corvane::I2cMessage, 2> messages{{{kEeprom, false, out}, {kEeprom, true, in}}};
+             return bus.Transfer(messages);
          },
-         2,
-         {{0x94, 0xA0, {0x00, 0x20}}, {0x93, 0xA1, {}, 70}},
-         false,
-         [] {
-             Bytes_ b(70);
-             for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(0x20 + i);
-             return b;
-         }()},
-        {"Quick",
-         [](I2cBus& bus, Bytes_&) { return bus.Quick(kRegs); },
-         0,
-         {{0x90, 0x16, {}}},
-         false},
-        {"ReadByte",
-         [](I2cBus& bus, Bytes_&) { return bus.ReadByte(kRegs); },
-         0x42,
-         {{0x91, 0x17, {}, 1}},
-         true},
-        {"WriteByte",
-         [](I2cBus& bus, Bytes_&) { return bus.WriteByte(kRegs, 0x01); },
-         0,
-         {{0x90, 0x16, {0x01}}},
-         true},
-        {"ReadByteData",
-         [](I2cBus& bus, Bytes_&) { return bus.ReadByteData(kRegs, 0x01); },
-         0x5A,
-         {{0x94, 0x16, {0x01}}, {0x93, 0x17, {}, 1}},
-         true},
-        {"WriteByteData",
-         [](I2cBus& bus, Bytes_&) { return bus.WriteByteData(kRegs, 0x01, 0x77); },
-         0,
-         {{0x90, 0x16, {0x01, 0x77}}},
-         true,
-         {},
+         2, {{0x94, 0xA0, {0x00, 0x20}}, {0x93, 0xA1, {}, 70}}, false, Counting(0x20, 70)},
+        {"Quick", [](I2cBus& bus, In) { return bus.Quick(kRegs); }, 0, {{0x90, 0x16, {}}}, false},
+        {"ReadByte", [](I2cBus& bus, In) { return bus.ReadByte(kRegs); },
+         0x42, {{0x91, 0x17, {}, 1}}, true},
+        {"WriteByte", [](I2cBus& bus, In) { return bus.WriteByte(kRegs, 0x01); },
+         0, {{0x90, 0x16, {0x01}}}, true},
+        {"ReadByteData", [](I2cBus& bus, In) { return bus.ReadByteData(kRegs, 0x01); },
+         0x5A, {{0x94, 0x16, {0x01}}, {0x93, 0x17, {}, 1}}, true},
+        {"WriteByteData", [](I2cBus& bus, In) { return bus.WriteByteData(kRegs, 0x01, 0x77); },
+         0, {{0x90, 0x16, {0x01, 0x77}}}, true, {},
          [](const Targets& t) { EXPECT_EQ(t.regs->Register(0x01), Bytes_{0x77}); }},
-        {"ReadWordData",
-         [](I2cBus& bus, Bytes_&) { return bus.ReadWordData(kRegs, 0x02); },
-         0x1234,
-         {{0x94, 0x16, {0x02}}, {0x93, 0x17, {}, 2}},
-         true},
-        {"WriteWordData",
-         [](I2cBus& bus, Bytes_&) { return bus.WriteWordData(kRegs, 0x02, 0xBEEF); },
-         0,
-         {{0x90, 0x16, {0x02, 0xEF, 0xBE}}},
-         true,
-         {},
-         [](const Targets& t) {
-             EXPECT_EQ(t.regs->Register(0x02), (Bytes_{0xEF, 0xBE}));
-         }},
-        {"ProcessCall",
-         [](I2cBus& bus, Bytes_&) { return bus.ProcessCall(kRegs, 0x02, 0x4321); },
-         0x4321,
-         {{0x94, 0x16, {0x02, 0x21, 0x43}}, {0x93, 0x17, {}, 2}},
-         true},
-        {"ReadBlockData",
-         [](I2cBus& bus, Bytes_& got) {
-             return Into(got, 32, [&](In out) { return bus.ReadBlockData(kRegs, 0x03, out); });
-         },
-         32,
-         {{0x94, 0x16, {0x03}}, {0x93, 0x17, {}, 33}},
-         true,
-         block32},
-        {"WriteBlockData",
-         [](I2cBus& bus, Bytes_&) {
-             return bus.WriteBlockData(kRegs, 0x03, Bytes_{9, 8, 7});
-         },
-         0,
-         {{0x90, 0x16, {0x03, 3, 9, 8, 7}}},
-         true,
-         {},
-         [](const Targets& t) {
-             EXPECT_EQ(t.regs->Register(0x03), (Bytes_{9, 8, 7}));
-         }},
-        {"ReadI2cBlockData",
-         [](I2cBus& bus, Bytes_& got) {
-             return Into(got, 2, [&](In out) { return bus.ReadI2cBlockData(kRegs, 0x02, out); });
-         },
-         2,
-         {{0x94, 0x16, {0x02}}, {0x93, 0x17, {}, 2}},
-         false,
-         {0x34, 0x12}},
-        {"WriteI2cBlockData",
-         [](I2cBus& bus, Bytes_&) {
-             return bus.WriteI2cBlockData(kRegs, 0x04, Bytes_{1, 2});
-         },
-         0,
-         {{0x90, 0x16, {0x04, 1, 2}}},
-         false,
-         {},
-         [](const Targets& t) {
-             EXPECT_EQ(t.regs->Register(0x04), (Bytes_{1, 2}));
-         }},
+        {"ReadWordData", [](I2cBus& bus, In) { return bus.ReadWordData(kRegs, 0x02); },
+         0x1234, {{0x94, 0x16, {0x02}}, {0x93, 0x17, {}, 2}}, true},
+        {"WriteWordData", [](I2cBus& bus, In) { return bus.WriteWordData(kRegs, 0x02, 0xBEEF); },
+         0, {{0x90, 0x16, {0x02, 0xEF, 0xBE}}}, true, {},
+         [](const Targets& t) { EXPECT_EQ(t.regs->Register(0x02), (Bytes_{0xEF, 0xBE})); }},
+        {"ProcessCall", [](I2cBus& bus, In) { return bus.ProcessCall(kRegs, 0x02, 0x4321); },
+         0x4321, {{0x94, 0x16, {0x02, 0x21, 0x43}}, {0x93, 0x17, {}, 2}}, true},
+        {"ReadBlockData", [](I2cBus& bus, In out) { return bus.ReadBlockData(kRegs, 0x03, out); },
+         32, {{0x94, 0x16, {0x03}}, {0x93, 0x17, {}, 33}}, true, Counting(0xC0, 32)},
+        {"WriteBlockData", [](I2cBus& bus, In) { return bus.WriteBlockData(kRegs, 0x03, Bytes_{9, 8, 7}); },
+         0, {{0x90, 0x16, {0x03, 3, 9, 8, 7}}}, true, {},
+         [](const Targets& t) { EXPECT_EQ(t.regs->Register(0x03), (Bytes_{9, 8, 7})); }},
+        {"ReadI2cBlockData", [](I2cBus& bus, In out) { return bus.ReadI2cBlockData(kRegs, 0x02, out); },
+         2, {{0x94, 0x16, {0x02}}, {0x93, 0x17, {}, 2}}, false, {0x34, 0x12}},
+        {"WriteI2cBlockData", [](I2cBus& bus, In) { return bus.WriteI2cBlockData(kRegs, 0x04, Bytes_{1, 2}); },
+         0, {{0x90, 0x16, {0x04, 1, 2}}}, false, {},
+         [](const Targets& t) { EXPECT_EQ(t.regs->Register(0x04), (Bytes_{1, 2})); }},
     };
+    // clang-format on
     return calls;
 }
 
@@ -290,17 +199,12 @@ class I2cBusTest : public SimTest {
         device = Plug();
         bridge = std::make_unique<Corvane::VrelUsbI2c>();
         targets = Targets{};
-        for (std::size_t i = 0; i < targets.eeprom->Contents().size(); ++i) {
-            targets.eeprom->Contents()[i] = static_cast<std::uint8_t>(i);
-        }
+        targets.eeprom->Contents() = Counting(0, targets.eeprom->Contents().size());
         targets.regs->EnablePec(pec);
         targets.regs->SetRegister(0x00, {0x42});
         targets.regs->SetRegister(0x01, {0x5A});
         targets.regs->SetRegister(0x02, {0x34, 0x12});
-        Bytes_ block(32);
-        for (std::size_t i = 0; i < block.size(); ++i)
-            block[i] = static_cast<std::uint8_t>(0xC0 + i);
-        targets.regs->SetBlockRegister(0x03, block);
+        targets.regs->SetBlockRegister(0x03, Counting(0xC0, 32));
         eeprom = std::make_shared<Faulty>(targets.eeprom);
         regs = std::make_shared<Faulty>(targets.regs);
         device->AttachTarget(kEeprom, eeprom);
@@ -358,7 +262,7 @@ TEST_F(I2cBusTest, EveryCallWithAndWithoutPecUnderEveryFault) {
                 I2cBus bus(*bridge, 400'000);
                 bus.SetPec(pec);
                 Inject(fault);
-                Bytes_ got;
+                Bytes_ got(call.got.size());
                 const std::int32_t rc = call.run(bus, got);
                 const auto expected = ExpectedResult(call, fault, withPec);
                 if (expected) {
