@@ -181,21 +181,25 @@ void ChipModel::ReadFlash(const Report& command, Report& response) const {
     }
 }
 
+std::uint8_t ChipModel::FlashWriteRefusal(bool carriesPassword) const {
+    const std::uint8_t protection = flash_.Protection();
+    if (protection >= 2) return kFlashLocked;
+    if (protection == 1 && !passwordEntered_ && !carriesPassword) return kPasswordWrong;
+    return 0;
+}
+
 void ChipModel::WriteFlash(const Report& command, Report& response) {
     const std::uint8_t subCode = command[1];
+    // Only the chip settings record has room for the password.
+    const bool carriesPassword =
+        subCode == 0 &&
+        std::equal(flash_.password.begin(), flash_.password.end(), command.begin() + 12);
+    if (subCode <= 4) {
+        response[1] = FlashWriteRefusal(carriesPassword);
+        if (response[1] != 0) return;
+    }
     switch (subCode) {
         case 0: {
-            const std::uint8_t protection = flash_.Protection();
-            if (protection >= 2) {
-                response[1] = kFlashLocked;
-                return;
-            }
-            const bool carriesPassword =
-                std::equal(flash_.password.begin(), flash_.password.end(), command.begin() + 12);
-            if (protection == 1 && !passwordEntered_ && !carriesPassword) {
-                response[1] = kPasswordWrong;
-                return;
-            }
             std::copy(command.begin() + 2, command.begin() + 12, flash_.chipSettings.begin());
             // The new protection guards the flash at once; the run-time copy says so.
             sramChip_[kChipByte] = U8((sramChip_[kChipByte] & ~0x03u) | flash_.Protection());

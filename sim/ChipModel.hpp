@@ -43,6 +43,8 @@ class ChipModel {
 
   private:
     void ReadFlash(const Report& command, Report& response) const;
+    // 0 when a flash write may go ahead, else the status that refuses it.
+    std::uint8_t FlashWriteRefusal(bool carriesPassword) const;
     void WriteFlash(const Report& command, Report& response);
     void SendPassword(const Report& command, Report& response);
     void ReadSram(Report& response) const;

@@ -13,6 +13,7 @@ Eeprom::Eeprom(std::size_t sizeBytes, std::size_t pageBytes)
 }
 
 bool Eeprom::Start(bool read) {
+    if (now_ < busyUntil_) return false;  // still storing the last page
     // A repeated START ends a write without storing it, as the chip does.
     writing_ = !read;
     addressBytes_ = 0;
@@ -55,7 +56,10 @@ std::uint8_t Eeprom::ReadByte() {
 }
 
 void Eeprom::Stop() {
-    if (writing_ && pageDirty_) CommitPage();
+    if (writing_ && pageDirty_) {
+        CommitPage();
+        busyUntil_ = now_ + writeCycle_;
+    }
     writing_ = false;
     pageDirty_ = false;
 }

@@ -20,6 +20,8 @@ std::int64_t Nanoseconds(std::chrono::microseconds now) {
 
 I2cTarget::~I2cTarget() = default;
 
+void I2cTarget::BusTime(std::chrono::nanoseconds) {}
+
 void I2cEngine::AttachTarget(std::uint8_t address7, std::shared_ptr<I2cTarget> target) {
     if (target) {
         targets_[address7] = std::move(target);
@@ -31,7 +33,11 @@ void I2cEngine::AttachTarget(std::uint8_t address7, std::shared_ptr<I2cTarget> t
 // ---- bus progress ---------------------------------------------------------------
 
 bool I2cEngine::Due(std::int64_t nowNs) {
-    const std::int64_t byteNs = 750 * (static_cast<std::int64_t>(divider_) + 3);
+    std::int64_t byteNs = 750 * (static_cast<std::int64_t>(divider_) + 3);
+    // The addressed target may hold the clock after each byte.
+    if (const auto found = targets_.find(address7_); found != targets_.end()) {
+        byteNs += std::chrono::nanoseconds(found->second->ClockStretch()).count();
+    }
     if (busNs_ + byteNs > nowNs) return false;
     busNs_ += byteNs;
     return true;
@@ -54,7 +60,7 @@ void I2cEngine::Advance(std::int64_t nowNs) {
                 const std::uint8_t value = pending_.front();
                 pending_.pop_front();
                 ++moved_;
-                if (!target_->WriteByte(value)) Fail(kNotAcknowledged);
+                if (!target_->WriteByte(value)) NotAcknowledged();
                 continue;
             }
             if (moved_ < total_) return wait();  // for the next chunk
@@ -110,7 +116,22 @@ void I2cEngine::AddressPhase() {
         return;
     }
     targetHeld_ = true;
+    target_->BusTime(std::chrono::nanoseconds(busNs_));
     if (!target_->Start(phase_ == Phase::Reading)) Fail(kNotAcknowledged);
+}
+
+void I2cEngine::NotAcknowledged() {
+    // A refused last byte leaves nothing to abort: the master sends its STOP
+    // as usual and only the write-failed flag tells. Refused earlier, the
+    // rest of the transfer cannot go on.
+    if (moved_ == total_ && !noStop_) {
+        ReleaseTarget();
+        phase_ = Phase::Idle;
+        state_ = kIdle;
+        writeFailed_ = true;
+        return;
+    }
+    Fail(kNotAcknowledged);
 }
 
 void I2cEngine::Fail(std::uint8_t state) {
@@ -123,7 +144,10 @@ void I2cEngine::Fail(std::uint8_t state) {
 }
 
 void I2cEngine::ReleaseTarget() {
-    if (targetHeld_) target_->Stop();
+    if (targetHeld_) {
+        target_->BusTime(std::chrono::nanoseconds(busNs_));
+        target_->Stop();
+    }
     targetHeld_ = false;
 }
 
@@ -174,6 +198,8 @@ void I2cEngine::HandleStatus(const Report& command, Report& response,
     }
     response[3] = 0x00;
     if (setSpeed) {
+        // A new transfer's set-up clears what the last one left behind.
+        if (phase_ == Phase::Failed || writeFailed_) Cancel();
         // The divider cannot change under a transfer.
         if (phase_ == Phase::Idle) {
             divider_ = command[4];
@@ -218,9 +244,9 @@ void I2cEngine::OnWriteChunk(const Report& command, Report& response, std::int64
     const auto total = static_cast<std::uint32_t>(command[1] | (command[2] << 8));
     const auto address7 = static_cast<std::uint8_t>(command[3] >> 1);
     const bool noStop = command[0] == 0x94;
-    const bool continues = (phase_ == Phase::Writing || phase_ == Phase::Failed) &&
-                           accepted_ < total_ && total == total_ && address7 == address7_ &&
-                           noStop == noStop_ && pending_.empty();
+    // A failed transfer takes no more chunks: they are refused with its state.
+    const bool continues = phase_ == Phase::Writing && accepted_ < total_ && total == total_ &&
+                           address7 == address7_ && noStop == noStop_ && pending_.empty();
     if (phase_ == Phase::Idle) {
         Begin(Phase::Writing, address7, total, nowNs);
         noStop_ = noStop;
@@ -230,8 +256,7 @@ void I2cEngine::OnWriteChunk(const Report& command, Report& response, std::int64
         return;
     }
     const auto n = std::min<std::uint32_t>(total_ - accepted_, kChunkBytes);
-    // After a failure the rest of the transfer is taken and dropped.
-    if (phase_ == Phase::Writing) pending_.insert(pending_.end(), &command[4], &command[4] + n);
+    pending_.insert(pending_.end(), &command[4], &command[4] + n);
     accepted_ += n;
     response[2] = state_;
 }
@@ -256,7 +281,10 @@ void I2cEngine::OnRead(const Report& command, Report& response, std::int64_t now
 void I2cEngine::OnGetData(Report& response) {
     response[1] = 0x00;
     response[2] = state_;
-    response[3] = phase_ == Phase::Idle ? 0x00 : kNotReady;
+    // A read whose address was not acknowledged has nothing to deliver.
+    const bool nothing =
+        phase_ == Phase::Idle || (phase_ == Phase::Failed && state_ == kNotAcknowledged);
+    response[3] = nothing ? 0x00 : kNotReady;
     if (delayReads_ > 0) {
         --delayReads_;
         response[3] = kNotReady;

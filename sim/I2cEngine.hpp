@@ -21,7 +21,12 @@ namespace Corvane::Sim {
 // done lazily: every command first brings the bus up to `now`.
 //
 // Writes are taken one chunk of up to 60 bytes at a time; the next chunk is
-// refused (busy) until the previous one is on the bus. Reads fill a 60-byte
+// refused (busy) until the previous one is on the bus. A byte the target does
+// not acknowledge ends the transfer in state 0x25 with the write-failed flag
+// set, and its remaining chunks are refused with that state; when it was the
+// last byte of a write with STOP, the engine goes idle with the flag set.
+// A transfer's failure stays visible until the next speed request (every
+// transfer starts with one) or a cancel clears it. Reads fill a 60-byte
 // buffer and hold the bus while it is full; get-data hands out a full buffer
 // or the last, shorter one, and answers "not ready" before that.
 class I2cEngine {
@@ -80,6 +85,7 @@ class I2cEngine {
     void Advance(std::int64_t nowNs);
     bool Due(std::int64_t nowNs);
     void AddressPhase();
+    void NotAcknowledged();
     void Fail(std::uint8_t state);
     void ReleaseTarget();
     void Cancel();

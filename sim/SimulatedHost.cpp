@@ -44,6 +44,7 @@ struct SimulatedHost::State {
     std::size_t discoveries = 0;
     std::size_t eventsCreated = 0;
     std::size_t transfers = 0;
+    std::size_t strayCloses = 0;
     std::map<std::size_t, HostFault> pendingFaults;
     std::vector<std::pair<std::size_t, std::shared_ptr<VirtualDevice>>> unpluggedByFault;
     std::vector<std::shared_ptr<VirtualDevice>> silencedByFault;
@@ -183,6 +184,11 @@ std::size_t SimulatedHost::OpenChannelCount() const {
     return state_->channels.size();
 }
 
+std::size_t SimulatedHost::StrayCloseCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->strayCloses;
+}
+
 std::size_t SimulatedHost::DiscoveryCount() const {
     std::lock_guard lock(state_->mutex);
     return state_->discoveries;
@@ -295,7 +301,12 @@ void SimulatedHost::CancelTransfer(PlatformHandle) {}
 
 void SimulatedHost::CloseHandle(PlatformHandle handle) {
     std::lock_guard lock(state_->mutex);
+    if (handle == kInvalidHandle) return;
     const auto it = state_->channels.find(handle);
+    if (it == state_->channels.end() && state_->events.count(handle) == 0) {
+        ++state_->strayCloses;
+        return;
+    }
     if (it != state_->channels.end() && it->second.access == ChannelAccess::Read) {
         // Answers not yet read were queued for that channel and go with it.
         if (auto device = it->second.device.lock()) {

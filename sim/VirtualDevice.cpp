@@ -90,9 +90,13 @@ DeviceFlash VirtualDevice::Flash() const {
     return state_->chip.Flash();
 }
 
-void VirtualDevice::SetFlash(const DeviceFlash& flash) {
+bool VirtualDevice::SetFlash(const DeviceFlash& flash) {
+    for (const std::u16string* text : {&flash.manufacturer, &flash.product, &flash.serialNumber}) {
+        if (text->size() > DeviceFlash::kMaxStringUnits) return false;
+    }
     std::lock_guard lock(state_->mutex);
     state_->chip.Flash() = flash;
+    return true;
 }
 
 void VirtualDevice::SetAdcInput(unsigned channel, std::uint16_t millivolts) {
@@ -198,7 +202,8 @@ std::size_t VirtualDevice::CommandCount(std::uint8_t commandCode) const {
 }
 
 void VirtualDevice::Receive(const Report& command, std::chrono::microseconds now) {
-    std::lock_guard lock(state_->mutex);
+    std::lock_guard order(state_->receiveMutex);
+    std::unique_lock lock(state_->mutex);
     State& s = *state_;
     const std::uint8_t code = command[0];
     ++s.commandCounts[code];
@@ -219,8 +224,12 @@ void VirtualDevice::Receive(const Report& command, std::chrono::microseconds now
     }
     if (auto edits = s.edits.find(code); edits != s.edits.end() && !edits->second.empty()) {
         ResponseEdit& next = edits->second.front();
-        next.edit(*response);
+        const std::function<void(Report&)> edit = next.edit;
         if (--next.remaining <= 0) edits->second.pop_front();
+        // Unlocked, so the edit may call the device's methods.
+        lock.unlock();
+        edit(*response);
+        lock.lock();
     }
     s.responses.push_back(*response);
 }

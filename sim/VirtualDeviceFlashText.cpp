@@ -50,7 +50,9 @@ bool ParseBytes(const std::string& text, std::array<std::uint8_t, N>& bytes) {
 
 bool ParseString(const std::string& text, std::u16string& string) {
     std::vector<unsigned> units;
-    if (!ParseUnits(text, 0xFFFF, units) || units.size() > 30) return false;
+    if (!ParseUnits(text, 0xFFFF, units) || units.size() > DeviceFlash::kMaxStringUnits) {
+        return false;
+    }
     string.assign(units.begin(), units.end());
     return true;
 }

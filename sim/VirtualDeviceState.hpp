@@ -22,6 +22,9 @@ struct VirtualDevice::State {
     State(std::uint16_t vid, std::uint16_t pid, unsigned number);
 
     mutable std::mutex mutex;
+    // Held by Receive() alone, so answers keep their order while an edit
+    // runs without `mutex`.
+    std::mutex receiveMutex;
     unsigned number;
     ChipModel chip;
     std::u16string path;

@@ -17,7 +17,15 @@ class VrelUsbI2c;
 //
 // Arrays: a span whose data() is null raises std::invalid_argument, an empty
 // span std::out_of_range, both before anything is sent. A byte count larger
-// than the span returns INVALID_ARG_3 before anything is sent.
+// than the span returns INVALID_ARG_3 before anything is sent, so no transfer
+// reads or stores past the caller's array. (Below the facet, the SMBus
+// transfers refuse a null buffer that bytes would move through with
+// INVALID_ARG_2, also before anything is sent.)
+//
+// Bus speeds (i2cSpeed, smbSpeed) are in Hz, from 46,333 to 4,000,000: the
+// chip takes its clock divider in one byte, and a divider that did not fit
+// would run the bus at an unrelated speed. Any other speed returns
+// INVALID_ARG_4 before anything is sent.
 class CORVANE_API DevFunctions_M {
   public:
     virtual ~DevFunctions_M();
@@ -35,7 +43,10 @@ class CORVANE_API DevFunctions_M {
                               std::uint32_t numberOfBytesToWrite, std::uint32_t i2cSpeed);
 
     // Reads up to numberOfBytesToRead bytes straight into the caller's array;
-    // bytes received before a failure stay there.
+    // bytes received before a failure stay there. A "data not ready" answer
+    // is waited out 50 times in a row: the 51st gives READ_DATA_ERROR.
+    // An answer that the target did not acknowledge gives
+    // I2C_NOT_ACKNOWLEDGED even when it also says no more data follow.
     std::int32_t ReadI2cData(std::uint8_t i2cAddress, std::span<std::uint8_t> i2cDataReceived,
                              std::uint32_t numberOfBytesToRead, std::uint32_t i2cSpeed);
 
@@ -57,7 +68,9 @@ class CORVANE_API DevFunctions_M {
     // status (0 to 255) on success.
     std::int32_t StopI2cDataTransfer();
 
-    // SMBus block write; usesPEC non-zero appends the packet error code.
+    // SMBus block write; usesPEC non-zero appends the packet error code. A
+    // write the chip flags as failed (the target did not acknowledge a byte,
+    // a wrong PEC for one) gives I2C_NOT_ACKNOWLEDGED, as for WriteI2cData.
     std::int32_t SmbWriteBlock(std::uint8_t smbAddress, std::span<const std::uint8_t> smbDataToSend,
                                std::uint32_t numberOfBytesToWrite, std::uint32_t smbSpeed,
                                std::uint8_t usesPEC);

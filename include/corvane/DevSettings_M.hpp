@@ -19,11 +19,15 @@ class VrelUsbI2c;
 //
 // Pin arrays hold GP0 to GP3 in elements 0 to 3; a span shorter than four
 // elements raises std::out_of_range (a null one std::invalid_argument):
-// GetGpPinConfiguration after a successful exchange, before it writes any of
-// them; SetGpPinConfiguration before anything is sent.
+// GetGpPinConfiguration checks all three arrays after a successful exchange
+// and before it writes any of them, so a short third array leaves the first
+// two untouched; SetGpPinConfiguration checks them before anything is sent.
 //
 // USB strings are UTF-16 code units passed through unchanged, at most 30.
 // A setter given a null text or a longer one returns -201 and sends nothing.
+// A getter gives std::nullopt when the device refuses the read (a non-zero
+// status), never an empty text for it. A record whose length byte is odd
+// ends with half a code unit; that half is dropped.
 class CORVANE_API DevSettings_M {
   public:
     virtual ~DevSettings_M();

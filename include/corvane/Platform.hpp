@@ -38,12 +38,15 @@ enum class ChannelAccess { Write, Read };
 enum class TransferOutcome {
     Done,      // the transfer finished within the time-out
     TimedOut,  // nothing happened within the time-out; the platform has not cancelled it
-    Failed,    // the wait itself was abandoned or failed; the channel may still be good
+    Failed,    // the wait itself was abandoned or failed, or the transfer finished
+               // with an error; the channel may still be good
     Gone,      // the channel is dead (device removed, bad handle); it will never work again
 };
 
 // Contract shared by every backend. Calls come from one thread at a time
-// (the library serialises its own operations). No call throws.
+// (the library serialises its own operations). No call throws. A transfer
+// the system completed with an error is never reported as Done: the library
+// takes it as a failed exchange, cancels it and reconnects.
 class CORVANE_API Platform {
   public:
     virtual ~Platform();

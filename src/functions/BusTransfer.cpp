@@ -17,12 +17,12 @@ constexpr std::uint8_t kPollOnlyErrorState = 0x21;
 }  // namespace
 
 std::optional<BusTiming> BusTransfer::TimingFor(std::uint32_t speed) {
-    // The device's arithmetic is 32-bit: 4 * speed wraps, and wraps to 0 for
-    // every multiple of 2^30.
-    const std::uint32_t quadSpeed = 4u * speed;
-    if (quadSpeed == 0) return std::nullopt;
+    // The chip takes the divider in one byte: a divider that does not fit
+    // would wrap and run the bus at some unrelated speed (46,332 Hz would
+    // become 4 MHz).
+    if (speed < kMinSpeedHz || speed > kMaxSpeedHz) return std::nullopt;
     BusTiming timing{};
-    timing.divider = static_cast<std::uint8_t>(48'000'000u / quadSpeed - 3u);
+    timing.divider = static_cast<std::uint8_t>(48'000'000u / (4u * speed) - 3u);
     timing.delayMs = static_cast<std::uint32_t>(1'320'000.0 / static_cast<double>(speed));
     return timing;
 }
@@ -171,12 +171,15 @@ Collected BusTransfer::CollectData(std::uint8_t* buffer, std::uint32_t total,
             out.result = GET_DATA_REJECTED;
             return out;
         }
-        const std::uint32_t n = response[3];
-        if (n == 0) break;  // the device has nothing more to deliver
+        // A transfer the target did not acknowledge has nothing to deliver
+        // either: the state comes first, or the failure would pass for an
+        // empty success.
         if (response[2] == kNackState) {
             out.result = I2C_NOT_ACKNOWLEDGED;
             return out;
         }
+        const std::uint32_t n = response[3];
+        if (n == 0) break;  // the device has nothing more to deliver
         if (n > kChunkBytes) {
             if (notReadyBudget == 0) {
                 out.result = READ_DATA_ERROR;

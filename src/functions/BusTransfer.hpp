@@ -50,8 +50,12 @@ class BusTransfer {
     static constexpr std::uint32_t kMaxUnsettledPolls = 5000;
     static constexpr std::uint8_t kWaitingForRestart = 0x45;
 
-    // Divider and D for `speed` Hz, or nothing when 4 * speed (32-bit) is 0
-    // and so no divider exists.
+    // The speeds whose divider 48 MHz / (4 * speed) - 3 fits in a byte.
+    static constexpr std::uint32_t kMinSpeedHz = 46'333;
+    static constexpr std::uint32_t kMaxSpeedHz = 4'000'000;
+
+    // Divider and D for `speed` Hz, or nothing when the speed is outside
+    // kMinSpeedHz..kMaxSpeedHz.
     static std::optional<BusTiming> TimingFor(std::uint32_t speed);
 
     // One report pair: 0, -4 (write failed) or -5 (read failed).

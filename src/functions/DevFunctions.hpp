@@ -27,8 +27,9 @@ class DevFunctions {
 
     // ---- I2C and SMBus transfers ------------------------------------------------
     // Addresses are 8-bit address bytes (7-bit address in bits 7-1), sent as
-    // given. Speeds are in Hz; a speed whose 32-bit product 4 * speed is 0
-    // returns INVALID_ARG_4 before anything is sent. Counts are at most 65,535
+    // given. Speeds are in Hz, from 46,333 to 4,000,000 (the divider the
+    // chip takes is one byte); any other speed returns INVALID_ARG_4 before
+    // anything is sent. Counts are at most 65,535
     // (65,534 for SMBus with PEC).
 
     // Writes numberOfBytesToWrite bytes of dataToWrite to the target.

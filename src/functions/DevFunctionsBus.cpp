@@ -11,7 +11,7 @@ namespace {
 // What sets the I2C transfers and the SMBus block transfers apart.
 struct BusFlavour {
     std::int32_t speedRefused;  // result when the first speed request is refused
-    bool nackFails;             // whether the completion poll tests the write-failed flag
+    bool nackFails;             // whether the restart wait tests the write-failed flag
     // I2C transfers test for a missing buffer only after the speed set-up;
     // SMBus transfers test it with the other arguments, and only when bytes
     // would be read from or stored into it.
@@ -53,7 +53,9 @@ std::int32_t Write(const BusFlavour& flavour, std::uint8_t address, const std::u
         rc != SUCCESS) {
         return rc;
     }
-    return BusTransfer::PollStatus(PollGoal{0x00, flavour.nackFails}, timing.delayMs);
+    // The write-failed flag counts for block writes too: a target that did
+    // not acknowledge (a wrong PEC, for one) has not taken the block.
+    return BusTransfer::PollStatus(PollGoal{0x00, true}, timing.delayMs);
 }
 
 // Starts a read (0x91 or 0x93) and collects its bytes.

@@ -15,7 +15,6 @@ namespace {
 enum class StatusTest {
     SetCommand,  // non-zero status: returned, nothing decoded
     RecordRead,  // decoded first, then the status returned
-    Ignored,     // decoded; status not examined
 };
 
 // The common command exchange: write, read, echo test, status test.
@@ -33,9 +32,6 @@ std::int32_t RunCommand(const Report& request, StatusTest test, Decode&& decode)
         case StatusTest::RecordRead:
             decode(answer);
             return answer[1];
-        case StatusTest::Ignored:
-            decode(answer);
-            return SUCCESS;
     }
     return SUCCESS;
 }
@@ -127,8 +123,9 @@ std::int32_t DevCom::WriteFlashGpSettings(const std::uint8_t* designation,
 }
 
 std::int32_t DevCom::ReadFlashString(std::uint8_t subCode, char16_t* text) {
+    // A refused read is no blank record: its status is returned, no text.
     return RunCommand(
-        Request(READ_FLASH_DATA, subCode), StatusTest::Ignored,
+        Request(READ_FLASH_DATA, subCode), StatusTest::SetCommand,
         [&](const Report& answer) { Records::DecodeString(answer, text, kMaxStringUnits + 1); });
 }
 

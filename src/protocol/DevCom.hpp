@@ -47,8 +47,8 @@ class DevCom : public DevComTransport {
                                              const std::uint8_t* direction,
                                              const std::uint8_t* outputValue);
 
-    // Decodes the string record into `text` (room for at least 31 units); the
-    // status byte is not examined.
+    // Decodes the string record into `text` (room for at least 31 units). A
+    // non-zero status byte is returned and `text` is not written.
     static std::int32_t ReadFlashString(std::uint8_t subCode, char16_t* text);
     // `text` is zero-terminated; more than 30 units give -201 with nothing sent.
     static std::int32_t WriteFlashString(std::uint8_t subCode, const char16_t* text);

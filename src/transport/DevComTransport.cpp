@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "transport/DeviceState.hpp"
 
@@ -36,6 +37,18 @@ void CloseIfOpen(PlatformHandle& handle) {
     }
 }
 
+// Closes the channels of table entry `index`. The connection's handles are
+// copies of the selected entry's and are forgotten with them: closing one a
+// second time could close an unrelated handle where the system reuses
+// handle values.
+void CloseEntry(std::size_t index) {
+    DeviceState& s = DeviceState::Default();
+    if (s.hWriteHandle == s.hWrtHandleLst[index]) s.hWriteHandle = kInvalidHandle;
+    if (s.hReadHandle == s.hRdHandleLst[index]) s.hReadHandle = kInvalidHandle;
+    CloseIfOpen(s.hWrtHandleLst[index]);
+    CloseIfOpen(s.hRdHandleLst[index]);
+}
+
 }  // namespace
 
 std::recursive_mutex& DevComTransport::ApiMutex() {
@@ -67,12 +80,7 @@ void DevComTransport::ResetState(std::uint32_t vendorId, std::uint32_t productId
     // Close what an earlier object left open, so constructing many objects
     // leaks no channels. The connection's handles are copies of table entries.
     if (s.channelPlatform) {
-        for (int i = 0; i < kMaxDevices; ++i) {
-            if (s.hWrtHandleLst[i] == s.hWriteHandle) s.hWriteHandle = kInvalidHandle;
-            if (s.hRdHandleLst[i] == s.hReadHandle) s.hReadHandle = kInvalidHandle;
-            CloseIfOpen(s.hWrtHandleLst[i]);
-            CloseIfOpen(s.hRdHandleLst[i]);
-        }
+        for (int i = 0; i < kMaxDevices; ++i) CloseEntry(static_cast<std::size_t>(i));
         CloseIfOpen(s.hWriteHandle);
         CloseIfOpen(s.hReadHandle);
         CloseIfOpen(s.hEventObject);
@@ -138,20 +146,17 @@ void DevComTransport::CloseAllDevices() {
     DeviceState& s = DeviceState::Default();
     s.aubStatusDevice.fill(false);
     for (auto& slot : s.wcDevName) std::fill(std::begin(slot), std::end(slot), u'\0');
-    for (int i = 0; i < s.iNumDevices; ++i) {
-        CloseIfOpen(s.hWrtHandleLst[static_cast<std::size_t>(i)]);
-        CloseIfOpen(s.hRdHandleLst[static_cast<std::size_t>(i)]);
-    }
+    for (int i = 0; i < s.iNumDevices; ++i) CloseEntry(static_cast<std::size_t>(i));
     s.iNumDevices = 0;
 }
 
 std::int32_t DevComTransport::AddDevice(const std::u16string& path) {
     DeviceState& s = DeviceState::Default();
-    const std::string narrow = ToNarrow(path.c_str(), kNarrowPathMax);
     for (std::int32_t i = 0; i < s.iNumDevices; ++i) {
         const auto index = static_cast<std::size_t>(i);
-        // Equal paths only: "/dev/hidraw1" is contained in "/dev/hidraw10".
-        if (ToNarrow(s.wcDevName[index], kNarrowPathMax) == narrow) {
+        // Equal wide paths in full: "/dev/hidraw1" is contained in
+        // "/dev/hidraw10", and narrowed or cut paths of two devices can agree.
+        if (std::u16string_view(s.wcDevName[index], PathLength(s.wcDevName[index])) == path) {
             s.aubStatusDevice[index] = true;
             return i;
         }
@@ -168,8 +173,7 @@ void DevComTransport::OpenDeviceHandles(const std::u16string& path, std::int32_t
     DeviceState& s = DeviceState::Default();
     const auto index = static_cast<std::size_t>(i);
     // An entry found again within one pass gets fresh channels, not a second pair.
-    CloseIfOpen(s.hWrtHandleLst[index]);
-    CloseIfOpen(s.hRdHandleLst[index]);
+    CloseEntry(index);
     s.hWrtHandleLst[index] = ChannelPlatform().OpenChannel(path, ChannelAccess::Write);
     s.hRdHandleLst[index] = ChannelPlatform().OpenChannel(path, ChannelAccess::Read);
 }

@@ -62,7 +62,7 @@ class DevComTransport {
     // first 21 characters, ASCII capitals in lowercase. Empty when it has none.
     static std::string ReadHardwareId(const HidInterfaceInfo& info);
 
-    // Adds `path` to the table or finds it there (equal paths only). Returns
+    // Adds `path` to the table or finds it there (equal wide paths only). Returns
     // the entry index, or -1 when the table is full.
     static std::int32_t AddDevice(const std::u16string& path);
 

@@ -113,6 +113,22 @@ TEST_F(LifecycleTest, ManyConstructionsLeakNoChannels) {
     EXPECT_EQ(host->OpenChannelCount(), open);
 }
 
+TEST_F(LifecycleTest, NoHandleIsClosedTwice) {
+    // The selected device goes away, discovery closes its channels, and a new
+    // object then resets the state the connection still pointed into.
+    Connect();
+    host->Unplug(device);
+    EXPECT_FALSE(bridge->Settings->GetConnectionStatus());
+    { VrelUsbI2c again; }
+    host->Plug(device);
+    EXPECT_TRUE(bridge->Settings->GetConnectionStatus());
+    host->Unplug(device);
+    EXPECT_EQ(bridge->Functions->ResetDevice(), -4);
+    { VrelUsbI2c again; }
+    EXPECT_EQ(host->StrayCloseCount(), 0u);
+    EXPECT_EQ(host->OpenChannelCount(), 0u);
+}
+
 // ---- device management ----------------------------------------------------
 
 TEST_F(LifecycleTest, TwoDevicesAreNumberedInEnumerationOrder) {

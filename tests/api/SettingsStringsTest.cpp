@@ -85,8 +85,10 @@ TEST_F(SettingsStringsTest, NullTextIsRefusedWithNothingSent) {
 
 TEST_F(SettingsStringsTest, TextIsNullExactlyWhenTheResultIsNotZero) {
     for (const StringRow& row : kStrings) {
-        // The device's status is not examined: its refusal still carries text.
+        // A refused read gives no text, even when its answer carries some.
         device->EditResponses(0xB0, Put(1, {0x01, 0x06, 0x03, 'O', 0, 'K', 0}));
+        EXPECT_EQ(row.get(S()), std::nullopt) << row.name;
+        device->EditResponses(0xB0, Put(1, {0x00, 0x06, 0x03, 'O', 0, 'K', 0}));
         EXPECT_EQ(row.get(S()), u"OK") << row.name;
         Mismatch(0xB0);
         EXPECT_EQ(row.get(S()), std::nullopt) << row.name;

@@ -48,7 +48,11 @@ inline std::string Narrow(const std::u16string& text) {
 class SimTest : public ::testing::Test {
   protected:
     void SetUp() override { host = SimulatedHost::Install(); }
-    void TearDown() override { Corvane::SetPlatform(nullptr); }
+    void TearDown() override {
+        // A handle closed twice may close another on a system that reuses handles.
+        EXPECT_EQ(host->StrayCloseCount(), 0u);
+        Corvane::SetPlatform(nullptr);
+    }
 
     std::shared_ptr<VirtualDevice> Plug(std::uint16_t vid = 0x3A7C, std::uint16_t pid = 0x01D5) {
         auto device = std::make_shared<VirtualDevice>(vid, pid);

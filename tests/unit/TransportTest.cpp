@@ -69,16 +69,28 @@ TEST_F(TransportTest, OnlyTheFirst21CharactersOfTheFirstHardwareIdMatch) {
     }
 }
 
-TEST_F(TransportTest, PathContainedInAnotherIsADifferentDevice) {
-    host->AddForeignInterface({u"HID\\VID_3A7C&PID_01D5"}, u"/dev/hidraw10");
-    host->AddForeignInterface({u"HID\\VID_3A7C&PID_01D5"}, u"/dev/hidraw1");
-    host->AddForeignInterface({u"HID\\VID_3A7C&PID_01D5"}, u"/dev/hidraw1");  // listed twice
-    Reset();
-    DevComTransport::DiscoverDevices();
-    EXPECT_EQ(Corvane::DevManagement::int_GetDevCount(), 2);
-    EXPECT_EQ(std::u16string(Corvane::DeviceState::Default().pwcDevName[1]), u"/dev/hidraw1");
-    // The entry found twice holds one pair of channels, not two.
-    EXPECT_EQ(host->OpenChannelCount(), 4u);
+TEST_F(TransportTest, OnlyEqualWidePathsAreOneDevice) {
+    // Paths that agree when contained, narrowed ('?' for non-ASCII) or cut
+    // at 200 units are still different devices.
+    const std::u16string base(210, u'p');
+    const std::vector<std::pair<std::u16string, std::u16string>> rows = {
+        {u"/dev/hidraw10", u"/dev/hidraw1"},
+        {u"dev-\u00e9", u"dev-\u00e8"},
+        {base + u"a", base + u"b"},
+    };
+    for (const auto& [first, second] : rows) {
+        Corvane::SetPlatform(nullptr);
+        host = SimulatedHost::Install();
+        host->AddForeignInterface({u"HID\\VID_3A7C&PID_01D5"}, first);
+        host->AddForeignInterface({u"HID\\VID_3A7C&PID_01D5"}, second);
+        host->AddForeignInterface({u"HID\\VID_3A7C&PID_01D5"}, second);  // listed twice
+        Reset();
+        DevComTransport::DiscoverDevices();
+        EXPECT_EQ(Corvane::DevManagement::int_GetDevCount(), 2) << Narrow(second);
+        EXPECT_EQ(std::u16string(Corvane::DeviceState::Default().pwcDevName[1]), second);
+        // The entry found twice holds one pair of channels, not two.
+        EXPECT_EQ(host->OpenChannelCount(), 4u);
+    }
 }
 
 TEST_F(TransportTest, TableNeverOverflows) {

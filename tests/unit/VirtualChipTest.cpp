@@ -108,6 +108,42 @@ TEST_F(VirtualChipTest, PermanentLockRefusesEveryChipSettingsChange) {
     EXPECT_EQ(device->Flash().Protection(), 2);
 }
 
+TEST_F(VirtualChipTest, ProtectionGuardsEveryFlashRecord) {
+    const std::uint8_t pins[4] = {0, 0, 0, 0};
+    auto writes = [&] {
+        return std::vector<int>{SetCurrent(200), DevCom::WriteFlashGpSettings(pins, pins, pins),
+                                DevCom::WriteFlashString(2, u"M"),
+                                DevCom::WriteFlashString(3, u"P"),
+                                DevCom::WriteFlashString(4, u"S")};
+    };
+    ASSERT_EQ(Protect(1, "secret12"), 0);
+    EXPECT_EQ(writes(), std::vector<int>(5, 3));
+    EXPECT_EQ(SendPassword("secret12"), 0);
+    EXPECT_EQ(writes(), std::vector<int>(5, 0));
+    ASSERT_EQ(Protect(2, nullptr), 0);
+    EXPECT_EQ(writes(), std::vector<int>(5, 2));
+    EXPECT_EQ(device->Flash().manufacturer, u"M");
+}
+
+TEST_F(VirtualChipTest, FlashStringsLongerThanARecordAreRefused) {
+    auto flash = device->Flash();
+    flash.manufacturer = std::u16string(31, u'x');
+    EXPECT_FALSE(device->SetFlash(flash));
+    flash.manufacturer = std::u16string(30, u'x');
+    EXPECT_TRUE(device->SetFlash(flash));
+    EXPECT_EQ(bridge->Settings->GetUsbStringManufacturer(), flash.manufacturer);
+}
+
+TEST_F(VirtualChipTest, ResponseEditsMayCallTheDevice) {
+    std::size_t seen = 0;
+    device->EditResponses(0x10, [&](Report& answer) {
+        seen = device->CommandCount(0x10);
+        answer[2] = 0x5A;
+    });
+    EXPECT_EQ(bridge->Functions->StopI2cDataTransfer(), 0x5A);
+    EXPECT_GT(seen, 0u);
+}
+
 TEST_F(VirtualChipTest, NewIdsTakeEffectAtReset) {
     ASSERT_EQ(SetVid(0x1234), 0);
     EXPECT_EQ(device->EnumeratedVid(), 0x3A7C);

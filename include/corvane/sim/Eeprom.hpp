@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -15,6 +16,10 @@ namespace Corvane::Sim {
 // a page buffer that wraps within the page and is stored at STOP. A read
 // continues from the address counter and wraps at the end of the memory, so
 // "write two address bytes, then read" is a random read. Erased bytes are 0xFF.
+// After a STOP that ends a write with data, the chip stores the page in an
+// internal write cycle (on the virtual clock, 5 ms by default) and does not
+// acknowledge its address until it is over: poll for the acknowledge, as
+// with a real part.
 //
 //   auto eeprom = std::make_shared<Corvane::Sim::Eeprom>(32768, 64);
 //   device->AttachTarget(0x50, eeprom);   // address byte 0xA0 / 0xA1
@@ -32,10 +37,15 @@ class CORVANE_SIM_API Eeprom : public I2cTarget {
     // Where the next read or write continues.
     std::size_t AddressCounter() const { return counter_; }
 
+    // Length of the internal write cycle; zero acknowledges at once.
+    void SetWriteCycle(std::chrono::microseconds cycle) { writeCycle_ = cycle; }
+    std::chrono::microseconds WriteCycle() const { return writeCycle_; }
+
     bool Start(bool read) override;
     bool WriteByte(std::uint8_t value) override;
     std::uint8_t ReadByte() override;
     void Stop() override;
+    void BusTime(std::chrono::nanoseconds now) override { now_ = now; }
 
   private:
     void CommitPage();
@@ -51,6 +61,9 @@ class CORVANE_SIM_API Eeprom : public I2cTarget {
     std::vector<std::uint8_t> page_;
     std::vector<bool> latched_;
     bool pageDirty_ = false;
+    std::chrono::microseconds writeCycle_{5000};
+    std::chrono::nanoseconds now_{0};
+    std::chrono::nanoseconds busyUntil_{0};
 };
 
 }  // namespace Corvane::Sim

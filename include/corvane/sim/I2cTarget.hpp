@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "corvane/Export.hpp"
@@ -24,6 +25,21 @@ class CORVANE_SIM_API I2cTarget {
 
     // STOP: the transfer with this target ends.
     virtual void Stop() = 0;
+
+    // The bus time (the virtual clock of the simulated host) just before each
+    // Start() and Stop(). Targets with timed behaviour, such as an EEPROM's
+    // write cycle, keep it; the default ignores it.
+    virtual void BusTime(std::chrono::nanoseconds now);
+
+    // Clock stretching: the target holds the clock low for this long after
+    // each byte it takes part in (its address and every data byte), so its
+    // transfers take longer. Zero (the default) stretches nothing. Change it
+    // between transfers.
+    void SetClockStretch(std::chrono::microseconds perByte) { stretch_ = perByte; }
+    std::chrono::microseconds ClockStretch() const { return stretch_; }
+
+  private:
+    std::chrono::microseconds stretch_{0};
 };
 
 }  // namespace Corvane::Sim

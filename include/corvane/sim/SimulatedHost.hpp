@@ -68,6 +68,10 @@ class CORVANE_SIM_API SimulatedHost : public Platform {
 
     // Channels opened and not yet closed.
     std::size_t OpenChannelCount() const;
+    // Closes of handles that were not open: closed before, or never given.
+    // Where the system reuses handle values, such a close may hit an
+    // unrelated handle of the process, so any count above 0 is a fault.
+    std::size_t StrayCloseCount() const;
     // Discovery passes (interface listings) so far.
     std::size_t DiscoveryCount() const;
     // Transfer events created so far.

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +21,9 @@ class I2cTarget;
 
 // The chip's flash: what it loads at power-up and keeps across resets.
 struct DeviceFlash {
+    // The most code units a string record holds (one 64-byte report).
+    static constexpr std::size_t kMaxStringUnits = 30;
+
     // The chip settings record as the chip answers a read of it: chip byte
     // (bit 7 serial-number enumeration, bits 6-2 initial pin values, bits 1-0
     // protection), clock byte, DAC byte, interrupt/ADC byte, VID (low byte
@@ -62,14 +66,17 @@ struct UsbEnumeration {
 //   GP0-GP3 GPIO inputs.
 // - Status bytes: 0x01 command or record not supported, 0x02 flash locked
 //   for good, 0x03 password wrong or missing, 0x04 too many wrong passwords.
-// - Password protection (state 1) guards the chip settings record: a write is
-//   taken when the access password was entered (0xB2) since the last reset or
-//   when the write carries it in bytes 12-19. A write that leaves state 1 set
-//   makes the password it carries the new one. After 3 wrong passwords every
-//   attempt is refused with 0x04 until reset. State 2 refuses every chip
-//   settings write. GP settings and strings are not guarded. The protection
-//   state a chip settings write sets is in force at once, so the run-time
-//   settings report it at once too.
+// - Flash protection guards every flash record (chip settings, GP settings
+//   and the three strings): the flash that holds the power-up settings, the
+//   USB identity and the strings is what the password protects. Reads are
+//   never refused. In state 1 a write is taken when the access password was
+//   entered (0xB2) since the last reset; a chip settings write is also taken
+//   when it carries the password in bytes 12-19 (the other records have no
+//   room for it). A write that leaves state 1 set makes the password it
+//   carries the new one. After 3 wrong passwords every attempt is refused
+//   with 0x04 until reset. State 2 refuses every flash write with 0x02. The
+//   protection state a chip settings write sets is in force at once, so the
+//   run-time settings report it at once too.
 // - Reset (0x70 AB CD EF) sends no answer; the chip leaves and comes back with
 //   its run-time settings reloaded from flash and the IDs of its flash, so
 //   channels opened before time out once and the next discovery reconnects.
@@ -103,7 +110,9 @@ class CORVANE_SIM_API VirtualDevice {
     // ---- the chip's state ----------------------------------------------------------
     // Flash as it is now. A changed flash takes effect on the chip's next reset.
     DeviceFlash Flash() const;
-    void SetFlash(const DeviceFlash& flash);
+    // Returns false, and changes nothing, when a string is longer than
+    // DeviceFlash::kMaxStringUnits (as LoadState refuses it).
+    bool SetFlash(const DeviceFlash& flash);
     // The flash as text, to keep a virtual chip between runs; LoadState()
     // returns false (and changes nothing) for text it cannot read.
     std::string SaveState() const;
@@ -168,6 +177,9 @@ class CORVANE_SIM_API VirtualDevice {
     // The next `count` commands with this code are taken but never answered.
     void DropResponses(std::uint8_t commandCode, int count = 1);
     // The next `count` answers to this code are altered before they leave.
+    // `edit` runs without the device's lock, so it may call the device's
+    // methods (Receive excepted); it runs while the simulated host delivers
+    // the command, so it must not call the SimulatedHost.
     void EditResponses(std::uint8_t commandCode, std::function<void(Report&)> edit, int count = 1);
     // The next `count` report writes to the device time out (nothing arrives).
     void TimeOutWrites(int count = 1);
