@@ -9,11 +9,10 @@
 namespace CorvaneTest {
 namespace {
 
-class BusFacetTest : public SimTest {
+class BusFacetTest : public ConnectedTest {
   protected:
     void SetUp() override {
-        SimTest::SetUp();
-        Connect();
+        ConnectedTest::SetUp();
         eeprom = std::make_shared<Corvane::Sim::Eeprom>(4096, 32);
         for (std::size_t i = 0; i < eeprom->Contents().size(); ++i) {
             eeprom->Contents()[i] = static_cast<std::uint8_t>(i * 7 + 3);

@@ -70,10 +70,8 @@ const char* FaultName(HostFault fault) {
 class FaultPositionsTest : public SimTest {
   protected:
     // A fresh simulated host with one device and a connected library object.
-    void Fresh() {
-        bridge.reset();
-        host = SimulatedHost::Install();
-        Connect();
+    void FreshWithTargets() {
+        Fresh();
         device->AttachTarget(0x50, std::make_shared<Corvane::Sim::Eeprom>(4096, 32));
         auto smbus = std::make_shared<Corvane::Sim::SmbusDevice>(0x0B);
         smbus->EnablePec(true);
@@ -86,7 +84,7 @@ TEST_F(FaultPositionsTest, EveryOperationFailsCleanlyAtEveryReport) {
     std::size_t positions = 0;
     for (const Operation& op : Operations()) {
         SCOPED_TRACE(op.name);
-        Fresh();
+        FreshWithTargets();
         const std::size_t start = host->TransferCount();
         const auto begin = host->Now();
         ASSERT_GE(op.run(*bridge), 0);
@@ -97,7 +95,7 @@ TEST_F(FaultPositionsTest, EveryOperationFailsCleanlyAtEveryReport) {
         for (std::size_t k = 0; k < transfers; ++k) {
             for (HostFault fault : {HostFault::Unplug, HostFault::Silence, HostFault::FailWait}) {
                 SCOPED_TRACE(testing::Message() << FaultName(fault) << " at report " << k);
-                Fresh();
+                FreshWithTargets();
                 const std::size_t base = host->TransferCount();
                 host->InjectFault(base + k, fault);
                 const auto t0 = host->Now();

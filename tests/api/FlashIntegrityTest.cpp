@@ -82,13 +82,6 @@ void Inject(VirtualDevice& device, Fault fault) {
 
 class FlashIntegrityTest : public SimTest {
   protected:
-    // A new host with one chip, connected.
-    void Fresh() {
-        bridge.reset();
-        host = SimulatedHost::Install();
-        Connect();
-    }
-
     // Runs one setter with one fault and checks the flash against `model`,
     // which is then brought up to date with the setter's own bits.
     void Step(const PublicOperation& setter, Fault fault, std::mt19937& random, Image& model) {

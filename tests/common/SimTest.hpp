@@ -78,6 +78,13 @@ class SimTest : public ::testing::Test {
         host->ClearSleeps();
     }
 
+    // Starts again on a new host with one connected device.
+    void Fresh() {
+        bridge.reset();
+        host = SimulatedHost::Install();
+        Connect();
+    }
+
     std::shared_ptr<SimulatedHost> host;
     std::shared_ptr<VirtualDevice> device;
     std::unique_ptr<Corvane::VrelUsbI2c> bridge;

@@ -42,11 +42,10 @@ inline std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed = 1) {
     return data;
 }
 
-class BusTest : public SimTest {
+class BusTest : public ConnectedTest {
   protected:
     void SetUp() override {
-        SimTest::SetUp();
-        Connect();
+        ConnectedTest::SetUp();
         eeprom = std::make_shared<Eeprom>(32768, 64);
         device->AttachTarget(0x50, eeprom);
         smbus = std::make_shared<SmbusDevice>(0x0B);
