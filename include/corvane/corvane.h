@@ -57,6 +57,10 @@ extern "C" {
 #define CORVANE_INVALID_ARG_2 (-202)
 #define CORVANE_INVALID_ARG_3 (-203)
 #define CORVANE_INVALID_ARG_4 (-204)
+#define CORVANE_I2CBUS_INVALID_ARGUMENT (-300)
+#define CORVANE_I2CBUS_NOT_SUPPORTED (-301)
+#define CORVANE_I2CBUS_SHORT_READ (-302)
+#define CORVANE_I2CBUS_BLOCK_COUNT_INVALID (-303)
 #define CORVANE_OUT_OF_MEMORY (-400)
 #define CORVANE_HOST_ERROR (-401)
 #define CORVANE_NULL_HANDLE (-402)
@@ -71,7 +75,7 @@ CORVANE_API const char* corvane_result_name(int32_t code);
 /* One line for people, without a trailing period. Static text, never null. */
 CORVANE_API const char* corvane_result_description(int32_t code);
 /* The errno a Linux i2c-dev bus gives for the same failure (ENXIO for an
- * address nobody acknowledged, ...); 0 for 0. */
+ * address nobody acknowledged, ...); 0 for values >= 0. */
 CORVANE_API int corvane_result_errno(int32_t code);
 
 /* The library's version, "MAJOR.MINOR.PATCH", and as MAJOR * 10000 +
@@ -187,6 +191,61 @@ CORVANE_API int32_t corvane_get_initial_pin_value_usbcfg(corvane_bridge* bridge)
 CORVANE_API int32_t corvane_set_initial_pin_value_usbcfg(corvane_bridge* bridge, int32_t value);
 /* "X.Y". */
 CORVANE_API int32_t corvane_get_firmware_version(corvane_bridge* bridge, char* text, size_t size);
+
+/* ---- the bus as Linux programs speak it (Corvane::I2cBus) ------------------ */
+/* 7-bit addresses; results >= 0 are values (bytes read, a byte, a word, a
+ * count), negative ones result codes. A null data pointer with a count above
+ * 0 gives CORVANE_I2CBUS_INVALID_ARGUMENT. */
+typedef struct corvane_bus corvane_bus;
+
+/* One message of corvane_bus_transfer(), as Linux's struct i2c_msg. */
+typedef struct corvane_i2c_message {
+    uint8_t address7;
+    uint8_t read;    /* non-zero: the bytes are received into data */
+    uint16_t length; /* bytes at data */
+    uint8_t* data;   /* for a write, the bytes sent (not changed) */
+} corvane_i2c_message;
+
+/* The bridge must outlive the bus. */
+CORVANE_API int32_t corvane_bus_new(corvane_bridge* bridge, uint32_t speed, corvane_bus** bus);
+CORVANE_API void corvane_bus_free(corvane_bus* bus);
+CORVANE_API int32_t corvane_bus_set_speed(corvane_bus* bus, uint32_t speed);
+CORVANE_API int64_t corvane_bus_speed(corvane_bus* bus);
+CORVANE_API int32_t corvane_bus_set_pec(corvane_bus* bus, int32_t on);
+CORVANE_API int32_t corvane_bus_pec(corvane_bus* bus);
+CORVANE_API int32_t corvane_bus_write(corvane_bus* bus, uint8_t address7, const uint8_t* data,
+                                      size_t count);
+CORVANE_API int32_t corvane_bus_read(corvane_bus* bus, uint8_t address7, uint8_t* data,
+                                     size_t count);
+/* Write without STOP, repeated START, read. */
+CORVANE_API int32_t corvane_bus_write_read(corvane_bus* bus, uint8_t address7, const uint8_t* out,
+                                           size_t out_count, uint8_t* in, size_t in_count);
+/* One write, one read, or a write followed by a read of the same address;
+ * returns the number of messages carried out. */
+CORVANE_API int32_t corvane_bus_transfer(corvane_bus* bus, corvane_i2c_message* messages,
+                                         size_t count);
+CORVANE_API int32_t corvane_bus_quick(corvane_bus* bus, uint8_t address7);
+CORVANE_API int32_t corvane_bus_read_byte(corvane_bus* bus, uint8_t address7);
+CORVANE_API int32_t corvane_bus_write_byte(corvane_bus* bus, uint8_t address7, uint8_t value);
+CORVANE_API int32_t corvane_bus_read_byte_data(corvane_bus* bus, uint8_t address7, uint8_t command);
+CORVANE_API int32_t corvane_bus_write_byte_data(corvane_bus* bus, uint8_t address7, uint8_t command,
+                                                uint8_t value);
+CORVANE_API int32_t corvane_bus_read_word_data(corvane_bus* bus, uint8_t address7, uint8_t command);
+CORVANE_API int32_t corvane_bus_write_word_data(corvane_bus* bus, uint8_t address7, uint8_t command,
+                                                uint16_t value);
+CORVANE_API int32_t corvane_bus_process_call(corvane_bus* bus, uint8_t address7, uint8_t command,
+                                             uint16_t value);
+/* The block's bytes (without its count) into out; returns the count. */
+CORVANE_API int32_t corvane_bus_read_block_data(corvane_bus* bus, uint8_t address7, uint8_t command,
+                                                uint8_t* out, size_t capacity);
+CORVANE_API int32_t corvane_bus_write_block_data(corvane_bus* bus, uint8_t address7,
+                                                 uint8_t command, const uint8_t* data,
+                                                 size_t count);
+CORVANE_API int32_t corvane_bus_read_i2c_block_data(corvane_bus* bus, uint8_t address7,
+                                                    uint8_t command, uint8_t* out, size_t count);
+CORVANE_API int32_t corvane_bus_write_i2c_block_data(corvane_bus* bus, uint8_t address7,
+                                                     uint8_t command, const uint8_t* data,
+                                                     size_t count);
 
 #ifdef __cplusplus
 }

@@ -114,6 +114,8 @@ CORVANE_SIM_API int32_t corvane_sim_device_corrupt_i2c_read_tail(corvane_sim_dev
                                                                  int32_t count);
 CORVANE_SIM_API int32_t corvane_sim_device_stretch_i2c_clock(corvane_sim_device* device,
                                                              int32_t hold);
+CORVANE_SIM_API int32_t corvane_sim_device_skip_next_i2c_restart_wait(corvane_sim_device* device);
+CORVANE_SIM_API int32_t corvane_sim_device_end_next_i2c_read_early(corvane_sim_device* device);
 
 /* ---- targets on the virtual bus ---------------------------------------------- */
 CORVANE_SIM_API void corvane_sim_target_free(corvane_sim_target* target);
@@ -134,6 +136,10 @@ CORVANE_SIM_API int32_t corvane_sim_smbus_enable_pec(corvane_sim_target* device,
 CORVANE_SIM_API int32_t corvane_sim_smbus_enable_byte_count(corvane_sim_target* device, int32_t on);
 CORVANE_SIM_API int32_t corvane_sim_smbus_set_register(corvane_sim_target* device, uint8_t index,
                                                        const uint8_t* data, size_t count);
+/* A register whose reads start with its length and whose writes carry one. */
+CORVANE_SIM_API int32_t corvane_sim_smbus_set_block_register(corvane_sim_target* device,
+                                                             uint8_t index, const uint8_t* data,
+                                                             size_t count);
 /* Copies the register's first `capacity` bytes; returns its length. */
 CORVANE_SIM_API int32_t corvane_sim_smbus_register(corvane_sim_target* device, uint8_t index,
                                                    uint8_t* data, size_t capacity);

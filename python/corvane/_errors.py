@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import errno
 from typing import Optional
 
 from ._native import lib
@@ -20,7 +21,9 @@ class CorvaneError(OSError):
         self.name = lib.corvane_result_name(code).decode()
         self.description = lib.corvane_result_description(code).decode()
         where = f"{operation}: " if operation else ""
-        super().__init__(lib.corvane_result_errno(code), f"{where}{self.name} ({code}): {self.description}")
+        # A device status byte (1 to 255) is a refusal: EIO, as i2c-dev gives.
+        number = lib.corvane_result_errno(code) if code < 0 else errno.EIO
+        super().__init__(number, f"{where}{self.name} ({code}): {self.description}")
 
 
 def check(code: int, operation: str) -> int:

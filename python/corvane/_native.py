@@ -161,6 +161,7 @@ BUS_FUNCTIONS: Dict[str, tuple] = {
     "corvane_bus_set_pec": (_I32, _B, _I32),
     "corvane_bus_write": (_I32, _B, _U8, _P8, c_size_t),
     "corvane_bus_read": (_I32, _B, _U8, _P8, c_size_t),
+    "corvane_bus_write_read": (_I32, _B, _U8, _P8, c_size_t, _P8, c_size_t),
     "corvane_bus_transfer": (_I32, _B, POINTER(I2cMessage), c_size_t),
     "corvane_bus_quick": (_I32, _B, _U8),
     "corvane_bus_read_byte": (_I32, _B, _U8),

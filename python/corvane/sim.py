@@ -16,7 +16,7 @@ from ctypes import CFUNCTYPE, POINTER, Structure, c_int, c_int32, c_int64, c_siz
 from typing import Dict, List, Tuple
 
 from ._errors import check
-from ._native import byte_array, sim_library
+from ._native import _declare, byte_array, sim_library
 
 _B = c_void_p
 _START = CFUNCTYPE(c_int, c_void_p, c_int)
@@ -35,7 +35,7 @@ class _Callbacks(Structure):
 
 _lib = sim_library()
 _P8 = POINTER(c_uint8)
-for _name, (_restype, *_argtypes) in {
+_declare(_lib, {
     "corvane_sim_host_install": (c_int32, POINTER(_B)),
     "corvane_sim_host_uninstall": (None,),
     "corvane_sim_host_free": (None, _B),
@@ -70,6 +70,8 @@ for _name, (_restype, *_argtypes) in {
     "corvane_sim_device_fail_next_i2c_transfer": (c_int32, _B, c_uint8),
     "corvane_sim_device_corrupt_i2c_read_tail": (c_int32, _B, c_int32),
     "corvane_sim_device_stretch_i2c_clock": (c_int32, _B, c_int32),
+    "corvane_sim_device_skip_next_i2c_restart_wait": (c_int32, _B),
+    "corvane_sim_device_end_next_i2c_read_early": (c_int32, _B),
     "corvane_sim_target_free": (None, _B),
     "corvane_sim_eeprom_new": (c_int32, c_size_t, c_size_t, POINTER(_B)),
     "corvane_sim_eeprom_read": (c_int32, _B, c_size_t, _P8, c_size_t),
@@ -78,12 +80,10 @@ for _name, (_restype, *_argtypes) in {
     "corvane_sim_smbus_enable_pec": (c_int32, _B, c_int32),
     "corvane_sim_smbus_enable_byte_count": (c_int32, _B, c_int32),
     "corvane_sim_smbus_set_register": (c_int32, _B, c_uint8, _P8, c_size_t),
+    "corvane_sim_smbus_set_block_register": (c_int32, _B, c_uint8, _P8, c_size_t),
     "corvane_sim_smbus_register": (c_int32, _B, c_uint8, _P8, c_size_t),
     "corvane_sim_callback_target_new": (c_int32, POINTER(_Callbacks), c_void_p, POINTER(_B)),
-}.items():
-    _function = getattr(_lib, _name)
-    _function.restype = _restype
-    _function.argtypes = _argtypes
+})
 
 
 def _call(name: str, *args) -> int:
@@ -211,6 +211,10 @@ class SmbusDevice(_NativeTarget):
     def set_register(self, index: int, data: bytes) -> None:
         _call("smbus_set_register", self._handle, index, byte_array(data), len(data))
 
+    def set_block_register(self, index: int, data: bytes) -> None:
+        """A register whose reads start with its length and whose writes carry one."""
+        _call("smbus_set_block_register", self._handle, index, byte_array(data), len(data))
+
     def register(self, index: int) -> bytes:
         length = _call("smbus_register", self._handle, index, None, 0)
         buffer = (c_uint8 * max(length, 1))()
@@ -287,6 +291,12 @@ class VirtualDevice(_Handle):
 
     def stretch_i2c_clock(self, hold: bool) -> None:
         _call("device_stretch_i2c_clock", self._handle, int(hold))
+
+    def skip_next_i2c_restart_wait(self) -> None:
+        _call("device_skip_next_i2c_restart_wait", self._handle)
+
+    def end_next_i2c_read_early(self) -> None:
+        _call("device_end_next_i2c_read_early", self._handle)
 
 
 class SimulatedHost(_Handle):

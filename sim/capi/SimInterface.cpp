@@ -83,6 +83,16 @@ std::int32_t OnHost(corvane_sim_host* host, Body&& body) noexcept {
     });
 }
 
+template <typename Set>
+std::int32_t SetRegister(corvane_sim_target* device, const uint8_t* data, size_t count, Set set) {
+    return OnTarget<SmbusDevice>(device, [&](SmbusDevice& d) {
+        if (data == nullptr && count > 0) return INVALID_ARG_2;
+        set(d, count == 0 ? std::vector<std::uint8_t>()
+                          : std::vector<std::uint8_t>(data, data + count));
+        return SUCCESS;
+    });
+}
+
 }  // namespace
 
 extern "C" {
@@ -279,6 +289,14 @@ int32_t corvane_sim_device_stretch_i2c_clock(corvane_sim_device* device, int32_t
     return OnDevice(device, [&](VirtualDevice& d) { d.StretchI2cClock(hold != 0); });
 }
 
+int32_t corvane_sim_device_skip_next_i2c_restart_wait(corvane_sim_device* device) {
+    return OnDevice(device, [](VirtualDevice& d) { d.SkipNextI2cRestartWait(); });
+}
+
+int32_t corvane_sim_device_end_next_i2c_read_early(corvane_sim_device* device) {
+    return OnDevice(device, [](VirtualDevice& d) { d.EndNextI2cReadEarly(); });
+}
+
 // ---- targets ---------------------------------------------------------------------------
 
 void corvane_sim_target_free(corvane_sim_target* target) {
@@ -338,11 +356,15 @@ int32_t corvane_sim_smbus_enable_byte_count(corvane_sim_target* device, int32_t 
 
 int32_t corvane_sim_smbus_set_register(corvane_sim_target* device, uint8_t index,
                                        const uint8_t* data, size_t count) {
-    return OnTarget<SmbusDevice>(device, [&](SmbusDevice& d) {
-        if (data == nullptr && count > 0) return INVALID_ARG_2;
-        d.SetRegister(index, count == 0 ? std::vector<std::uint8_t>()
-                                        : std::vector<std::uint8_t>(data, data + count));
-        return SUCCESS;
+    return SetRegister(device, data, count, [&](SmbusDevice& d, std::vector<std::uint8_t> v) {
+        d.SetRegister(index, std::move(v));
+    });
+}
+
+int32_t corvane_sim_smbus_set_block_register(corvane_sim_target* device, uint8_t index,
+                                             const uint8_t* data, size_t count) {
+    return SetRegister(device, data, count, [&](SmbusDevice& d, std::vector<std::uint8_t> v) {
+        d.SetBlockRegister(index, std::move(v));
     });
 }
 

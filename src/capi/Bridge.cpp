@@ -6,14 +6,8 @@
 #include <string>
 #include <type_traits>
 
-#include "corvane/VrelUsbI2c.hpp"
-#include "corvane/corvane.h"
+#include "capi/Handles.hpp"
 #include "corvane/detail/CInterface.hpp"
-
-struct corvane_bridge {
-    Corvane::VrelUsbI2c object;
-    corvane_bridge(std::uint32_t vid, std::uint32_t pid) : object(vid, pid) {}
-};
 
 using namespace Corvane;
 using Detail::OnHandle;

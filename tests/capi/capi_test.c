@@ -3,6 +3,7 @@
 #include <corvane/corvane.h>
 #include <corvane/corvane_sim.h>
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -200,6 +201,34 @@ int main(void) {
         CHECK_RC(corvane_smb_read_block(bridge, 0x16, bytes, 2, 100000, 1, 0x20),
                  CORVANE_PEC_MISMATCH);
         CHECK_RC(corvane_smb_write_block(bridge, 0x16, block, 2, 100000, 1), 0);
+    }
+
+    /* The bus as Linux programs speak it: 7-bit addresses, combined transfers. */
+    {
+        corvane_bus* bus = NULL;
+        uint8_t offset[2] = {0x00, 0x10};
+        const uint8_t block[] = {'a', 'b', 'c'};
+        corvane_i2c_message messages[2];
+        CHECK_RC(corvane_bus_new(bridge, 400000, &bus), 0);
+        CHECK_RC(corvane_bus_speed(bus), 400000);
+        CHECK_RC(corvane_bus_write_read(bus, 0x50, offset, 2, bytes, 2), 2);
+        CHECK(bytes[0] == 0xDE && bytes[1] == 0xAD);
+        messages[0].address7 = 0x50, messages[0].read = 0, messages[0].length = 2;
+        messages[0].data = offset;
+        messages[1].address7 = 0x50, messages[1].read = 1, messages[1].length = 1;
+        messages[1].data = bytes + 4;
+        CHECK_RC(corvane_bus_transfer(bus, messages, 2), 2);
+        CHECK(bytes[4] == 0xDE);
+        CHECK_RC(corvane_bus_quick(bus, 0x51), CORVANE_I2C_NOT_ACKNOWLEDGED);
+        CHECK(corvane_result_errno(CORVANE_I2C_NOT_ACKNOWLEDGED) == ENXIO);
+        CHECK_RC(corvane_bus_read(bus, 0x50, NULL, 2), CORVANE_I2CBUS_INVALID_ARGUMENT);
+        CHECK_RC(corvane_bus_set_pec(bus, 1), 0);
+        CHECK_RC(corvane_bus_pec(bus), 1);
+        CHECK_RC(corvane_sim_smbus_set_block_register(battery, 0x21, block, 3), 0);
+        CHECK_RC(corvane_bus_read_block_data(bus, 0x0B, 0x21, bytes, sizeof bytes), 3);
+        CHECK(memcmp(bytes, block, 3) == 0);
+        CHECK_RC(corvane_bus_speed(NULL), CORVANE_NULL_HANDLE);
+        corvane_bus_free(bus);
     }
 
     /* Injected faults: an edited status byte, a silent chip. */
