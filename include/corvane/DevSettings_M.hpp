@@ -15,7 +15,8 @@ class VrelUsbI2c;
 // The device's configuration (VrelUsbI2c::Settings): current settings and the
 // power-up settings kept in flash. Integer results pass through unchanged
 // (ResultCodes.hpp); text results are std::nullopt exactly when the native
-// operation failed. Selectors take the DllConstants values.
+// operation failed. Each text getter also comes with a `text` argument: it
+// returns the result code and sets `text` only on success. Selectors take the DllConstants values.
 //
 // Pin arrays hold GP0 to GP3 in elements 0 to 3; a span shorter than four
 // elements raises std::out_of_range (a null one std::invalid_argument):
@@ -35,6 +36,7 @@ class CORVANE_API DevSettings_M {
     DevSettings_M& operator=(const DevSettings_M&) = delete;
 
     std::optional<std::u16string> GetSerialNumber();
+    std::int32_t GetSerialNumber(std::u16string& text);
     std::int32_t SetSerialNumber(const char16_t* serialNumberToSet);
     std::int32_t GetSerialNumberEnumerationEnable();
     std::int32_t SetSerialNumberEnumerationEnable(bool enable);
@@ -55,8 +57,10 @@ class CORVANE_API DevSettings_M {
     std::int32_t SetUsbCurrentRequirement(std::int32_t newCurrentValue);
 
     std::optional<std::u16string> GetUsbStringManufacturer();
+    std::int32_t GetUsbStringManufacturer(std::u16string& text);
     std::int32_t SetUsbStringManufacturer(const char16_t* newString);
     std::optional<std::u16string> GetUsbStringDescriptor();
+    std::int32_t GetUsbStringDescriptor(std::u16string& text);
     std::int32_t SetUsbStringDescriptor(const char16_t* newString);
 
     // 0 = not protected, 1 = password, 2 = permanently locked.
@@ -121,6 +125,7 @@ class CORVANE_API DevSettings_M {
 
     // "X.Y" from the device's firmware revision characters.
     std::optional<std::string> GetFirmwareVersion();
+    std::int32_t GetFirmwareVersion(std::string& text);
 
     void Dispose();
 

@@ -39,6 +39,10 @@ constexpr std::int32_t I2CBUS_INVALID_ARGUMENT = -300;
 constexpr std::int32_t I2CBUS_NOT_SUPPORTED = -301;
 constexpr std::int32_t I2CBUS_SHORT_READ = -302;
 constexpr std::int32_t I2CBUS_BLOCK_COUNT_INVALID = -303;
+// Failures the C interface (corvane/corvane.h) reports where C++ would raise.
+constexpr std::int32_t OUT_OF_MEMORY = -400;
+constexpr std::int32_t HOST_ERROR = -401;
+constexpr std::int32_t NULL_HANDLE = -402;
 
 // The name of a result code: "SUCCESS", "I2C_NOT_ACKNOWLEDGED", ...;
 // "DEVICE_STATUS" for 1 to 255 and "UNKNOWN_RESULT" for a value no operation

@@ -239,7 +239,10 @@ int ResultCodeErrno(std::int32_t code) noexcept {
         case INVALID_ARG_3:
         case INVALID_ARG_4:
         case I2CBUS_INVALID_ARGUMENT:
+        case NULL_HANDLE:
             return EINVAL;
+        case OUT_OF_MEMORY:
+            return ENOMEM;
         case I2CBUS_BLOCK_COUNT_INVALID:
             return EPROTO;
         case DEVICE_INDEX_ERROR:

@@ -19,13 +19,21 @@ constexpr std::size_t kPins = 4;
 
 using PinBuffer = std::array<std::uint8_t, kPins>;
 
-// Runs a native text getter on a zeroed buffer of N units: the text up to its
-// first zero unit when the result is 0, nothing otherwise.
+// Runs a native text getter on a zeroed buffer of N units: when the result is
+// 0, `text` becomes the units up to the first zero unit; otherwise it stays.
+template <std::size_t N, typename Char>
+std::int32_t TextInto(std::int32_t (*native)(Char*), std::basic_string<Char>& text) {
+    std::array<Char, N> buffer{};
+    const std::int32_t result = native(buffer.data());
+    if (result == SUCCESS) text.assign(buffer.data());
+    return result;
+}
+
 template <std::size_t N, typename Char>
 std::optional<std::basic_string<Char>> TextResult(std::int32_t (*native)(Char*)) {
-    std::array<Char, N> buffer{};
-    if (native(buffer.data()) != SUCCESS) return std::nullopt;
-    return std::basic_string<Char>(buffer.data());
+    std::basic_string<Char> text;
+    if (TextInto<N>(native, text) != SUCCESS) return std::nullopt;
+    return text;
 }
 
 }  // namespace
@@ -51,6 +59,11 @@ void DevSettings_M::Dispose(bool disposing) {
 std::optional<std::u16string> DevSettings_M::GetSerialNumber() {
     auto lock = LockApi();
     return TextResult<kSerialNumberBufferUnits>(&DevSettings::int_GetSerialNumber);
+}
+
+std::int32_t DevSettings_M::GetSerialNumber(std::u16string& text) {
+    auto lock = LockApi();
+    return TextInto<kSerialNumberBufferUnits>(&DevSettings::int_GetSerialNumber, text);
 }
 
 std::int32_t DevSettings_M::SetSerialNumber(const char16_t* serialNumberToSet) {
@@ -123,6 +136,11 @@ std::optional<std::u16string> DevSettings_M::GetUsbStringManufacturer() {
     return TextResult<kStringBufferUnits>(&DevSettings::int_GetUsbStringManufacturer);
 }
 
+std::int32_t DevSettings_M::GetUsbStringManufacturer(std::u16string& text) {
+    auto lock = LockApi();
+    return TextInto<kStringBufferUnits>(&DevSettings::int_GetUsbStringManufacturer, text);
+}
+
 std::int32_t DevSettings_M::SetUsbStringManufacturer(const char16_t* newString) {
     auto lock = LockApi();
     return DevSettings::int_SetUsbStringManufacturer(newString);
@@ -131,6 +149,11 @@ std::int32_t DevSettings_M::SetUsbStringManufacturer(const char16_t* newString) 
 std::optional<std::u16string> DevSettings_M::GetUsbStringDescriptor() {
     auto lock = LockApi();
     return TextResult<kStringBufferUnits>(&DevSettings::int_GetUsbStringDescriptor);
+}
+
+std::int32_t DevSettings_M::GetUsbStringDescriptor(std::u16string& text) {
+    auto lock = LockApi();
+    return TextInto<kStringBufferUnits>(&DevSettings::int_GetUsbStringDescriptor, text);
 }
 
 std::int32_t DevSettings_M::SetUsbStringDescriptor(const char16_t* newString) {
@@ -318,6 +341,11 @@ std::int32_t DevSettings_M::SetInitialPinValueUsbcfg(std::int32_t newInitialPinV
 std::optional<std::string> DevSettings_M::GetFirmwareVersion() {
     auto lock = LockApi();
     return TextResult<kFirmwareVersionBytes>(&DevSettings::int_GetFirmwareVersion);
+}
+
+std::int32_t DevSettings_M::GetFirmwareVersion(std::string& text) {
+    auto lock = LockApi();
+    return TextInto<kFirmwareVersionBytes>(&DevSettings::int_GetFirmwareVersion, text);
 }
 
 }  // namespace Corvane

@@ -50,6 +50,9 @@ constexpr ResultCodeInfo kResultCodes[] = {
     {I2CBUS_SHORT_READ, "I2CBUS_SHORT_READ", "the read ended with fewer bytes than were asked for"},
     {I2CBUS_BLOCK_COUNT_INVALID, "I2CBUS_BLOCK_COUNT_INVALID",
      "the target announced an SMBus block of 0 or more than 32 bytes"},
+    {OUT_OF_MEMORY, "OUT_OF_MEMORY", "the library ran out of memory"},
+    {HOST_ERROR, "HOST_ERROR", "an unexpected error inside the library stopped the operation"},
+    {NULL_HANDLE, "NULL_HANDLE", "the handle given is null or of another kind"},
 };
 
 const ResultCodeInfo* Find(std::int32_t code) {

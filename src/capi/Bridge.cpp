@@ -1,0 +1,365 @@
+// The C interface of the library object and its three facets.
+
+#include <algorithm>
+#include <array>
+#include <span>
+#include <string>
+#include <type_traits>
+
+#include "capi/Handles.hpp"
+#include "corvane/detail/CInterface.hpp"
+
+using namespace Corvane;
+using Detail::OnHandle;
+using Detail::TextOut;
+
+namespace {
+
+using Bridge = VrelUsbI2c;
+
+// UTF-8 to UTF-16 and back for the USB strings; nothing for malformed input.
+std::optional<std::u16string> Utf16(const char* text) {
+    std::u16string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p != 0) {
+        char32_t c = *p;
+        int more = c < 0x80             ? 0
+                   : (c & 0xE0) == 0xC0 ? 1
+                   : (c & 0xF0) == 0xE0 ? 2
+                   : (c & 0xF8) == 0xF0 ? 3
+                                        : -1;
+        if (more < 0) return std::nullopt;
+        c &= more == 0 ? 0x7Fu : (0x3Fu >> more);
+        for (int i = 0; i < more; ++i) {
+            ++p;
+            if ((*p & 0xC0) != 0x80) return std::nullopt;
+            c = (c << 6) | (*p & 0x3Fu);
+        }
+        ++p;
+        static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+        if (c < kLeast[more] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+        if (c >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return out;
+}
+
+std::string Utf8(std::u16string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+// A UTF-8 text in for a setter taking UTF-16 (null passes as null).
+template <typename Setter>
+std::int32_t WithUtf16(const char* text, Setter setter) {
+    if (text == nullptr) return setter(nullptr);
+    const auto units = Utf16(text);
+    if (!units) return INVALID_ARG_1;
+    return setter(units->c_str());
+}
+
+// A text getter's result through the caller's buffer.
+template <typename Text>
+std::int32_t TextGetter(std::int32_t result, const Text& text, char* out, std::size_t size) {
+    if (result != SUCCESS) return result;
+    if constexpr (std::is_same_v<Text, std::u16string>) {
+        return TextOut(Utf8(text), out, size);
+    } else {
+        return TextOut(text, out, size);
+    }
+}
+
+// The caller's array of `count` bytes. The facets need storage even for no
+// bytes, so an empty transfer gets a byte of its own.
+template <typename Byte>
+std::span<Byte> Bytes(Byte* data, std::uint32_t count, Byte& spare) {
+    return count == 0 ? std::span<Byte>(&spare, 1) : std::span<Byte>(data, count);
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t corvane_bridge_new(uint32_t vendor_id, uint32_t product_id, corvane_bridge** bridge) {
+    if (bridge == nullptr) return INVALID_ARG_3;
+    return Detail::Guard([&]() -> std::int32_t {
+        *bridge = new corvane_bridge(vendor_id, product_id);
+        return SUCCESS;
+    });
+}
+
+void corvane_bridge_free(corvane_bridge* bridge) {
+    delete bridge;
+}
+
+// ---- Functions ---------------------------------------------------------------------
+
+int32_t corvane_enter_access_password(corvane_bridge* bridge, const char* password) {
+    return OnHandle(bridge, [&](Bridge& b) { return b.Functions->EnterAccessPassword(password); });
+}
+
+int32_t corvane_write_i2c_data(corvane_bridge* bridge, uint8_t address, const uint8_t* data,
+                               uint32_t count, uint32_t speed) {
+    return OnHandle(bridge, [&](Bridge& b) {
+        if (data == nullptr && count > 0) return INVALID_ARG_2;
+        const std::uint8_t spare = 0;
+        return b.Functions->WriteI2cData(address, Bytes(data, count, spare), count, speed);
+    });
+}
+
+int32_t corvane_read_i2c_data(corvane_bridge* bridge, uint8_t address, uint8_t* data,
+                              uint32_t count, uint32_t speed) {
+    return OnHandle(bridge, [&](Bridge& b) {
+        if (data == nullptr && count > 0) return INVALID_ARG_2;
+        std::uint8_t spare = 0;
+        return b.Functions->ReadI2cData(address, Bytes(data, count, spare), count, speed);
+    });
+}
+
+int32_t corvane_stop_i2c_data_transfer(corvane_bridge* bridge) {
+    return OnHandle(bridge, [&](Bridge& b) { return b.Functions->StopI2cDataTransfer(); });
+}
+
+int32_t corvane_smb_write_block(corvane_bridge* bridge, uint8_t address, const uint8_t* data,
+                                uint32_t count, uint32_t speed, uint8_t uses_pec) {
+    return OnHandle(bridge, [&](Bridge& b) {
+        if (data == nullptr && count > 0) return INVALID_ARG_2;
+        const std::uint8_t spare = 0;
+        return b.Functions->SmbWriteBlock(address, Bytes(data, count, spare), count, speed,
+                                          uses_pec);
+    });
+}
+
+int32_t corvane_smb_read_block(corvane_bridge* bridge, uint8_t address, uint8_t* data,
+                               uint32_t count, uint32_t speed, uint8_t uses_pec,
+                               uint8_t register_index) {
+    return OnHandle(bridge, [&](Bridge& b) {
+        if (data == nullptr && count > 0) return INVALID_ARG_2;
+        std::uint8_t spare = 0;
+        return b.Functions->SmbReadBlock(address, Bytes(data, count, spare), count, speed, uses_pec,
+                                         register_index);
+    });
+}
+
+int32_t corvane_reset_device(corvane_bridge* bridge) {
+    return OnHandle(bridge, [&](Bridge& b) { return b.Functions->ResetDevice(); });
+}
+
+int32_t corvane_clear_interrupt_pin_state(corvane_bridge* bridge) {
+    return OnHandle(bridge, [&](Bridge& b) { return b.Functions->ClearInterruptPinState(); });
+}
+
+int32_t corvane_get_adc_data(corvane_bridge* bridge, uint16_t readings[3]) {
+    return OnHandle(bridge, [&](Bridge& b) {
+        if (readings == nullptr) return INVALID_ARG_1;
+        std::array<std::uint16_t, 5> all{};  // the facet adds two zeros
+        const std::int32_t result = b.Functions->GetAdcData(all);
+        if (result == SUCCESS) std::copy_n(all.begin(), 3, readings);
+        return result;
+    });
+}
+
+int32_t corvane_read_gpio_pin_value(corvane_bridge* bridge, uint8_t pin) {
+    return OnHandle(bridge, [&](Bridge& b) { return b.Functions->ReadGpioPinValue(pin); });
+}
+
+int32_t corvane_write_gpio_pin_value(corvane_bridge* bridge, uint8_t pin, uint8_t value) {
+    return OnHandle(bridge, [&](Bridge& b) { return b.Functions->WriteGpioPinValue(pin, value); });
+}
+
+// ---- Management ----------------------------------------------------------------------
+
+int32_t corvane_get_dev_count(corvane_bridge* bridge) {
+    return OnHandle(bridge, [&](Bridge& b) { return b.Management->GetDevCount(); });
+}
+
+int32_t corvane_get_selected_dev_num(corvane_bridge* bridge) {
+    return OnHandle(bridge, [&](Bridge& b) { return b.Management->GetSelectedDevNum(); });
+}
+
+int32_t corvane_get_selected_dev_info(corvane_bridge* bridge, char* text, size_t size) {
+    return OnHandle(
+        bridge, [&](Bridge& b) { return TextOut(b.Management->GetSelectedDevInfo(), text, size); });
+}
+
+int32_t corvane_select_dev(corvane_bridge* bridge, int32_t index) {
+    return OnHandle(bridge, [&](Bridge& b) { return b.Management->SelectDev(index); });
+}
+
+// ---- Settings ------------------------------------------------------------------------
+
+int32_t corvane_get_connection_status(corvane_bridge* bridge) {
+    return OnHandle(bridge, [&](Bridge& b) -> std::int32_t {
+        return b.Settings->GetConnectionStatus() ? 1 : 0;
+    });
+}
+
+// The operations that take nothing but the handle and a number, and return a number.
+#define CORVANE_GETTER(type, cname, method)                                               \
+    type cname(corvane_bridge* bridge) {                                                  \
+        return OnHandle(bridge, [&](Bridge& b) -> type { return b.Settings->method(); }); \
+    }
+#define CORVANE_SETTER(cname, method)                                                  \
+    int32_t cname(corvane_bridge* bridge, int32_t value) {                             \
+        return OnHandle(bridge, [&](Bridge& b) { return b.Settings->method(value); }); \
+    }
+#define CORVANE_SELECTED_GETTER(cname, method)                                         \
+    int32_t cname(corvane_bridge* bridge, int32_t which) {                             \
+        return OnHandle(bridge, [&](Bridge& b) { return b.Settings->method(which); }); \
+    }
+#define CORVANE_TEXT_GETTER(cname, method, Text)                     \
+    int32_t cname(corvane_bridge* bridge, char* text, size_t size) { \
+        return OnHandle(bridge, [&](Bridge& b) {                     \
+            Text value;                                              \
+            const std::int32_t result = b.Settings->method(value);   \
+            return TextGetter(result, value, text, size);            \
+        });                                                          \
+    }
+#define CORVANE_TEXT_SETTER(cname, method)                                                      \
+    int32_t cname(corvane_bridge* bridge, const char* text) {                                   \
+        return OnHandle(bridge, [&](Bridge& b) {                                                \
+            return WithUtf16(text,                                                              \
+                             [&](const char16_t* units) { return b.Settings->method(units); }); \
+        });                                                                                     \
+    }
+
+CORVANE_TEXT_GETTER(corvane_get_serial_number, GetSerialNumber, std::u16string)
+CORVANE_TEXT_SETTER(corvane_set_serial_number, SetSerialNumber)
+CORVANE_GETTER(int32_t, corvane_get_serial_number_enumeration_enable,
+               GetSerialNumberEnumerationEnable)
+
+int32_t corvane_set_serial_number_enumeration_enable(corvane_bridge* bridge, int32_t enable) {
+    return OnHandle(bridge, [&](Bridge& b) {
+        return b.Settings->SetSerialNumberEnumerationEnable(enable != 0);
+    });
+}
+
+CORVANE_GETTER(int64_t, corvane_get_usb_vid, GetUsbVid)
+CORVANE_GETTER(int64_t, corvane_get_usb_pid, GetUsbPid)
+
+int32_t corvane_set_usb_vid_pid(corvane_bridge* bridge, uint32_t vid, uint32_t pid) {
+    return OnHandle(bridge, [&](Bridge& b) { return b.Settings->SetUsbVidPid(vid, pid); });
+}
+
+CORVANE_GETTER(int32_t, corvane_get_usb_power_source, GetUsbPowerSource)
+CORVANE_SETTER(corvane_set_usb_power_source, SetUsbPowerSource)
+CORVANE_GETTER(int32_t, corvane_get_usb_remote_wakeup_enable, GetUsbRemoteWakeupEnable)
+
+int32_t corvane_set_usb_remote_wakeup_enable(corvane_bridge* bridge, int32_t enable) {
+    return OnHandle(bridge,
+                    [&](Bridge& b) { return b.Settings->SetUsbRemoteWakeupEnable(enable != 0); });
+}
+
+CORVANE_GETTER(int32_t, corvane_get_usb_current_requirement, GetUsbCurrentRequirement)
+CORVANE_SETTER(corvane_set_usb_current_requirement, SetUsbCurrentRequirement)
+CORVANE_TEXT_GETTER(corvane_get_usb_string_manufacturer, GetUsbStringManufacturer, std::u16string)
+CORVANE_TEXT_SETTER(corvane_set_usb_string_manufacturer, SetUsbStringManufacturer)
+CORVANE_TEXT_GETTER(corvane_get_usb_string_descriptor, GetUsbStringDescriptor, std::u16string)
+CORVANE_TEXT_SETTER(corvane_set_usb_string_descriptor, SetUsbStringDescriptor)
+CORVANE_GETTER(int32_t, corvane_get_flash_protection_state, GetFlashProtectionState)
+CORVANE_GETTER(int32_t, corvane_set_flash_protection_off, SetFlashProtectionOff)
+CORVANE_GETTER(int32_t, corvane_set_flash_permanent_lock, SetFlashPermanentLock)
+
+int32_t corvane_set_flash_password_protection(corvane_bridge* bridge, const char* password) {
+    return OnHandle(bridge,
+                    [&](Bridge& b) { return b.Settings->SetFlashPasswordProtection(password); });
+}
+
+int32_t corvane_get_gp_pin_configuration(corvane_bridge* bridge, int32_t which,
+                                         uint8_t designations[4], uint8_t directions[4],
+                                         uint8_t values[4]) {
+    return OnHandle(bridge, [&](Bridge& b) {
+        if (designations == nullptr) return INVALID_ARG_2;
+        if (directions == nullptr) return INVALID_ARG_3;
+        if (values == nullptr) return INVALID_ARG_4;
+        return b.Settings->GetGpPinConfiguration(which, std::span(designations, 4),
+                                                 std::span(directions, 4), std::span(values, 4));
+    });
+}
+
+int32_t corvane_set_gp_pin_configuration(corvane_bridge* bridge, int32_t which,
+                                         const uint8_t designations[4], const uint8_t directions[4],
+                                         const uint8_t values[4]) {
+    return OnHandle(bridge, [&](Bridge& b) {
+        if (designations == nullptr) return INVALID_ARG_2;
+        if (directions == nullptr) return INVALID_ARG_3;
+        if (values == nullptr) return INVALID_ARG_4;
+        return b.Settings->SetGpPinConfiguration(which, std::span(designations, 4),
+                                                 std::span(directions, 4), std::span(values, 4));
+    });
+}
+
+int32_t corvane_get_gp_pin_direction(corvane_bridge* bridge, int32_t which, uint8_t pin) {
+    return OnHandle(bridge, [&](Bridge& b) { return b.Settings->GetGpPinDirection(which, pin); });
+}
+
+int32_t corvane_set_gp_pin_direction(corvane_bridge* bridge, int32_t which, uint8_t pin,
+                                     uint8_t direction) {
+    return OnHandle(
+        bridge, [&](Bridge& b) { return b.Settings->SetGpPinDirection(which, pin, direction); });
+}
+
+CORVANE_GETTER(int32_t, corvane_get_dac_voltage_reference, GetDacVoltageReference)
+CORVANE_SETTER(corvane_set_dac_voltage_reference, SetDacVoltageReference)
+CORVANE_GETTER(int32_t, corvane_get_dac_value, GetDacValue)
+CORVANE_SETTER(corvane_set_dac_value, SetDacValue)
+CORVANE_GETTER(int32_t, corvane_get_adc_voltage_reference, GetAdcVoltageReference)
+CORVANE_SETTER(corvane_set_adc_voltage_reference, SetAdcVoltageReference)
+CORVANE_SELECTED_GETTER(corvane_get_interrupt_pin_mode, GetInterruptPinMode)
+
+int32_t corvane_set_interrupt_pin_mode(corvane_bridge* bridge, int32_t which, int32_t mode) {
+    return OnHandle(bridge,
+                    [&](Bridge& b) { return b.Settings->SetInterruptPinMode(which, mode); });
+}
+
+CORVANE_SELECTED_GETTER(corvane_get_clock_pin_divider_value, GetClockPinDividerValue)
+CORVANE_SELECTED_GETTER(corvane_get_clock_pin_duty_cycle, GetClockPinDutyCycle)
+
+int32_t corvane_set_clock_pin_configuration(corvane_bridge* bridge, int32_t which, int32_t divider,
+                                            int32_t duty_cycle) {
+    return OnHandle(bridge, [&](Bridge& b) {
+        return b.Settings->SetClockPinConfiguration(which, divider, duty_cycle);
+    });
+}
+
+CORVANE_GETTER(int32_t, corvane_get_initial_pin_value_led_uart_tx, GetInitialPinValueLedUartTx)
+CORVANE_SETTER(corvane_set_initial_pin_value_led_uart_tx, SetInitialPinValueLedUartTx)
+CORVANE_GETTER(int32_t, corvane_get_initial_pin_value_led_uart_rx, GetInitialPinValueLedUartRx)
+CORVANE_SETTER(corvane_set_initial_pin_value_led_uart_rx, SetInitialPinValueLedUartRx)
+CORVANE_GETTER(int32_t, corvane_get_initial_pin_value_led_i2c, GetInitialPinValueLedI2c)
+CORVANE_SETTER(corvane_set_initial_pin_value_led_i2c, SetInitialPinValueLedI2c)
+CORVANE_GETTER(int32_t, corvane_get_initial_pin_value_sspnd, GetInitialPinValueSspnd)
+CORVANE_SETTER(corvane_set_initial_pin_value_sspnd, SetInitialPinValueSspnd)
+CORVANE_GETTER(int32_t, corvane_get_initial_pin_value_usbcfg, GetInitialPinValueUsbcfg)
+CORVANE_SETTER(corvane_set_initial_pin_value_usbcfg, SetInitialPinValueUsbcfg)
+CORVANE_TEXT_GETTER(corvane_get_firmware_version, GetFirmwareVersion, std::string)
+
+}  // extern "C"
