@@ -31,6 +31,8 @@ class CORVANE_SIM_API Eeprom : public I2cTarget {
 
     // Where the next read or write continues.
     std::size_t AddressCounter() const { return counter_; }
+    // Sets it, as a chip that stayed powered would still have it (modulo the size).
+    void SetAddressCounter(std::size_t address) { counter_ = address % memory_.size(); }
 
     bool Start(bool read) override;
     bool WriteByte(std::uint8_t value) override;
