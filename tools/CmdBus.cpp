@@ -53,23 +53,31 @@ bool ProbeByRead(std::uint8_t address7) {
 struct ScanArgs {
     std::string first;
     std::string last;
+    bool yes = false;  // i2cdetect's -y; the tool never asks
+    bool read = false;
+    bool quick = false;
+    bool all = false;
 };
 
+// An address of the scan range: 0x00 to 0x7f with -a, else 0x03 to 0x77.
+std::uint8_t ScanAddress(const std::string& text, const char* what, bool all) {
+    if (!all) return ParseAddress(text);
+    return static_cast<std::uint8_t>(ParseNumber(text, what, 0, 0x7F));
+}
+
 void Scan(Tool& tool, const ScanArgs& args) {
-    std::uint8_t first = kScanFirst;
-    std::uint8_t last = kScanLast;
-    if (!args.first.empty()) {
-        if (args.last.empty()) throw UsageError("scan takes no range or both FIRST and LAST");
-        first = ParseAddress(args.first);
-        last = ParseAddress(args.last);
-        if (first > last) throw UsageError("FIRST must not be above LAST");
-    }
+    if (args.read && args.quick) throw UsageError("-r and -q exclude each other");
+    std::uint8_t first = args.all ? 0x00 : kScanFirst;
+    std::uint8_t last = args.all ? 0x7F : kScanLast;
+    if (!args.first.empty()) first = ScanAddress(args.first, "FIRST", args.all);
+    if (!args.last.empty()) last = ScanAddress(args.last, "LAST", args.all);
+    if (first > last) throw UsageError("FIRST must not be above LAST");
     Corvane::VrelUsbI2c& bridge = tool.Bridge();
     std::vector<int> found;
     for (unsigned address = first; address <= last; ++address) {
         const auto address7 = static_cast<std::uint8_t>(address);
         std::int32_t result;
-        if (ProbeByRead(address7)) {
+        if (args.read || (!args.quick && ProbeByRead(address7))) {
             std::array<std::uint8_t, 1> byte{};
             result =
                 bridge.Functions->ReadI2cData(ReadAddressByte(address7), byte, 1, tool.Speed());
@@ -88,20 +96,21 @@ void Scan(Tool& tool, const ScanArgs& args) {
         Tool::PrintJson({{"first", first}, {"last", last}, {"found", found}});
         return;
     }
+    // i2cdetect's table to the byte, trailing blanks included: all eight rows,
+    // blank cells outside the range.
     fmt::print("     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n");
-    for (unsigned row = first & 0xF0u; row <= last; row += 16) {
-        std::string line = fmt::format("{:02x}:", row);
+    for (unsigned row = 0; row < 0x80; row += 16) {
+        std::string line = fmt::format("{:02x}: ", row);
         for (unsigned address = row; address < row + 16; ++address) {
             if (address < first || address > last) {
                 line += "   ";
             } else if (std::find(found.begin(), found.end(), static_cast<int>(address)) !=
                        found.end()) {
-                line += fmt::format(" {:02x}", address);
+                line += fmt::format("{:02x} ", address);
             } else {
-                line += " --";
+                line += "-- ";
             }
         }
-        while (!line.empty() && line.back() == ' ') line.pop_back();
         fmt::print("{}\n", line);
     }
 }
@@ -183,9 +192,17 @@ void AddBusCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
         "scan",
         "Show which addresses answer on the I2C bus, as i2cdetect does (0x08 to 0x77 "
         "unless FIRST and LAST are given)");
+    scan->add_flag("-y", scanArgs->yes, "accepted for i2cdetect's sake; the tool never asks");
+    auto* byRead = scan->add_flag("-r", scanArgs->read, "probe by a one-byte read everywhere");
+    auto* byWrite =
+        scan->add_flag("-q", scanArgs->quick, "probe by a zero-length write everywhere");
+    byRead->excludes(byWrite);
+    scan->add_flag("-a", scanArgs->all, "all addresses, 0x00 to 0x7f");
     scan->add_option("FIRST", scanArgs->first, "first address to probe");
     scan->add_option("LAST", scanArgs->last, "last address to probe");
-    scan->footer("Probes by a zero-length write; by a one-byte read at 0x30-0x37 and 0x50-0x5f.");
+    scan->footer(
+        "Probes by a zero-length write; by a one-byte read at 0x30-0x37 and 0x50-0x5f, where a "
+        "write could change an EEPROM or a latch.");
     handlers[scan] = [&tool, scanArgs] { Scan(tool, *scanArgs); };
 
     auto args = std::make_shared<TransferArgs>();

@@ -11,20 +11,17 @@ namespace CorvaneTool {
 namespace {
 
 std::string TextOr(const std::optional<std::u16string>& text) {
-    return text ? Utf8(*text) : std::string("?");
+    return text ? Corvane::Utf16ToUtf8(*text) : std::string("?");
 }
 
-Json DescribeSelected(Tool& tool, Corvane::VrelUsbI2c& bridge) {
+Json DescribeSelected(Corvane::VrelUsbI2c& bridge) {
     Json entry;
     entry["path"] = bridge.Management->GetSelectedDevInfo();
     entry["serial"] = TextOr(bridge.Settings->GetSerialNumber());
     entry["manufacturer"] = TextOr(bridge.Settings->GetUsbStringManufacturer());
     entry["product"] = TextOr(bridge.Settings->GetUsbStringDescriptor());
-    tool.TakeHardwareRevision();
-    const auto firmware = bridge.Settings->GetFirmwareVersion();
-    const auto hardware = tool.TakeHardwareRevision();
-    entry["firmware"] = firmware.value_or("?");
-    entry["hardware"] = hardware.value_or("?");
+    entry["firmware"] = bridge.Settings->GetFirmwareVersion().value_or("?");
+    entry["hardware"] = bridge.Settings->GetHardwareVersion().value_or("?");
     return entry;
 }
 
@@ -37,7 +34,7 @@ void List(Tool& tool) {
         Check(bridge.Management->SelectDev(index));
         Json entry = {{"index", index}, {"selected", index == selected}};
         if (bridge.Settings->GetConnectionStatus()) {
-            entry.update(DescribeSelected(tool, bridge));
+            entry.update(DescribeSelected(bridge));
         } else {
             entry["path"] = bridge.Management->GetSelectedDevInfo();
             entry["error"] = "cannot be opened";
@@ -73,10 +70,8 @@ void Version(Tool& tool) {
     Corvane::VrelUsbI2c& bridge = tool.BridgeUnchecked();
     if (bridge.Management->GetDevCount() > 0) {
         Corvane::VrelUsbI2c& selected = tool.Bridge();
-        tool.TakeHardwareRevision();
-        const auto firmware = selected.Settings->GetFirmwareVersion();
-        result["firmware"] = firmware.value_or("?");
-        result["hardware"] = tool.TakeHardwareRevision().value_or("?");
+        result["firmware"] = selected.Settings->GetFirmwareVersion().value_or("?");
+        result["hardware"] = selected.Settings->GetHardwareVersion().value_or("?");
     }
     if (tool.WantsJson()) {
         Tool::PrintJson(result);

@@ -119,10 +119,7 @@ void ReadEeprom(Tool& tool, const ReadArgs& args) {
         eeprom.Read(tool, 0, data, &progress);
     }
     if (!args.output.empty()) {
-        std::ofstream out(args.output, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data.data()),
-                  static_cast<std::streamsize>(data.size()));
-        if (!out.flush()) throw Failure(fmt::format("cannot write {}", args.output));
+        WriteFileBytes(args.output, data, "the output file");
         if (tool.WantsJson()) {
             Tool::PrintJson({{"address", address7}, {"size", data.size()}, {"file", args.output}});
         } else {
@@ -152,10 +149,7 @@ void WriteEeprom(Tool& tool, const WriteArgs& args) {
     const std::size_t page = ParseSize(args.page, "--page", 1, kLargestPage);
     if ((page & (page - 1)) != 0) throw UsageError("--page must be a power of two");
 
-    std::ifstream in(args.input, std::ios::binary);
-    if (!in) throw UsageError(fmt::format("cannot read {}", args.input));
-    const std::vector<std::uint8_t> data{std::istreambuf_iterator<char>(in),
-                                         std::istreambuf_iterator<char>()};
+    const std::vector<std::uint8_t> data = ReadFileBytes(args.input, "the input file");
     if (data.empty()) throw UsageError(fmt::format("{} is empty", args.input));
     if (data.size() > eeprom.Size()) {
         throw UsageError(fmt::format("{} has {} bytes, more than the EEPROM's {} (--size)",

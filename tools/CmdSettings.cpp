@@ -17,19 +17,27 @@ using Change = std::function<void(Bridge&, Side)>;
 
 constexpr std::size_t kLongestString = 30;  // UTF-16 code units a flash string record holds
 
+// Which copies of a setting the chip has, and which of them the tool changes.
+enum class Copies {
+    PowerUp,           // flash only
+    Running,           // the running settings only
+    Both,              // running and power-up
+    ShownRunningBoth,  // both; the running copy is shown but not set (the enumerated IDs)
+};
+
 struct Setting {
     const char* key;
     const char* values;  // what `settings set` takes, for the help
-    bool current;        // has a running copy
-    bool powerUp;        // has a power-up copy
+    Copies copies;
     std::function<Json(Bridge&, Side)> get;
     // Parses the value (UsageError) and returns the change; empty: read-only.
-    std::function<Change(const std::string&)> parse;
+    std::function<Change(const std::string&)> parse = {};
     bool hex = false;  // shown as 0x....
-    // The running copy can be shown but not set (the IDs the device enumerated with).
-    bool currentReadOnly = false;
 
-    bool SetsCurrent() const { return current && !currentReadOnly; }
+    bool Has(Side side) const {
+        return side == Side::Current ? copies != Copies::PowerUp : copies != Copies::Running;
+    }
+    bool SetsCurrent() const { return copies == Copies::Running || copies == Copies::Both; }
 };
 
 std::int32_t Get(std::int32_t result) {
@@ -43,11 +51,13 @@ std::int64_t Get64(std::int64_t result) {
 
 std::string GetText(const std::optional<std::u16string>& text, const char* what) {
     if (!text) throw Failure(fmt::format("the device did not answer the read of its {}", what));
-    return Utf8(*text);
+    return Corvane::Utf16ToUtf8(*text);
 }
 
 std::u16string ParseString(const std::string& text, const char* key) {
-    std::u16string units = Utf16(text);
+    const auto converted = Corvane::Utf8ToUtf16Strict(text);
+    if (!converted) throw UsageError(fmt::format("{} must be valid UTF-8 text", key));
+    const std::u16string& units = *converted;
     if (units.size() > kLongestString) {
         throw UsageError(fmt::format("{} holds at most {} UTF-16 code units; '{}' has {}", key,
                                      kLongestString, text, units.size()));
@@ -55,224 +65,233 @@ std::u16string ParseString(const std::string& text, const char* key) {
     return units;
 }
 
-// Flash-only on/off setting.
-Setting Switch(const char* key, std::int32_t (Corvane::DevSettings_M::*get)(),
-               std::int32_t (Corvane::DevSettings_M::*set)(bool)) {
-    return {key,
-            "on or off",
-            false,
-            true,
-            [get](Bridge& b, Side) { return Json(Get(((*b.Settings).*get)()) != 0); },
-            [key, set](const std::string& text) -> Change {
-                const bool on = ParseSwitch(text, key);
-                return [set, on](Bridge& b, Side) { Check(((*b.Settings).*set)(on)); };
+// A flash-only setting read by `get` and changed by `set` with the value `parse` makes.
+template <typename Value, typename Getter, typename Setter, typename Parse>
+Setting FlashValue(const char* key, const char* values, Getter get, Setter set, Parse parse) {
+    return {.key = key,
+            .values = values,
+            .copies = Copies::PowerUp,
+            .get = [key, get](Bridge& b, Side) { return Json(get(b, key)); },
+            .parse = [key, set, parse](const std::string& text) -> Change {
+                const Value value = parse(text, key);
+                return [set, value](Bridge& b, Side) { Check(((*b.Settings).*set)(value)); };
             }};
 }
 
+using IntGetter = std::int32_t (Corvane::DevSettings_M::*)();
+using IntSetter = std::int32_t (Corvane::DevSettings_M::*)(std::int32_t);
+
+auto Reads(IntGetter get) {
+    return [get](Bridge& b, const char*) { return Get(((*b.Settings).*get)()); };
+}
+
+// Flash-only on/off setting.
+Setting Switch(const char* key, IntGetter get, std::int32_t (Corvane::DevSettings_M::*set)(bool)) {
+    return FlashValue<bool>(
+        key, "on or off",
+        [get](Bridge& b, const char*) { return Get(((*b.Settings).*get)()) != 0; }, set,
+        ParseSwitch);
+}
+
+// Flash-only number in [min, max].
+template <std::int32_t Min, std::int32_t Max>
+Setting FlashNumber(const char* key, const char* values, IntGetter get, IntSetter set) {
+    return FlashValue<std::int32_t>(
+        key, values, Reads(get), set, [](const std::string& text, const char* what) {
+            return static_cast<std::int32_t>(ParseNumber(text, what, Min, Max));
+        });
+}
+
 // Flash-only initial level of a dedicated pin.
-Setting InitialLevel(const char* key, std::int32_t (Corvane::DevSettings_M::*get)(),
-                     std::int32_t (Corvane::DevSettings_M::*set)(std::int32_t)) {
-    return {key,
-            "0 or 1",
-            false,
-            true,
-            [get](Bridge& b, Side) { return Json(Get(((*b.Settings).*get)())); },
-            [key, set](const std::string& text) -> Change {
-                const auto level = static_cast<std::int32_t>(ParseNumber(text, key, 0, 1));
-                return [set, level](Bridge& b, Side) { Check(((*b.Settings).*set)(level)); };
-            }};
+Setting InitialLevel(const char* key, IntGetter get, IntSetter set) {
+    return FlashNumber<0, 1>(key, "0 or 1", get, set);
 }
 
 // Flash-only USB string.
 Setting UsbString(const char* key, std::optional<std::u16string> (Corvane::DevSettings_M::*get)(),
                   std::int32_t (Corvane::DevSettings_M::*set)(const char16_t*)) {
-    return {key,
-            "text of up to 30 characters",
-            false,
-            true,
-            [key, get](Bridge& b, Side) { return Json(GetText(((*b.Settings).*get)(), key)); },
-            [key, set](const std::string& text) -> Change {
-                const std::u16string units = ParseString(text, key);
-                return
-                    [set, units](Bridge& b, Side) { Check(((*b.Settings).*set)(units.c_str())); };
-            }};
+    return {
+        .key = key,
+        .values = "text of up to 30 characters",
+        .copies = Copies::PowerUp,
+        .get = [key, get](Bridge& b, Side) { return Json(GetText(((*b.Settings).*get)(), key)); },
+        .parse = [key, set](const std::string& text) -> Change {
+            const std::u16string units = ParseString(text, key);
+            return [set, units](Bridge& b, Side) { Check(((*b.Settings).*set)(units.c_str())); };
+        }};
+}
+
+// The USB vendor (`vendor`) or product ID. The running IDs are the ones the
+// device was found with; the flash record holds both, so one is written with the other.
+Setting UsbId(Tool& tool, const char* key, bool vendor) {
+    return {.key = key,
+            .values = "4 hex digits",
+            .copies = Copies::ShownRunningBoth,
+            .get =
+                [&tool, vendor](Bridge& b, Side side) {
+                    if (side == Side::Current) return Json(vendor ? tool.Vid() : tool.Pid());
+                    return Json(Get64(vendor ? b.Settings->GetUsbVid() : b.Settings->GetUsbPid()));
+                },
+            .parse = [key, vendor](const std::string& text) -> Change {
+                const std::uint16_t id = ParseHexId(text, key);
+                return [vendor, id](Bridge& b, Side) {
+                    const auto other = static_cast<std::uint32_t>(
+                        Get64(vendor ? b.Settings->GetUsbPid() : b.Settings->GetUsbVid()));
+                    Check(vendor ? b.Settings->SetUsbVidPid(id, other)
+                                 : b.Settings->SetUsbVidPid(other, id));
+                };
+            },
+            .hex = true};
 }
 
 Setting Pin(const char* key, unsigned pin) {
-    return {key,
-            "gpio-in, gpio-out-0, gpio-out-1, dedicated, adc, dac or clock-irq",
-            true,
-            true,
-            [pin](Bridge& b, Side side) { return Json(PinFunction(ReadPins(b, side), pin)); },
-            [pin](const std::string& text) -> Change {
-                PinConfig probe;
-                SetPinFunction(probe, pin, text);
-                return [pin, text](Bridge& b, Side side) {
-                    PinConfig config = ReadPins(b, side);
-                    SetPinFunction(config, pin, text);
-                    WritePins(b, side, config);
-                };
-            }};
+    return {
+        .key = key,
+        .values = "gpio-in, gpio-out-0, gpio-out-1, dedicated, adc, dac or clock-irq",
+        .copies = Copies::Both,
+        .get = [pin](Bridge& b, Side side) { return Json(PinFunction(ReadPins(b, side), pin)); },
+        .parse = [pin](const std::string& text) -> Change {
+            PinConfig probe;
+            SetPinFunction(probe, pin, text);
+            return [pin, text](Bridge& b, Side side) {
+                PinConfig config = ReadPins(b, side);
+                SetPinFunction(config, pin, text);
+                WritePins(b, side, config);
+            };
+        }};
 }
 
-// Divider or duty of the clock output; `divider` says which.
+// Divider or duty of the clock output; `divider` says which. The chip sets both at once.
 Setting ClockPart(const char* key, bool divider) {
-    const auto read = [divider](Bridge& b, Side side) {
-        return Get(divider ? b.Settings->GetClockPinDividerValue(Selector(side))
-                           : b.Settings->GetClockPinDutyCycle(Selector(side)));
+    const auto read = [divider](Bridge& b, Side side, bool part) {
+        return Get(part ? b.Settings->GetClockPinDividerValue(Selector(side))
+                        : b.Settings->GetClockPinDutyCycle(Selector(side)));
     };
-    return {key,
-            divider ? "1 to 7 (48 MHz >> code)" : "0 to 3 (quarters)",
-            true,
-            true,
-            [read](Bridge& b, Side side) { return Json(read(b, side)); },
-            [key, divider](const std::string& text) -> Change {
+    return {.key = key,
+            .values = divider ? "1 to 7 (48 MHz >> code)" : "0 to 3 (quarters)",
+            .copies = Copies::Both,
+            .get = [read, divider](Bridge& b, Side side) { return Json(read(b, side, divider)); },
+            .parse = [key, divider, read](const std::string& text) -> Change {
                 const auto value = static_cast<std::int32_t>(
                     ParseNumber(text, key, divider ? 1 : 0, divider ? 7 : 3));
-                return [divider, value](Bridge& b, Side side) {
-                    const std::int32_t divide =
-                        divider ? value : Get(b.Settings->GetClockPinDividerValue(Selector(side)));
-                    const std::int32_t duty =
-                        divider ? Get(b.Settings->GetClockPinDutyCycle(Selector(side))) : value;
+                return [divider, value, read](Bridge& b, Side side) {
+                    const std::int32_t divide = divider ? value : read(b, side, true);
+                    const std::int32_t duty = divider ? read(b, side, false) : value;
                     Check(b.Settings->SetClockPinConfiguration(Selector(side), divide, duty));
                 };
             }};
 }
 
-Setting Reference(const char* key, std::int32_t (Corvane::DevSettings_M::*get)(),
-                  std::int32_t (Corvane::DevSettings_M::*set)(std::int32_t)) {
-    return {key,
-            "vdd, 1.024, 2.048 or 4.096",
-            true,
-            false,
-            [get](Bridge& b, Side) { return Json(ReferenceName(Get(((*b.Settings).*get)()))); },
-            [key, set](const std::string& text) -> Change {
-                const std::int32_t selector = ParseReference(text, key);
-                return [set, selector](Bridge& b, Side) { Check(((*b.Settings).*set)(selector)); };
+// A running-only setting that `set` changes with the value `parse` makes.
+template <typename Parse>
+Setting RunningValue(const char* key, const char* values, std::function<Json(Bridge&)> show,
+                     IntSetter set, Parse parse) {
+    return {.key = key,
+            .values = values,
+            .copies = Copies::Running,
+            .get = [show](Bridge& b, Side) { return show(b); },
+            .parse = [key, set, parse](const std::string& text) -> Change {
+                const std::int32_t value = parse(text, key);
+                return [set, value](Bridge& b, Side) { Check(((*b.Settings).*set)(value)); };
             }};
+}
+
+Setting Reference(const char* key, IntGetter get, IntSetter set) {
+    return RunningValue(
+        key, "vdd, 1.024, 2.048 or 4.096",
+        [get](Bridge& b) { return Json(ReferenceName(Get(((*b.Settings).*get)()))); }, set,
+        ParseReference);
 }
 
 std::vector<Setting> AllSettings(Tool& tool) {
     using S = Corvane::DevSettings_M;
-    std::vector<Setting> settings;
-    // The running IDs are the ones the device was found with.
-    settings.push_back(
-        {"vid", "4 hex digits", true, true,
-         [&tool](Bridge& b, Side side) {
-             return Json(side == Side::Current ? tool.Vid() : Get64(b.Settings->GetUsbVid()));
-         },
-         [](const std::string& text) -> Change {
-             const std::uint16_t vid = ParseHexId(text, "vid");
-             return [vid](Bridge& b, Side) {
-                 const auto pid = static_cast<std::uint32_t>(Get64(b.Settings->GetUsbPid()));
-                 Check(b.Settings->SetUsbVidPid(vid, pid));
-             };
-         },
-         true, true});
-    settings.push_back(
-        {"pid", "4 hex digits", true, true,
-         [&tool](Bridge& b, Side side) {
-             return Json(side == Side::Current ? tool.Pid() : Get64(b.Settings->GetUsbPid()));
-         },
-         [](const std::string& text) -> Change {
-             const std::uint16_t pid = ParseHexId(text, "pid");
-             return [pid](Bridge& b, Side) {
-                 const auto vid = static_cast<std::uint32_t>(Get64(b.Settings->GetUsbVid()));
-                 Check(b.Settings->SetUsbVidPid(vid, pid));
-             };
-         },
-         true, true});
-    settings.push_back(
-        {"power-source", "bus or self", false, true,
-         [](Bridge& b, Side) {
-             return Json(Get(b.Settings->GetUsbPowerSource()) ? "self" : "bus");
-         },
-         [](const std::string& text) -> Change {
-             const std::string name = Lower(text);
-             if (name != "bus" && name != "self") {
-                 throw UsageError(fmt::format("power-source must be bus or self, not '{}'", text));
-             }
-             const std::int32_t source = name == "self" ? 1 : 0;
-             return [source](Bridge& b, Side) { Check(b.Settings->SetUsbPowerSource(source)); };
-         }});
-    settings.push_back(
-        Switch("remote-wakeup", &S::GetUsbRemoteWakeupEnable, &S::SetUsbRemoteWakeupEnable));
-    settings.push_back(
-        {"current-ma", "100 to 500, even", false, true,
-         [](Bridge& b, Side) { return Json(Get(b.Settings->GetUsbCurrentRequirement())); },
-         [](const std::string& text) -> Change {
-             const auto ma = static_cast<std::int32_t>(ParseNumber(text, "current-ma", 100, 500));
-             if (ma % 2 != 0)
-                 throw UsageError("current-ma must be even (the chip counts 2 mA steps)");
-             return [ma](Bridge& b, Side) { Check(b.Settings->SetUsbCurrentRequirement(ma)); };
-         }});
-    settings.push_back(Switch("serial-enumeration", &S::GetSerialNumberEnumerationEnable,
-                              &S::SetSerialNumberEnumerationEnable));
-    settings.push_back(
-        UsbString("manufacturer", &S::GetUsbStringManufacturer, &S::SetUsbStringManufacturer));
-    settings.push_back(
-        UsbString("product", &S::GetUsbStringDescriptor, &S::SetUsbStringDescriptor));
-    settings.push_back(UsbString("serial", &S::GetSerialNumber, &S::SetSerialNumber));
-    settings.push_back({"flash-protection",
-                        "use 'corvane password'",
-                        true,
-                        false,
-                        [](Bridge& b, Side) {
-                            static constexpr const char* kStates[] = {"off", "password", "locked"};
-                            const std::int32_t state = Get(b.Settings->GetFlashProtectionState());
-                            return state < 3 ? Json(kStates[state]) : Json(state);
-                        },
-                        {}});
-    settings.push_back(InitialLevel("led-uart-rx", &S::GetInitialPinValueLedUartRx,
-                                    &S::SetInitialPinValueLedUartRx));
-    settings.push_back(InitialLevel("led-uart-tx", &S::GetInitialPinValueLedUartTx,
-                                    &S::SetInitialPinValueLedUartTx));
-    settings.push_back(
-        InitialLevel("led-i2c", &S::GetInitialPinValueLedI2c, &S::SetInitialPinValueLedI2c));
-    settings.push_back(
-        InitialLevel("sspnd", &S::GetInitialPinValueSspnd, &S::SetInitialPinValueSspnd));
-    settings.push_back(
-        InitialLevel("usbcfg", &S::GetInitialPinValueUsbcfg, &S::SetInitialPinValueUsbcfg));
-    settings.push_back(Pin("gp0", 0));
-    settings.push_back(Pin("gp1", 1));
-    settings.push_back(Pin("gp2", 2));
-    settings.push_back(Pin("gp3", 3));
-    settings.push_back(
-        {"interrupt-mode", "rising, falling or both", true, true,
-         [](Bridge& b, Side side) {
-             return Json(InterruptModeName(Get(b.Settings->GetInterruptPinMode(Selector(side)))));
-         },
-         [](const std::string& text) -> Change {
+    return {
+        UsbId(tool, "vid", true),
+        UsbId(tool, "pid", false),
+        FlashValue<std::int32_t>(
+            "power-source", "bus or self",
+            [](Bridge& b, const char*) {
+                return Get(b.Settings->GetUsbPowerSource()) ? "self" : "bus";
+            },
+            &S::SetUsbPowerSource,
+            [](const std::string& text, const char* key) -> std::int32_t {
+                const std::string name = Lower(text);
+                if (name != "bus" && name != "self") {
+                    throw UsageError(fmt::format("{} must be bus or self, not '{}'", key, text));
+                }
+                return name == "self" ? 1 : 0;
+            }),
+        Switch("remote-wakeup", &S::GetUsbRemoteWakeupEnable, &S::SetUsbRemoteWakeupEnable),
+        FlashValue<std::int32_t>("current-ma", "100 to 500, even",
+                                 Reads(&S::GetUsbCurrentRequirement), &S::SetUsbCurrentRequirement,
+                                 [](const std::string& text, const char* key) {
+                                     const auto ma = static_cast<std::int32_t>(
+                                         ParseNumber(text, key, 100, 500));
+                                     if (ma % 2 != 0) {
+                                         throw UsageError(fmt::format(
+                                             "{} must be even (the chip counts 2 mA steps)", key));
+                                     }
+                                     return ma;
+                                 }),
+        Switch("serial-enumeration", &S::GetSerialNumberEnumerationEnable,
+               &S::SetSerialNumberEnumerationEnable),
+        UsbString("manufacturer", &S::GetUsbStringManufacturer, &S::SetUsbStringManufacturer),
+        UsbString("product", &S::GetUsbStringDescriptor, &S::SetUsbStringDescriptor),
+        UsbString("serial", &S::GetSerialNumber, &S::SetSerialNumber),
+        {.key = "flash-protection",
+         .values = "use 'corvane password'",
+         .copies = Copies::Running,
+         .get =
+             [](Bridge& b, Side) {
+                 static constexpr const char* kStates[] = {"off", "password", "locked"};
+                 const std::int32_t state = Get(b.Settings->GetFlashProtectionState());
+                 return state < 3 ? Json(kStates[state]) : Json(state);
+             }},
+        InitialLevel("led-uart-rx", &S::GetInitialPinValueLedUartRx,
+                     &S::SetInitialPinValueLedUartRx),
+        InitialLevel("led-uart-tx", &S::GetInitialPinValueLedUartTx,
+                     &S::SetInitialPinValueLedUartTx),
+        InitialLevel("led-i2c", &S::GetInitialPinValueLedI2c, &S::SetInitialPinValueLedI2c),
+        InitialLevel("sspnd", &S::GetInitialPinValueSspnd, &S::SetInitialPinValueSspnd),
+        InitialLevel("usbcfg", &S::GetInitialPinValueUsbcfg, &S::SetInitialPinValueUsbcfg),
+        Pin("gp0", 0),
+        Pin("gp1", 1),
+        Pin("gp2", 2),
+        Pin("gp3", 3),
+        {.key = "interrupt-mode",
+         .values = "rising, falling or both",
+         .copies = Copies::Both,
+         .get =
+             [](Bridge& b, Side side) {
+                 return Json(
+                     InterruptModeName(Get(b.Settings->GetInterruptPinMode(Selector(side)))));
+             },
+         .parse = [](const std::string& text) -> Change {
              const std::int32_t mode = ParseInterruptMode(text);
              return [mode](Bridge& b, Side side) {
                  Check(b.Settings->SetInterruptPinMode(Selector(side), mode));
              };
-         }});
-    settings.push_back(ClockPart("clock-divider", true));
-    settings.push_back(ClockPart("clock-duty", false));
-    settings.push_back(
-        Reference("dac-vref", &S::GetDacVoltageReference, &S::SetDacVoltageReference));
-    settings.push_back(
-        {"dac-value", "0 to 31", true, false,
-         [](Bridge& b, Side) { return Json(Get(b.Settings->GetDacValue())); },
-         [](const std::string& text) -> Change {
-             const auto value = static_cast<std::int32_t>(ParseNumber(text, "dac-value", 0, 31));
-             return [value](Bridge& b, Side) { Check(b.Settings->SetDacValue(value)); };
-         }});
-    settings.push_back(
-        Reference("adc-vref", &S::GetAdcVoltageReference, &S::SetAdcVoltageReference));
-    settings.push_back({"firmware",
-                        "read-only",
-                        true,
-                        false,
-                        [](Bridge& b, Side) {
-                            const auto version = b.Settings->GetFirmwareVersion();
-                            if (!version)
-                                throw Failure("the device did not report its firmware version");
-                            return Json(*version);
-                        },
-                        {}});
-    return settings;
+         }},
+        ClockPart("clock-divider", true),
+        ClockPart("clock-duty", false),
+        Reference("dac-vref", &S::GetDacVoltageReference, &S::SetDacVoltageReference),
+        RunningValue(
+            "dac-value", "0 to 31", [](Bridge& b) { return Json(Get(b.Settings->GetDacValue())); },
+            &S::SetDacValue,
+            [](const std::string& text, const char* key) {
+                return static_cast<std::int32_t>(ParseNumber(text, key, 0, 31));
+            }),
+        Reference("adc-vref", &S::GetAdcVoltageReference, &S::SetAdcVoltageReference),
+        {.key = "firmware",
+         .values = "read-only",
+         .copies = Copies::Running,
+         .get =
+             [](Bridge& b, Side) {
+                 const auto version = b.Settings->GetFirmwareVersion();
+                 if (!version) throw Failure("the device did not report its firmware version");
+                 return Json(*version);
+             }},
+    };
 }
 
 std::string Show(const Setting& setting, const Json& value) {
@@ -284,8 +303,7 @@ std::string Show(const Setting& setting, const Json& value) {
 }
 
 Json Read(const Setting& setting, Bridge& bridge, Side side) {
-    const bool has = side == Side::Current ? setting.current : setting.powerUp;
-    return has ? setting.get(bridge, side) : Json();
+    return setting.Has(side) ? setting.get(bridge, side) : Json();
 }
 
 void ShowAll(Tool& tool, const std::vector<Setting>& settings) {
@@ -313,14 +331,46 @@ struct SetArgs {
     SideFlags sides;
 };
 
-void SetOne(Tool& tool, const std::vector<Setting>& settings, const SetArgs& args) {
+const Setting& Find(const std::vector<Setting>& settings, const std::string& key) {
     const auto found = std::find_if(settings.begin(), settings.end(),
-                                    [&](const Setting& s) { return args.key == s.key; });
+                                    [&](const Setting& s) { return key == s.key; });
     if (found == settings.end()) {
         throw UsageError(
-            fmt::format("there is no setting '{}' (see 'corvane settings set --help')", args.key));
+            fmt::format("there is no setting '{}' (see 'corvane settings set --help')", key));
     }
-    const Setting& setting = *found;
+    return *found;
+}
+
+// `settings get KEY`: the value alone, so scripts can take it as it stands.
+void GetOne(Tool& tool, const std::vector<Setting>& settings, const SetArgs& args) {
+    const Setting& setting = Find(settings, args.key);
+    const std::vector<Side> sides =
+        args.sides.Sides({setting.Has(Side::Current) ? Side::Current : Side::PowerUp});
+    for (Side side : sides) {
+        if (!setting.Has(side)) {
+            throw UsageError(fmt::format("{} has no {} copy", setting.key,
+                                         side == Side::Current ? "running" : "power-up"));
+        }
+    }
+    Bridge& bridge = tool.Bridge();
+    Json result = {{"key", setting.key}};
+    std::string text;
+    for (Side side : sides) {
+        const Json value = setting.get(bridge, side);
+        result[SideName(side)] = value;
+        text += sides.size() == 1 ? Show(setting, value)
+                                  : fmt::format("{}{}: {}", text.empty() ? "" : "  ",
+                                                SideName(side), Show(setting, value));
+    }
+    if (tool.WantsJson()) {
+        Tool::PrintJson(result);
+    } else {
+        fmt::print("{}\n", text);
+    }
+}
+
+void SetOne(Tool& tool, const std::vector<Setting>& settings, const SetArgs& args) {
+    const Setting& setting = Find(settings, args.key);
     if (!setting.parse) {
         throw UsageError(fmt::format("{} cannot be set here: {}", setting.key, setting.values));
     }
@@ -331,7 +381,7 @@ void SetOne(Tool& tool, const std::vector<Setting>& settings, const SetArgs& arg
             throw UsageError(fmt::format(
                 "{} is a power-up setting only: leave out --current and --both", setting.key));
         }
-        if (side == Side::PowerUp && !setting.powerUp) {
+        if (side == Side::PowerUp && !setting.Has(Side::PowerUp)) {
             throw UsageError(fmt::format(
                 "{} is a running setting only: leave out --power-up and --both", setting.key));
         }
@@ -376,9 +426,9 @@ void AddSettingsCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     std::string keys;
     for (const Setting& setting : *settings) {
         if (!setting.parse) continue;
-        const char* sides = setting.SetsCurrent() && setting.powerUp ? "running/power-up"
-                            : setting.SetsCurrent()                  ? "running only"
-                                                                     : "power-up only";
+        const char* sides = setting.SetsCurrent() && setting.Has(Side::PowerUp) ? "running/power-up"
+                            : setting.SetsCurrent()                             ? "running only"
+                                                                                : "power-up only";
         keys += fmt::format("  {:<20}{}; {}\n", setting.key, setting.values, sides);
     }
     auto args = std::make_shared<SetArgs>();
@@ -392,6 +442,12 @@ void AddSettingsCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     set->footer("KEY and VALUE:\n" + keys +
                 "A password-protected chip needs --password-file for power-up settings.");
     handlers[set] = [&tool, settings, args] { SetOne(tool, *settings, *args); };
+
+    auto* get = show->add_subcommand(
+        "get", "Show one setting: the running copy where the chip has one, else the power-up copy");
+    get->add_option("KEY", args->key, "the setting, as 'corvane settings' lists them")->required();
+    args->sides.AddTo(*get);
+    handlers[get] = [&tool, settings, args] { GetOne(tool, *settings, *args); };
 }
 
 }  // namespace CorvaneTool

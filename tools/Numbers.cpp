@@ -4,7 +4,9 @@
 
 #include <cctype>
 #include <charconv>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 #include "Tool.hpp"
 
@@ -27,11 +29,41 @@ std::optional<std::uint64_t> Digits(std::string_view text, int base) {
     return value;
 }
 
+// strtol's base 0, as i2c-tools reads its arguments.
 std::optional<std::uint64_t> DecimalOrHex(std::string_view text) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         return Digits(text.substr(2), 16);
     }
+    if (text.size() > 1 && text[0] == '0') return Digits(text.substr(1), 8);
     return Digits(text, 10);
+}
+
+// The number before a unit suffix, times the suffix's unit; a fraction is
+// allowed with a suffix ("3.4M").
+std::optional<std::uint64_t> Scaled(
+    std::string_view text,
+    std::initializer_list<std::pair<std::string_view, std::uint64_t>> units) {
+    for (const auto& [suffix, unit] : units) {
+        if (text.size() <= suffix.size() || !text.ends_with(suffix)) continue;
+        std::string_view number = text.substr(0, text.size() - suffix.size());
+        const std::size_t point = number.find('.');
+        if (point == std::string_view::npos) {
+            const auto whole = DecimalOrHex(number);
+            if (!whole || *whole > (1u << 30)) return std::nullopt;
+            return *whole * unit;
+        }
+        const auto whole = Digits(number.substr(0, point), 10);
+        std::string_view fraction = number.substr(point + 1);
+        if (!whole || *whole > (1u << 30) || fraction.empty() || fraction.size() > 6)
+            return std::nullopt;
+        const auto part = Digits(fraction, 10);
+        if (!part) return std::nullopt;
+        std::uint64_t scale = 1;
+        for (std::size_t i = 0; i < fraction.size(); ++i) scale *= 10;
+        if ((*part * unit) % scale != 0) return std::nullopt;
+        return *whole * unit + *part * unit / scale;
+    }
+    return DecimalOrHex(text);
 }
 
 }  // namespace
@@ -39,9 +71,12 @@ std::optional<std::uint64_t> DecimalOrHex(std::string_view text) {
 std::uint32_t ParseNumber(std::string_view text, std::string_view what, std::uint32_t min,
                           std::uint32_t max) {
     const auto value = DecimalOrHex(text);
+    if (!value && text.starts_with('-') && DecimalOrHex(text.substr(1))) {
+        throw UsageError(fmt::format("{} must be {} to {}, not {}", what, min, max, text));
+    }
     if (!value) {
         throw UsageError(fmt::format(
-            "{} must be a number (decimal, or hexadecimal with 0x), not '{}'", what, text));
+            "{} must be a number (decimal, 0x hexadecimal or 0 octal), not '{}'", what, text));
     }
     if (*value < min || *value > max) {
         throw UsageError(fmt::format("{} must be {} to {}, not {}", what, min, max, text));
@@ -92,27 +127,37 @@ std::vector<std::uint8_t> ParseBytes(const std::vector<std::string>& texts, std:
     return bytes;
 }
 
+std::uint32_t ParseSpeed(std::string_view text, std::string_view what, std::uint32_t min,
+                         std::uint32_t max) {
+    const auto hz = Scaled(
+        text,
+        {{"MHz", 1'000'000}, {"M", 1'000'000}, {"kHz", 1000}, {"k", 1000}, {"K", 1000}, {"Hz", 1}});
+    if (!hz) {
+        throw UsageError(
+            fmt::format("{} must be a frequency such as 100000, 400k or 1M, not '{}'", what, text));
+    }
+    if (*hz < min || *hz > max) {
+        throw UsageError(fmt::format("{} must be {} to {} Hz, not {}", what, min, max, text));
+    }
+    return static_cast<std::uint32_t>(*hz);
+}
+
 std::size_t ParseSize(std::string_view text, std::string_view what, std::size_t min,
                       std::size_t max) {
-    std::string_view number = text;
-    std::uint64_t unit = 1;
-    for (std::string_view suffix : {"KiB", "kiB", "K", "k"}) {
-        if (number.size() > suffix.size() && number.ends_with(suffix)) {
-            number.remove_suffix(suffix.size());
-            unit = 1024;
-            break;
-        }
-    }
-    const auto value = DecimalOrHex(number);
-    if (!value) {
+    const auto bytes = Scaled(text, {{"KiB", 1024},
+                                     {"kiB", 1024},
+                                     {"K", 1024},
+                                     {"k", 1024},
+                                     {"MiB", 1024 * 1024},
+                                     {"M", 1024 * 1024}});
+    if (!bytes) {
         throw UsageError(
             fmt::format("{} must be a byte count such as 32768 or 32K, not '{}'", what, text));
     }
-    const std::uint64_t bytes = *value * unit;
-    if (*value > (1u << 30) || bytes < min || bytes > max) {
+    if (*bytes < min || *bytes > max) {
         throw UsageError(fmt::format("{} must be {} to {} bytes, not {}", what, min, max, text));
     }
-    return static_cast<std::size_t>(bytes);
+    return static_cast<std::size_t>(*bytes);
 }
 
 bool ParseSwitch(std::string_view text, std::string_view what) {
@@ -137,66 +182,6 @@ std::string ByteList(std::span<const std::uint8_t> bytes) {
         text += fmt::format("0x{:02x}", bytes[i]);
     }
     return text;
-}
-
-std::u16string Utf16(std::string_view utf8) {
-    std::u16string out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        const int length = lead < 0x80           ? 1
-                           : (lead >> 5) == 0x6  ? 2
-                           : (lead >> 4) == 0xE  ? 3
-                           : (lead >> 3) == 0x1E ? 4
-                                                 : 0;
-        if (length == 0 || i + static_cast<std::size_t>(length) > utf8.size()) {
-            throw UsageError("the text is not valid UTF-8");
-        }
-        std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
-        for (int k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]);
-            if ((next & 0xC0) != 0x80) throw UsageError("the text is not valid UTF-8");
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        i += static_cast<std::size_t>(length);
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-    }
-    return out;
-}
-
-std::string Utf8(std::u16string_view utf16) {
-    std::string out;
-    for (std::size_t i = 0; i < utf16.size(); ++i) {
-        std::uint32_t code = utf16[i];
-        if (code >= 0xD800 && code < 0xDC00 && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-            utf16[i + 1] < 0xE000) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (utf16[i + 1] - 0xDC00u);
-            ++i;
-        } else if (code >= 0xD800 && code < 0xE000) {
-            code = 0xFFFD;  // a lone surrogate
-        }
-        if (code < 0x80) {
-            out.push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        }
-    }
-    return out;
 }
 
 }  // namespace CorvaneTool

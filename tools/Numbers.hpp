@@ -12,7 +12,8 @@
 
 namespace CorvaneTool {
 
-// Decimal, or hexadecimal with 0x; within [min, max].
+// As i2c-tools reads numbers: hexadecimal with 0x, octal with a leading 0,
+// decimal otherwise; within [min, max].
 std::uint32_t ParseNumber(std::string_view text, std::string_view what, std::uint32_t min,
                           std::uint32_t max);
 // Hexadecimal with or without 0x (USB vendor and product IDs).
@@ -21,7 +22,10 @@ std::uint16_t ParseHexId(std::string_view text, std::string_view what);
 std::uint8_t ParseAddress(std::string_view text);
 std::uint8_t ParseByte(std::string_view text, std::string_view what);
 std::vector<std::uint8_t> ParseBytes(const std::vector<std::string>& texts, std::string_view what);
-// A byte count; a K suffix (K, k, KiB) counts kibibytes.
+// A frequency in Hz; k and M suffixes count kHz and MHz (400k, 1M, 3.4M).
+std::uint32_t ParseSpeed(std::string_view text, std::string_view what, std::uint32_t min,
+                         std::uint32_t max);
+// A byte count; K (k, KiB) counts kibibytes and M (MiB) mebibytes.
 std::size_t ParseSize(std::string_view text, std::string_view what, std::size_t min,
                       std::size_t max);
 // on/off, 1/0, true/false, yes/no, enabled/disabled.
@@ -36,9 +40,5 @@ std::string Lower(std::string_view text);
 std::string Hex(unsigned value, int digits = 2);
 // "0x12 0x34": bytes as i2ctransfer prints them.
 std::string ByteList(std::span<const std::uint8_t> bytes);
-
-// UTF-8 to UTF-16 and back (USB strings are UTF-16 code units).
-std::u16string Utf16(std::string_view utf8);
-std::string Utf8(std::u16string_view utf16);
 
 }  // namespace CorvaneTool

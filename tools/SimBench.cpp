@@ -126,6 +126,7 @@ nlohmann::json SimBench::Load() {
         const auto eeprom = FromHex(state.at("eeprom").get<std::string>());
         if (!eeprom || eeprom->size() != kEepromSize) throw damaged("EEPROM contents");
         eeprom_->Contents() = *eeprom;
+        eeprom_->SetAddressCounter(state.value("eeprom-counter", std::size_t{0}));
         for (const auto& [index, contents] : state.at("smbus").items()) {
             const auto bytes = FromHex(contents.get<std::string>());
             const auto number = std::stoul(index, nullptr, 0);
@@ -149,6 +150,7 @@ std::unique_ptr<Corvane::VrelUsbI2c> BenchBridge(
     const std::shared_ptr<Corvane::Sim::SimulatedHost>& host,
     const Corvane::Sim::VirtualDevice& chip) {
     Corvane::SetPlatform(host);
+    Corvane::SetReportTrace({});
     auto bridge = std::make_unique<Corvane::VrelUsbI2c>(chip.EnumeratedVid(), chip.EnumeratedPid());
     if (!bridge->Settings->GetConnectionStatus()) return nullptr;
     return bridge;
@@ -217,6 +219,7 @@ void SimBench::Save() const {
     state["format"] = kFormat;
     state["chip"] = chip_->SaveState();
     state["eeprom"] = ToHex(eeprom_->Contents());
+    state["eeprom-counter"] = eeprom_->AddressCounter();
     nlohmann::json registers = nlohmann::json::object();
     for (unsigned index = 0; index <= 0xFF; ++index) {
         const auto contents = smbus_->Register(static_cast<std::uint8_t>(index));

@@ -3,13 +3,18 @@
 #include <fmt/format.h>
 #include <corvane/Diagnostics.hpp>
 
-#include <fstream>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <utility>
 
 #include "Numbers.hpp"
 #include "SimBench.hpp"
 #include "Terminal.hpp"
-#include "WirePlatform.hpp"
 
 namespace CorvaneTool {
 
@@ -18,6 +23,7 @@ namespace {
 constexpr std::uint32_t kSlowestSpeed = 46'333;  // the speed divider fits in 8 bits from here
 constexpr std::uint32_t kFastestSpeed = 4'000'000;
 constexpr std::size_t kPasswordLength = 8;
+constexpr std::uint32_t kMostDevices = 64;  // the library keeps a table of 64
 
 // Lines about the device nodes the system has for these IDs.
 std::vector<std::string> NodeDiagnostics(std::uint16_t vid, std::uint16_t pid) {
@@ -36,6 +42,19 @@ std::vector<std::string> NodeDiagnostics(std::uint16_t vid, std::uint16_t pid) {
 
 }  // namespace
 
+std::string TraceLine(const Corvane::TracedReport& report) {
+    std::string line = report.direction == Corvane::ReportDirection::Sent ? ">" : "<";
+    for (std::size_t i = 0; i < report.bytes.size(); ++i) {
+        const bool masked = i >= report.maskedFirst && i < report.maskedFirst + report.maskedCount;
+        line += masked ? " xx" : fmt::format(" {:02x}", report.bytes[i]);
+    }
+    return line;
+}
+
+void PrintTraceLine(const Corvane::TracedReport& report) {
+    std::fprintf(stderr, "%s\n", TraceLine(report).c_str());
+}
+
 Failure::Failure(std::int32_t resultCode, const std::string& why)
     : std::runtime_error(
           fmt::format("error {} {}: {}", resultCode, Corvane::ResultCodeName(resultCode),
@@ -43,8 +62,48 @@ Failure::Failure(std::int32_t resultCode, const std::string& why)
       code(resultCode),
       explanation(why.empty() ? Corvane::ResultCodeDescription(resultCode) : why) {}
 
-Failure::Failure(const std::string& message)
-    : std::runtime_error("error: " + message), explanation(message) {}
+Failure::Failure(const std::string& message, std::string kind)
+    : std::runtime_error("error: " + message), name(std::move(kind)), explanation(message) {}
+
+namespace {
+
+[[noreturn]] void FailFile(std::string_view verb, std::string_view what, const std::string& path,
+                           int error) {
+    throw Failure(fmt::format("cannot {} {} {}: {}", verb, what, path, std::strerror(error)),
+                  "FILE_ERROR");
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::string_view what) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) FailFile("read", what, path, EISDIR);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) FailFile("read", what, path, errno);
+    std::vector<std::uint8_t> bytes;
+    std::array<std::uint8_t, 4096> buffer;
+    std::size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+        bytes.insert(bytes.end(), buffer.begin(),
+                     buffer.begin() + static_cast<std::ptrdiff_t>(got));
+    }
+    const int error = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    if (error != 0) FailFile("read", what, path, error);
+    return bytes;
+}
+
+void WriteFileBytes(const std::string& path, std::span<const std::uint8_t> bytes,
+                    std::string_view what) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) FailFile("write", what, path, EISDIR);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) FailFile("write", what, path, errno);
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int error = written ? 0 : errno;
+    if (std::fclose(file) != 0 && written) FailFile("write", what, path, errno);
+    if (!written) FailFile("write", what, path, error);
+}
 
 void Check(std::int32_t result, const std::string& explanation) {
     if (result != 0) throw Failure(result, explanation);
@@ -59,20 +118,14 @@ void WithFlashHints(const std::function<void()>& change) {
     try {
         change();
     } catch (const Failure& failure) {
-        switch (failure.code.value_or(0)) {
-            case 2:
-                throw Failure(2, "the chip refused: its flash is locked for good");
-            case 3:
-                throw Failure(3,
-                              "the chip refused: its flash is protected by a password; give it "
-                              "with --password-file FILE");
-            case 4:
-                throw Failure(4,
-                              "the chip refused: too many wrong passwords since it was last "
-                              "reset");
-            default:
-                throw;
+        // The library explains the chip's status; the tool adds what to do about it.
+        const std::int32_t status = failure.code.value_or(0);
+        if (status == 3) {
+            throw Failure(status, std::string(Corvane::DeviceStatusDescription(status)) +
+                                      "; give it with --password-file FILE");
         }
+        if (status >= 1 && status <= 255) throw Failure(status, "");
+        throw;
     }
 }
 
@@ -83,24 +136,23 @@ Tool::~Tool() = default;
 void Tool::Start() {
     vid_ = ParseHexId(options.vid, "--vid");
     pid_ = ParseHexId(options.pid, "--pid");
-    speed_ = ParseNumber(options.speed, "--speed", kSlowestSpeed, kFastestSpeed);
-    if (options.device < -1) throw UsageError("--device must be 0 or more");
+    speed_ = ParseSpeed(options.speed, "--speed", kSlowestSpeed, kFastestSpeed);
+    if (!options.device.empty()) {
+        device_ =
+            static_cast<std::int32_t>(ParseNumber(options.device, "--device", 0, kMostDevices - 1));
+    }
     if (!options.sim && (options.simReset || !options.simState.empty())) {
         throw UsageError("--sim-state and --sim-reset go with --sim");
     }
 
-    std::shared_ptr<Corvane::Platform> platform;
     if (options.sim) {
         const std::filesystem::path file = options.simState.empty()
                                                ? SimBench::DefaultStateFile()
                                                : std::filesystem::path(options.simState);
         sim_ = std::make_unique<SimBench>(file, options.simReset);
-        platform = sim_->Host();
-    } else {
-        platform = Corvane::GetPlatform();
+        Corvane::SetPlatform(sim_->Host());
     }
-    wire_ = std::make_shared<WirePlatform>(platform, options.trace);
-    Corvane::SetPlatform(wire_);
+    if (options.trace) Corvane::SetReportTrace(PrintTraceLine);
 }
 
 void Tool::Finish() {
@@ -134,12 +186,12 @@ void Tool::SelectDevice() {
     Corvane::VrelUsbI2c& bridge = *bridge_;
     const std::int32_t count = bridge.Management->GetDevCount();
     if (count <= 0) FailNoDevice();
-    if (options.device >= 0) {
-        if (options.device >= count) {
+    if (device_) {
+        if (*device_ >= count) {
             throw Failure(fmt::format("there is no device {}: {} device{} found (numbered from 0)",
-                                      options.device, count, count == 1 ? "" : "s"));
+                                      *device_, count, count == 1 ? "" : "s"));
         }
-        Check(bridge.Management->SelectDev(options.device));
+        Check(bridge.Management->SelectDev(*device_));
     } else if (!options.serial.empty()) {
         std::vector<std::string> seen;
         bool found = false;
@@ -147,7 +199,7 @@ void Tool::SelectDevice() {
             Check(bridge.Management->SelectDev(index));
             bridge.Settings->GetConnectionStatus();
             const auto serial = bridge.Settings->GetSerialNumber();
-            const std::string text = serial ? Utf8(*serial) : "?";
+            const std::string text = serial ? Corvane::Utf16ToUtf8(*serial) : "?";
             found = serial && text == options.serial;
             seen.push_back(text);
         }
@@ -187,10 +239,6 @@ void Tool::FailNoDevice() {
     throw Failure(message);
 }
 
-std::optional<std::string> Tool::TakeHardwareRevision() {
-    return wire_ ? wire_->TakeHardwareRevision() : std::nullopt;
-}
-
 std::string Tool::ReadPassword(const std::string& prompt) const {
     return ReadPasswordFrom(options.passwordFile, prompt);
 }
@@ -198,9 +246,8 @@ std::string Tool::ReadPassword(const std::string& prompt) const {
 std::string ReadPasswordFrom(const std::string& file, const std::string& prompt) {
     std::string password;
     if (!file.empty()) {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) throw UsageError(fmt::format("cannot read the password file {}", file));
-        std::getline(in, password);
+        const std::vector<std::uint8_t> bytes = ReadFileBytes(file, "the password file");
+        password.assign(bytes.begin(), std::find(bytes.begin(), bytes.end(), '\n'));
         if (!password.empty() && password.back() == '\r') password.pop_back();
     } else {
         const auto typed = ReadSecret(prompt.empty() ? "password: " : prompt);
@@ -218,8 +265,16 @@ std::string ReadPasswordFrom(const std::string& file, const std::string& prompt)
     return password;
 }
 
+namespace {
+std::optional<Json> pendingJson;
+}
+
 void Tool::PrintJson(const Json& document) {
-    std::cout << document.dump(2) << '\n';
+    pendingJson = document;
+}
+
+std::optional<Json> Tool::TakeJson() {
+    return std::exchange(pendingJson, std::nullopt);
 }
 
 }  // namespace CorvaneTool

@@ -12,9 +12,11 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -26,18 +28,26 @@ namespace CorvaneTool {
 using Json = nlohmann::ordered_json;
 
 class SimBench;
-class WirePlatform;
 
 // A failure that ends the run with exit code 1. With a library result code
 // the message reads "error <code> <NAME>: <explanation>".
 class Failure : public std::runtime_error {
   public:
     Failure(std::int32_t code, const std::string& explanation);
-    explicit Failure(const std::string& message);
+    // A failure the tool found itself; `name` says which kind for scripts.
+    explicit Failure(const std::string& message, std::string name = "FAILED");
 
     std::optional<std::int32_t> code;
+    std::string name;
     std::string explanation;
 };
+
+// The whole of a file, or a Failure (FILE_ERROR) that says why it cannot be
+// read: "cannot read the password file pw: Permission denied".
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::string_view what);
+// Replaces a file's content; a Failure (FILE_ERROR) that says why when it cannot.
+void WriteFileBytes(const std::string& path, std::span<const std::uint8_t> bytes,
+                    std::string_view what);
 
 // A command line asking for something that cannot be done: exit code 2 with
 // the command's usage. Nothing has been sent to the device.
@@ -59,7 +69,7 @@ void WithFlashHints(const std::function<void()>& change);
 struct GlobalOptions {
     std::string vid = "3a7c";
     std::string pid = "01d5";
-    int device = -1;     // -1: not given
+    std::string device;  // empty: not given
     std::string serial;  // empty: not given
     std::string speed = "100000";
     bool json = false;
@@ -97,15 +107,13 @@ class Tool {
     // Fails with the no-device explanation.
     [[noreturn]] void FailNoDevice();
 
-    // The hardware revision characters of the last status answer seen, if
-    // any; forgets them.
-    std::optional<std::string> TakeHardwareRevision();
-
     // The password in --password-file, or asked for on the terminal without echo.
     std::string ReadPassword(const std::string& prompt) const;
 
-    // Prints a JSON document on stdout.
+    // The JSON document of the command; printed by main once the run is
+    // over, so a run ends with exactly one document, the result or the error.
     static void PrintJson(const Json& document);
+    static std::optional<Json> TakeJson();
 
   private:
     void SelectDevice();
@@ -113,8 +121,8 @@ class Tool {
     std::uint16_t vid_ = 0x3A7C;
     std::uint16_t pid_ = 0x01D5;
     std::uint32_t speed_ = 100000;
+    std::optional<std::int32_t> device_;
     std::unique_ptr<SimBench> sim_;
-    std::shared_ptr<WirePlatform> wire_;
     std::unique_ptr<Corvane::VrelUsbI2c> bridge_;
     bool selected_ = false;
     bool passwordEntered_ = false;
@@ -124,6 +132,11 @@ class Tool {
 // terminal without echo when `file` is empty. UsageError when the file cannot
 // be read, there is no terminal, or the password is not 8 characters long.
 std::string ReadPasswordFrom(const std::string& file, const std::string& prompt);
+
+// "> " for a sent report, "< " for a received one, then its 64 bytes in hex;
+// "xx" for each byte that carried a password.
+std::string TraceLine(const Corvane::TracedReport& report);
+void PrintTraceLine(const Corvane::TracedReport& report);
 
 // The commands register themselves here: each adds its subcommands to the
 // application and a handler per subcommand.

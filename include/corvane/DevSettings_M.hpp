@@ -126,6 +126,8 @@ class CORVANE_API DevSettings_M {
     // "X.Y" from the device's firmware revision characters.
     std::optional<std::string> GetFirmwareVersion();
     std::int32_t GetFirmwareVersion(std::string& text);
+    // The device's two hardware revision characters, e.g. "A6".
+    std::optional<std::string> GetHardwareVersion();
 
     void Dispose();
 

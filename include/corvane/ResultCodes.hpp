@@ -53,4 +53,10 @@ CORVANE_API const char* ResultCodeName(std::int32_t code) noexcept;
 // period. Static text, never null.
 CORVANE_API const char* ResultCodeDescription(std::int32_t code) noexcept;
 
+// What a non-zero status byte in the chip's answer means (1 to 255, the
+// DEVICE_STATUS results): 2 the flash is locked for good, 3 it is protected by
+// a password that was not given, 4 too many wrong passwords since the chip was
+// last reset. Static text without a trailing period, never null.
+CORVANE_API const char* DeviceStatusDescription(std::int32_t status) noexcept;
+
 }  // namespace Corvane

@@ -8,5 +8,7 @@
 #include "corvane/DllConstants.hpp"
 #include "corvane/I2cBus.hpp"
 #include "corvane/Platform.hpp"
+#include "corvane/ReportTrace.hpp"
 #include "corvane/ResultCodes.hpp"
+#include "corvane/Utf.hpp"
 #include "corvane/VrelUsbI2c.hpp"

@@ -3,6 +3,7 @@
 #include "corvane/ResultCodes.hpp"
 #include "functions/DevFunctions.hpp"
 #include "protocol/DevCom.hpp"
+#include "protocol/Records.hpp"
 
 namespace Corvane {
 
@@ -53,9 +54,11 @@ std::int32_t DevFunctions::int_EnterAccessPassword(const char* password) {
     Report request{};
     request[0] = SEND_FLASH_ACCESS_PASSWORD;
     request[1] = 0x00;
-    std::memcpy(&request[2], password, kPasswordBytes);
+    std::memcpy(&request[Records::kAccessPassword.first], password, kPasswordBytes);
     Report answer{};
-    if (const std::int32_t result = DevCom::ExchangeCommand(request, answer); result != SUCCESS) {
+    if (const std::int32_t result =
+            DevCom::ExchangeCommand(request, answer, Records::kAccessPassword);
+        result != SUCCESS) {
         return result;
     }
     if (answer[1] == kPasswordRejectedStatus) return PASSWORD_REJECTED;

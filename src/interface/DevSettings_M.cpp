@@ -15,6 +15,7 @@ namespace {
 constexpr std::size_t kStringBufferUnits = 64;
 constexpr std::size_t kSerialNumberBufferUnits = 65;
 constexpr std::size_t kFirmwareVersionBytes = 4;
+constexpr std::size_t kHardwareVersionBytes = 3;
 constexpr std::size_t kPins = 4;
 
 using PinBuffer = std::array<std::uint8_t, kPins>;
@@ -346,6 +347,11 @@ std::optional<std::string> DevSettings_M::GetFirmwareVersion() {
 std::int32_t DevSettings_M::GetFirmwareVersion(std::string& text) {
     auto lock = LockApi();
     return TextInto<kFirmwareVersionBytes>(&DevSettings::int_GetFirmwareVersion, text);
+}
+
+std::optional<std::string> DevSettings_M::GetHardwareVersion() {
+    auto lock = LockApi();
+    return TextResult<kHardwareVersionBytes>(&DevSettings::int_GetHardwareVersion);
 }
 
 }  // namespace Corvane

@@ -72,8 +72,21 @@ const char* ResultCodeName(std::int32_t code) noexcept {
 
 const char* ResultCodeDescription(std::int32_t code) noexcept {
     if (const auto* info = Find(code)) return info->description;
-    if (code >= 1 && code <= 255) return "the device answered with this non-zero status";
+    if (code >= 1 && code <= 255) return DeviceStatusDescription(code);
     return "not a result code of this library";
+}
+
+const char* DeviceStatusDescription(std::int32_t status) noexcept {
+    switch (status) {
+        case 2:
+            return "the chip refused: its flash is locked for good";
+        case 3:
+            return "the chip refused: its flash is protected by a password";
+        case 4:
+            return "the chip refused: too many wrong passwords since it was last reset";
+        default:
+            return "the device answered with this non-zero status";
+    }
 }
 
 }  // namespace Corvane

@@ -19,9 +19,11 @@ enum class StatusTest {
 
 // The common command exchange: write, read, echo test, status test.
 template <typename Decode>
-std::int32_t RunCommand(const Report& request, StatusTest test, Decode&& decode) {
+std::int32_t RunCommand(const Report& request, StatusTest test, Decode&& decode,
+                        SecretBytes secret = {}) {
     Report answer{};
-    if (const std::int32_t result = DevCom::ExchangeCommand(request, answer); result != SUCCESS) {
+    if (const std::int32_t result = DevCom::ExchangeCommand(request, answer, secret);
+        result != SUCCESS) {
         return result;
     }
     switch (test) {
@@ -57,8 +59,8 @@ Records::PinBytes Pins(const std::uint8_t* values) {
 
 }  // namespace
 
-std::int32_t DevCom::ExchangeCommand(const Report& request, Report& answer) {
-    if (!WriteReport(request)) return REPORT_WRITE_FAILED;
+std::int32_t DevCom::ExchangeCommand(const Report& request, Report& answer, SecretBytes secret) {
+    if (!WriteReport(request, secret)) return REPORT_WRITE_FAILED;
     if (!ReadReport(answer)) return REPORT_READ_FAILED;
     if (answer[0] != request[0]) return RESPONSE_MISMATCH;
     return SUCCESS;
@@ -99,7 +101,8 @@ std::int32_t DevCom::WriteFlashChipSettings(const SettingsImage& image, const ch
     const Records::Password bytes =
         password ? Records::PasswordBytes(password) : RememberedPassword();
     Records::EncodeChipSettings(image, bytes, request);
-    return RunCommand(request, StatusTest::SetCommand);
+    return RunCommand(
+        request, StatusTest::SetCommand, [](const Report&) {}, Records::kChipSettingsPassword);
 }
 
 std::int32_t DevCom::ReadFlashGpSettings(std::uint8_t* designation, std::uint8_t* direction,

@@ -25,7 +25,9 @@ class DevCom : public DevComTransport {
   public:
     // The common exchange: sends `request`, reads `answer` and tests the echo.
     // 0, or -4 / -5 / -6; the status byte is left to the caller.
-    static std::int32_t ExchangeCommand(const Report& request, Report& answer);
+    // `secret`: where the request carries a password.
+    static std::int32_t ExchangeCommand(const Report& request, Report& answer,
+                                        SecretBytes secret = {});
 
     // Sets bytes `first` to 63 of a report to zero; 64 or more changes nothing.
     static void ClearReportTail(Report& report, std::size_t first);

@@ -73,7 +73,8 @@ void EncodeChipSettings(const SettingsImage& image, const Password& password, Re
     PutWord(request, 8, image.usbPid);
     request[10] = image.powerAttributes;
     request[11] = U8(image.currentRequirementMa / 2u);
-    for (std::size_t i = 0; i < password.size(); ++i) request[12 + i] = password[i];
+    std::copy(password.begin(), password.end(),
+              request.begin() + static_cast<std::ptrdiff_t>(kChipSettingsPassword.first));
 }
 
 void DecodePinBytes(const Report& answer, std::size_t first, PinBytes& designation,

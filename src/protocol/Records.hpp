@@ -19,6 +19,10 @@ using PinBytes = std::array<std::uint8_t, 4>;
 // zero bytes after a shorter one.
 Password PasswordBytes(const char* text);
 
+// Where the chip-settings write and the access-password command carry the password.
+inline constexpr SecretBytes kChipSettingsPassword{12, kPasswordBytes};
+inline constexpr SecretBytes kAccessPassword{2, kPasswordBytes};
+
 // ---- chip settings ----------------------------------------------------------
 // Flash record as read (answer bytes 4 to 13) and the run-time settings answer,
 // which shares that layout but does not carry the three LED initial values.

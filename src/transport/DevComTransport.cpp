@@ -257,7 +257,7 @@ bool DevComTransport::Finish(TransferOutcome outcome, PlatformHandle channel) {
     return false;
 }
 
-bool DevComTransport::WriteReport(const Report& report) {
+bool DevComTransport::WriteReport(const Report& report, SecretBytes secret) {
     DeviceState& s = DeviceState::Default();
     std::array<std::uint8_t, kWireReportSize> wire{};
     wire[0] = 0x00;
@@ -266,6 +266,7 @@ bool DevComTransport::WriteReport(const Report& report) {
         DiscoverDevices();
         if (!s.DeviceDetected) return false;
     }
+    Trace(ReportDirection::Sent, report, secret);
     return Finish(ChannelPlatform().WriteReport(s.hWriteHandle, s.HIDOverlapped.event, wire,
                                                 kTransferTimeoutMs),
                   s.hWriteHandle);
@@ -284,6 +285,7 @@ bool DevComTransport::ReadReport(Report& report) {
         return false;
     }
     std::copy(wire.begin() + 1, wire.end(), report.begin());
+    Trace(ReportDirection::Received, report);
     return true;
 }
 

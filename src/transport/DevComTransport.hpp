@@ -6,6 +6,7 @@
 #include <string>
 
 #include "corvane/Platform.hpp"
+#include "corvane/ReportTrace.hpp"
 
 namespace Corvane {
 
@@ -14,6 +15,13 @@ using Report = std::array<std::uint8_t, 64>;
 
 inline constexpr std::size_t kPasswordBytes = 8;
 using AccessPassword = std::array<std::uint8_t, kPasswordBytes>;
+
+// Bytes [first, first + count) of a request that carry a password: a report
+// trace never shows them.
+struct SecretBytes {
+    std::size_t first = 0;
+    std::size_t count = 0;
+};
 
 // The transport half of DevCom: discovery, selection and the exchange of one
 // report pair. Holds no data; it works on the process's DeviceState.
@@ -44,7 +52,7 @@ class DevComTransport {
     // when the transfer finished within 1000 ms. A time-out, a failed wait or
     // a dead channel cancels the transfer and drops the connection, so the
     // next exchange rediscovers.
-    static bool WriteReport(const Report& report);
+    static bool WriteReport(const Report& report, SecretBytes secret = {});
 
     // Receives one response report into `report`. True when one arrived within
     // 1000 ms; otherwise `report` is not written and the connection is
@@ -86,6 +94,8 @@ class DevComTransport {
     static std::string ToNarrow(const char16_t* text, std::size_t maxBytes);
 
   private:
+    // Hands the report to the trace function, if one is set, with `secret` zeroed.
+    static void Trace(ReportDirection direction, const Report& report, SecretBytes secret = {});
     static void DropConnection();
     // The connection after one transfer on `channel`; true when it was done.
     static bool Finish(TransferOutcome outcome, PlatformHandle channel);

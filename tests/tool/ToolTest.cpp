@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -124,28 +126,43 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
 
 // ---- scan ------------------------------------------------------------------
 
-TEST_F(ToolTest, ScanShowsTheBenchAsI2cdetectDoes) {
-    const Outcome run = Sim({"scan"});
-    EXPECT_EQ(run.code, 0) << run.err;
-    EXPECT_EQ(run.out,
-              "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n"
-              "00:                         -- -- -- 0b -- -- -- --\n"
-              "10: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-              "20: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-              "30: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-              "40: -- -- -- -- -- -- -- -- 48 -- -- -- -- -- -- --\n"
-              "50: 50 -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-              "60: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-              "70: -- -- -- -- -- -- -- --\n");
+// i2cdetect's table to the byte: all eight rows, a blank for each cell
+// outside the range, each cell followed by a blank.
+std::string ScanTable(unsigned first, unsigned last, std::vector<unsigned> found) {
+    std::string table = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n";
+    for (unsigned row = 0; row < 0x80; row += 16) {
+        char label[8];
+        std::snprintf(label, sizeof label, "%02x: ", row);
+        table += label;
+        for (unsigned address = row; address < row + 16; ++address) {
+            char cell[8];
+            std::snprintf(cell, sizeof cell, "%02x ", address);
+            table += address < first || address > last                               ? "   "
+                     : std::find(found.begin(), found.end(), address) != found.end() ? cell
+                                                                                     : "-- ";
+        }
+        table += "\n";
+    }
+    return table;
 }
 
-TEST_F(ToolTest, ScanOfARangeShowsOnlyItsCells) {
-    const Outcome run = Sim({"scan", "0x4a", "0x51"});
-    EXPECT_EQ(run.code, 0) << run.err;
-    EXPECT_EQ(run.out,
-              "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n"
-              "40:                               -- -- -- -- -- --\n"
-              "50: 50 --\n");
+TEST_F(ToolTest, ScanShowsTheBenchAsI2cdetectDoes) {
+    struct Row {
+        std::vector<std::string> args;
+        unsigned first, last;
+        std::vector<unsigned> found;
+    };
+    const Row rows[] = {
+        {{"scan"}, 0x08, 0x77, {0x0b, 0x48, 0x50}},
+        {{"scan", "-y", "0x4a", "0x51"}, 0x4a, 0x51, {0x50}},
+        {{"scan", "-a", "-r"}, 0x00, 0x7f, {0x0b, 0x48, 0x50}},
+        {{"scan", "-q", "0x40"}, 0x40, 0x77, {0x48, 0x50}},
+    };
+    for (const Row& row : rows) {
+        const Outcome run = Sim(row.args);
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_EQ(run.out, ScanTable(row.first, row.last, row.found)) << row.args.back();
+    }
 }
 
 TEST_F(ToolTest, ScanProbesByReadWhereI2cdetectReads) {
@@ -358,6 +375,9 @@ TEST_F(ToolTest, FailuresNameTheCodeAndExitWithOne) {
          "corvane: error: there is no device 1: 1 device found (numbered from 0)"},
         {{"--serial", "NOPE", "list"},
          "corvane: error: no device has the serial number NOPE (found: CVS000001)"},
+        {{"eeprom", "write", "0x50", "-i", "/nonexistent/in.bin"},
+         "corvane: error: cannot read the input file /nonexistent/in.bin: No such file or "
+         "directory"},
     };
     ASSERT_EQ(Sim({"gpio", "config", "--gp1", "adc"}).code, 0);
     for (const FailureCase& c : cases) {
@@ -368,13 +388,41 @@ TEST_F(ToolTest, FailuresNameTheCodeAndExitWithOne) {
     }
 }
 
+// With --json every failure is one document on stdout: code, name, message.
 TEST_F(ToolTest, JsonFailureAlsoComesOnStdout) {
-    const Outcome run = Sim({"--json", "read", "0x51", "1"});
-    EXPECT_EQ(run.code, 1);
-    const auto json = nlohmann::json::parse(run.out);
-    EXPECT_EQ(json["error"]["code"], -23);
-    EXPECT_EQ(json["error"]["name"], "I2C_NOT_ACKNOWLEDGED");
-    EXPECT_EQ(json["error"]["message"], "no device acknowledged address 0x51");
+    WriteFile(File("blocker"), "a file where the state's folder should be");
+    struct Row {
+        std::vector<std::string> args;
+        int exit;
+        nlohmann::json error;
+    };
+    const Row rows[] = {
+        {{"read", "0x51", "1"},
+         1,
+         {{"code", -23},
+          {"name", "I2C_NOT_ACKNOWLEDGED"},
+          {"message", "no device acknowledged address 0x51"}}},
+        {{"read", "0x51"}, 2, {{"code", 2}, {"name", "USAGE"}, {"message", "missing N"}}},
+        {{"--password-file", dir.string(), "list"},
+         1,
+         {{"code", 1},
+          {"name", "FILE_ERROR"},
+          {"message", "cannot read the password file " + dir.string() + ": Is a directory"}}},
+        // The command succeeded, keeping the state failed: one document, the failure.
+        {{"--sim", "--sim-state", File("blocker/state.json").string(), "read", "0x50", "1"}, 1, {}},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args{"--json"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const Outcome run = row.args[0] == "--sim" ? Tool(args) : Sim(args);
+        EXPECT_EQ(run.code, row.exit) << run.err;
+        const auto json = nlohmann::json::parse(run.out);  // throws for two documents
+        if (row.error.is_null()) {
+            EXPECT_EQ(json["name"], "FAILED") << run.out;
+        } else {
+            EXPECT_EQ(json, row.error);
+        }
+    }
 }
 
 TEST_F(ToolTest, ALockedFlashRefusesChangesAndSaysSo) {
@@ -446,41 +494,45 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
     const std::string pw = File("pw").string();
     const std::string big = File("big.bin").string();
     const UsageCase cases[] = {
-        {{}, "A subcommand is required", "Usage: corvane [OPTIONS] SUBCOMMAND"},
-        {{"frobnicate"}, "unknown command 'frobnicate'", "Usage: corvane [OPTIONS] SUBCOMMAND"},
+        {{}, "which command?", "Usage: corvane [OPTIONS] COMMAND ..."},
+        {{"frobnicate"}, "unknown command 'frobnicate'", "Usage: corvane [OPTIONS] COMMAND ..."},
         {{"--vid", "xyz", "list"}, "--vid must be four hexadecimal digits", "Usage: corvane list"},
         {{"--pid", "12345", "list"},
          "--pid must be four hexadecimal digits",
          "Usage: corvane list"},
         {{"--speed", "1000", "scan"}, "--speed must be 46333 to 4000000", "Usage: corvane scan"},
-        {{"--device", "x", "list"}, "--device", "Usage: corvane list"},
+        {{"--device", "x", "list"}, "--device must be a number", "Usage: corvane list"},
+        {{"--device", "-1", "list"}, "--device must be 0 to 63, not -1", "Usage: corvane list"},
+        {{"--speed", "2.5G", "scan"}, "--speed must be a frequency", "Usage: corvane scan"},
         {{"--device", "0", "--serial", "A", "list"},
          "--device excludes --serial",
          "Usage: corvane"},
-        {{"scan", "0x10"}, "scan takes no range or both FIRST and LAST", "Usage: corvane scan"},
+        {{"scan", "-r", "-q"},
+         "-r excludes -q",
+         "Usage: corvane scan [-y] [-r] [-q] [-a] [FIRST] [LAST]"},
         {{"scan", "0x50", "0x10"}, "FIRST must not be above LAST", "Usage: corvane scan"},
         {{"scan", "0x00", "0x10"},
          "ADDR must be a 7-bit I2C address from 0x03 to 0x77",
          "Usage: corvane scan"},
-        {{"read", "0x48"}, "N is required", "Usage: corvane read [OPTIONS] ADDR N"},
+        {{"read", "0x48"}, "missing N", "Usage: corvane read ADDR N\n"},
         {{"read", "0xa0", "2"}, "as an 8-bit address byte it would be 0x50", "Usage: corvane read"},
         {{"read", "0x78", "2"}, "from 0x03 to 0x77", "Usage: corvane read"},
         {{"read", "banana", "2"}, "ADDR must be a 7-bit I2C address", "Usage: corvane read"},
         {{"read", "0x48", "0"}, "N must be 1 to 65535", "Usage: corvane read"},
         {{"read", "0x48", "65536"}, "N must be 1 to 65535", "Usage: corvane read"},
-        {{"write", "0x48"}, "BYTE is required", "Usage: corvane write [OPTIONS] ADDR BYTE..."},
+        {{"write", "0x48"}, "missing BYTE", "Usage: corvane write ADDR BYTE...\n"},
         {{"write", "0x48", "0x100"}, "BYTE must be 0 to 255", "Usage: corvane write"},
         {{"write", "0x48", "12x"}, "BYTE must be a number", "Usage: corvane write"},
-        {{"smbus"}, "A subcommand is required", "Usage: corvane smbus"},
-        {{"smbus", "read", "0x0b", "0x20"}, "N is required", "Usage: corvane smbus read"},
+        {{"smbus"}, "which command?", "Usage: corvane smbus COMMAND ..."},
+        {{"smbus", "read", "0x0b", "0x20"}, "missing N", "Usage: corvane smbus read"},
         {{"smbus", "read", "0x0b", "0x100", "4"},
          "REG must be 0 to 255",
          "Usage: corvane smbus read"},
         {{"smbus", "read", "0x0b", "0x20", "65535", "--pec"},
          "N must be 1 to 65534",
          "Usage: corvane smbus read"},
-        {{"smbus", "write", "0x0b"}, "BYTE is required", "Usage: corvane smbus write"},
-        {{"eeprom", "read", "0x50"}, "SIZE is required", "Usage: corvane eeprom read"},
+        {{"smbus", "write", "0x0b"}, "missing BYTE", "Usage: corvane smbus write"},
+        {{"eeprom", "read", "0x50"}, "missing SIZE", "Usage: corvane eeprom read"},
         {{"eeprom", "read", "0x50", "65K"},
          "SIZE must be 1 to 65536 bytes",
          "Usage: corvane eeprom read"},
@@ -490,7 +542,7 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
         {{"eeprom", "read", "0x77", "2K"},
          "would reach past address 0x77",
          "Usage: corvane eeprom read"},
-        {{"eeprom", "write", "0x50"}, "--input is required", "Usage: corvane eeprom write"},
+        {{"eeprom", "write", "0x50"}, "missing --input", "Usage: corvane eeprom write"},
         {{"eeprom", "write", "0x50", "-i", big},
          "more than the EEPROM's 32768 (--size)",
          "Usage: corvane eeprom write"},
@@ -499,9 +551,6 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
          "Usage: corvane eeprom write"},
         {{"eeprom", "write", "0x50", "-i", File("empty.bin").string()},
          "is empty",
-         "Usage: corvane eeprom write"},
-        {{"eeprom", "write", "0x50", "-i", File("missing.bin").string()},
-         "cannot read",
          "Usage: corvane eeprom write"},
         {{"gpio", "get", "4"}, "PIN must be 0 to 3", "Usage: corvane gpio get"},
         {{"gpio", "set", "0", "2"}, "the level must be 0 or 1", "Usage: corvane gpio set"},
@@ -516,7 +565,7 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
         {{"dac", "--vref", "5v"},
          "--vref must be vdd, 1.024, 2.048 or 4.096",
          "Usage: corvane dac"},
-        {{"interrupt"}, "A subcommand is required", "Usage: corvane interrupt"},
+        {{"interrupt"}, "which command?", "Usage: corvane interrupt"},
         {{"clock", "3"}, "give both DIVIDER and DUTY", "Usage: corvane clock"},
         {{"clock", "8", "0"}, "DIVIDER must be 1 to 7", "Usage: corvane clock"},
         {{"clock", "1", "4"}, "DUTY must be 0 to 3", "Usage: corvane clock"},
@@ -534,7 +583,7 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
         {{"settings", "set", "colour", "red"},
          "there is no setting 'colour'",
          "Usage: corvane settings set"},
-        {{"settings", "set", "vid"}, "VALUE is required", "Usage: corvane settings set"},
+        {{"settings", "set", "vid"}, "missing VALUE", "Usage: corvane settings set"},
         {{"settings", "set", "vid", "1234", "--current"},
          "vid is a power-up setting only",
          "Usage: corvane settings set"},
@@ -562,13 +611,19 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
         {{"settings", "set", "interrupt-mode", "none"},
          "the interrupt mode must be rising, falling or both",
          "Usage: corvane settings set"},
-        {{"password"}, "A subcommand is required", "Usage: corvane password"},
+        {{"password"}, "which command?", "Usage: corvane password"},
         {{"password", "enter"}, "there is no terminal to ask on", "Usage: corvane password enter"},
         {{"--password-file", File("short-pw").string(), "password", "enter"},
          "exactly 8 characters",
          "Usage: corvane password enter"},
         {{"password", "lock"}, "cannot be undone", "Usage: corvane password lock"},
-        {{"list", "extra"}, "extra", "Usage: corvane list"},
+        {{"list", "extra"}, "unexpected argument 'extra'", "Usage: corvane list\n"},
+        {{"settings", "get", "colour"},
+         "there is no setting 'colour'",
+         "Usage: corvane settings get"},
+        {{"settings", "get", "dac-value", "--power-up"},
+         "dac-value has no power-up copy",
+         "Usage: corvane settings get"},
     };
     for (const UsageCase& c : cases) {
         std::vector<std::string> args{"--trace"};
@@ -581,6 +636,9 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
         EXPECT_EQ(lines[0].rfind("corvane: ", 0), 0u) << lines[0];
         EXPECT_NE(lines[0].find(c.message), std::string::npos) << lines[0];
         EXPECT_NE(run.err.find(c.usage), std::string::npos) << what << "\n" << run.err;
+        // The command's usage line, not the whole help.
+        EXPECT_EQ(run.err.find("OPTIONS:"), std::string::npos) << run.err;
+        EXPECT_LE(lines.size(), 3u) << run.err;
         // Refused before anything was sent.
         EXPECT_EQ(run.err.find("\n> "), std::string::npos) << what;
         EXPECT_EQ(run.out, "") << what;

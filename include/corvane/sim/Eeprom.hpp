@@ -36,6 +36,8 @@ class CORVANE_SIM_API Eeprom : public I2cTarget {
 
     // Where the next read or write continues.
     std::size_t AddressCounter() const { return counter_; }
+    // Sets it, as a chip that stayed powered would still have it (modulo the size).
+    void SetAddressCounter(std::size_t address) { counter_ = address % memory_.size(); }
 
     // Length of the internal write cycle; zero acknowledges at once.
     void SetWriteCycle(std::chrono::microseconds cycle) { writeCycle_ = cycle; }

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "corvane/Utf.hpp"
 #include "platform/linux/HidrawSysfs.hpp"
 
 namespace Corvane {
@@ -17,74 +18,11 @@ namespace {
 // Stands for the shared transfer event; negative, so never a descriptor.
 constexpr PlatformHandle kTransferEvent = -2;
 
-// Sequence length and payload bits of a UTF-8 lead byte; length 0 when it is none.
-std::pair<int, char32_t> Utf8Lead(unsigned char lead) {
-    if (lead < 0x80) return {1, lead};
-    if ((lead & 0xE0) == 0xC0) return {2, lead & 0x1Fu};
-    if ((lead & 0xF0) == 0xE0) return {3, lead & 0x0Fu};
-    if ((lead & 0xF8) == 0xF0) return {4, lead & 0x07u};
-    return {0, 0};
-}
-
-// sysfs text is UTF-8; a malformed byte becomes U+FFFD.
-std::u16string FromUtf8(const std::string& text) {
-    std::u16string out;
-    for (std::size_t i = 0; i < text.size();) {
-        auto [length, c] = Utf8Lead(static_cast<unsigned char>(text[i]));
-        const auto end = i + static_cast<std::size_t>(length);
-        bool valid = length != 0 && end <= text.size();
-        for (std::size_t k = i + 1; valid && k < end; ++k) {
-            const auto next = static_cast<unsigned char>(text[k]);
-            valid = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3Fu);
-        }
-        if (!valid || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out.push_back(u'\uFFFD');
-            ++i;
-            continue;
-        }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-        i = end;
-    }
-    return out;
-}
-
-// Paths go back to the file system as UTF-8; an unpaired surrogate cannot be
-// part of a name this backend produced, so such a path fails to open.
-std::optional<std::string> ToUtf8(const std::u16string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            return std::nullopt;
-        }
-        if (c == 0) return std::nullopt;
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
+// Paths go back to the file system as UTF-8; an unpaired surrogate or a NUL
+// cannot be part of a name this backend produced, so such a path fails to open.
+std::optional<std::string> PathUtf8(const std::u16string& path) {
+    if (path.find(u'\0') != std::u16string::npos) return std::nullopt;
+    return Utf16ToUtf8Strict(path);
 }
 
 }  // namespace
@@ -98,16 +36,16 @@ std::vector<HidInterfaceInfo> LinuxHidrawPlatform::ListHidInterfaces() {
     std::vector<HidInterfaceInfo> interfaces;
     for (const HidrawNode& node : ListHidrawNodes(sysRoot_, devRoot_)) {
         HidInterfaceInfo info;
-        if (node.hasId) info.hardwareIds.push_back(FromUtf8(HardwareId(node)));
-        info.path = FromUtf8(node.devicePath);
-        info.serialNumber = FromUtf8(node.serialNumber);
+        if (node.hasId) info.hardwareIds.push_back(Utf8ToUtf16(HardwareId(node)));
+        info.path = Utf8ToUtf16(node.devicePath);
+        info.serialNumber = Utf8ToUtf16(node.serialNumber);
         interfaces.push_back(std::move(info));
     }
     return interfaces;
 }
 
 PlatformHandle LinuxHidrawPlatform::OpenChannel(const std::u16string& path, ChannelAccess access) {
-    const auto narrow = ToUtf8(path);
+    const auto narrow = PathUtf8(path);
     if (!narrow) return kInvalidHandle;
     // Non-blocking: reads wait in poll() alone, and a write to a node that can
     // be full never blocks its thread for good (hidraw's USB write path
