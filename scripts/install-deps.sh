@@ -7,7 +7,9 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
     ccache qemu-system-x86 busybox-static cpio
     # CLI11, nlohmann-json and fmt: the corvane tool.
-    libcli11-dev nlohmann-json3-dev libfmt-dev "$@")
+    libcli11-dev nlohmann-json3-dev libfmt-dev
+    # libfuse3 for corvane-i2cdev; fuse3, i2c-tools and python3-smbus2 for its tests.
+    libfuse3-dev fuse3 i2c-tools python3-smbus2 "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
