@@ -9,7 +9,9 @@ packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenc
     # CLI11, nlohmann-json and fmt: the corvane tool.
     libcli11-dev nlohmann-json3-dev libfmt-dev
     # The Python package's tests (python/tests, run by the shared build).
-    python3-pytest python3-smbus2 python3-setuptools "$@")
+    python3-pytest python3-smbus2 python3-setuptools
+    # libfuse3 for corvane-i2cdev; fuse3 and i2c-tools for its tests.
+    libfuse3-dev fuse3 i2c-tools "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,140 @@
+#include "CuseServer.hpp"
+
+#define FUSE_USE_VERSION 35
+#include <cuse_lowlevel.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+
+#include <chrono>
+#include <cstdint>
+#include <iostream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace CorvaneI2cDev {
+
+namespace {
+
+CuseServer& Server(fuse_req_t req) {
+    return *static_cast<CuseServer*>(fuse_req_userdata(req));
+}
+
+OpenFile& File(const fuse_file_info* fi) {
+    return *reinterpret_cast<OpenFile*>(static_cast<std::uintptr_t>(fi->fh));
+}
+
+void Open(fuse_req_t req, fuse_file_info* fi) {
+    fi->fh = reinterpret_cast<std::uintptr_t>(new OpenFile);
+    fi->nonseekable = 1;
+    if (fuse_reply_open(req, fi) != 0) delete &File(fi);
+}
+
+void Release(fuse_req_t req, fuse_file_info* fi) {
+    delete &File(fi);
+    fuse_reply_err(req, 0);
+}
+
+void Read(fuse_req_t req, std::size_t size, off_t, fuse_file_info* fi) {
+    std::vector<std::uint8_t> data(std::min(size, I2cDevAdapter::kMaxMessage));
+    const std::int32_t result = Server(req).Adapter().Read(File(fi), data);
+    if (result < 0) {
+        fuse_reply_err(req, -result);
+    } else {
+        fuse_reply_buf(req, reinterpret_cast<const char*>(data.data()),
+                       static_cast<std::size_t>(result));
+    }
+}
+
+void Write(fuse_req_t req, const char* buf, std::size_t size, off_t, fuse_file_info* fi) {
+    const std::int32_t result =
+        Server(req).Adapter().Write(File(fi), {reinterpret_cast<const std::uint8_t*>(buf), size});
+    if (result < 0) {
+        fuse_reply_err(req, -result);
+    } else {
+        fuse_reply_write(req, static_cast<std::size_t>(result));
+    }
+}
+
+std::vector<iovec> Iovecs(const std::vector<ClientRegion>& regions) {
+    std::vector<iovec> iovecs;
+    for (const ClientRegion& region : regions) {
+        iovecs.push_back(
+            {reinterpret_cast<void*>(static_cast<std::uintptr_t>(region.address)), region.size});
+    }
+    return iovecs;
+}
+
+void Ioctl(fuse_req_t req, int cmd, void* arg, fuse_file_info* fi, unsigned flags,
+           const void* in_buf, std::size_t in_bufsz, std::size_t out_bufsz) {
+    // A 32-bit client's structures have other sizes and pointer widths.
+    if ((flags & FUSE_IOCTL_COMPAT) != 0) {
+        fuse_reply_err(req, EOPNOTSUPP);
+        return;
+    }
+    const IoctlReply reply = Server(req).Adapter().Ioctl(
+        File(fi), static_cast<std::uint32_t>(cmd), reinterpret_cast<std::uintptr_t>(arg),
+        {static_cast<const std::uint8_t*>(in_buf), in_bufsz}, out_bufsz);
+    if (reply.retry) {
+        const std::vector<iovec> fetch = Iovecs(reply.fetch), store = Iovecs(reply.store);
+        fuse_reply_ioctl_retry(req, fetch.data(), fetch.size(), store.data(), store.size());
+    } else if (reply.error != 0) {
+        fuse_reply_err(req, reply.error);
+    } else {
+        fuse_reply_ioctl(req, reply.result, reply.out.data(), reply.out.size());
+    }
+}
+
+void InitDone(void* userdata) {
+    static_cast<CuseServer*>(userdata)->NodeReady();
+}
+
+}  // namespace
+
+CuseServer::CuseServer(I2cDevAdapter& adapter, std::string name)
+    : adapter_(adapter), name_(std::move(name)) {}
+
+void CuseServer::NodeReady() {
+    // The kernel has registered the device; devtmpfs or udev makes the node.
+    const std::string path = "/dev/" + name_;
+    struct stat node {};
+    for (int i = 0; i < 500 && stat(path.c_str(), &node) != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (ready_) ready_(path);
+}
+
+int CuseServer::Run(std::function<void(const std::string& path)> ready) {
+    ready_ = std::move(ready);
+    const std::string devname = "DEVNAME=" + name_;
+    const char* info[] = {devname.c_str()};
+    cuse_info ci{};
+    ci.dev_info_argc = 1;
+    ci.dev_info_argv = info;
+    ci.flags = CUSE_UNRESTRICTED_IOCTL;  // i2c-dev ioctls carry pointers and no sizes
+
+    cuse_lowlevel_ops ops{};
+    ops.init_done = InitDone;
+    ops.open = Open;
+    ops.read = Read;
+    ops.write = Write;
+    ops.release = Release;
+    ops.ioctl = Ioctl;
+
+    // Foreground and single-threaded: the caller has daemonised already, and
+    // one thread serves one transfer at a time.
+    char program[] = "corvane-i2cdev", foreground[] = "-f", single[] = "-s";
+    char* argv[] = {program, foreground, single, nullptr};
+    int multithreaded = 0;
+    fuse_session* session = cuse_lowlevel_setup(3, argv, &ci, &ops, &multithreaded, this);
+    if (session == nullptr) {
+        std::cerr << "corvane-i2cdev: cannot create /dev/" << name_
+                  << " (CUSE needs /dev/cuse: 'modprobe cuse', and root)\n";
+        return 1;
+    }
+    const int status = fuse_session_loop(session);
+    cuse_lowlevel_teardown(session);
+    return status < 0 ? 1 : 0;
+}
+
+}  // namespace CorvaneI2cDev
