@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "capi/Handles.hpp"
+#include "corvane/Utf.hpp"
 #include "corvane/detail/CInterface.hpp"
 
 using namespace Corvane;
@@ -17,71 +18,11 @@ namespace {
 
 using Bridge = VrelUsbI2c;
 
-// UTF-8 to UTF-16 and back for the USB strings; nothing for malformed input.
-std::optional<std::u16string> Utf16(const char* text) {
-    std::u16string out;
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p != 0) {
-        char32_t c = *p;
-        int more = c < 0x80             ? 0
-                   : (c & 0xE0) == 0xC0 ? 1
-                   : (c & 0xF0) == 0xE0 ? 2
-                   : (c & 0xF8) == 0xF0 ? 3
-                                        : -1;
-        if (more < 0) return std::nullopt;
-        c &= more == 0 ? 0x7Fu : (0x3Fu >> more);
-        for (int i = 0; i < more; ++i) {
-            ++p;
-            if ((*p & 0xC0) != 0x80) return std::nullopt;
-            c = (c << 6) | (*p & 0x3Fu);
-        }
-        ++p;
-        static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-        if (c < kLeast[more] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
-        if (c >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-    }
-    return out;
-}
-
-std::string Utf8(std::u16string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
 // A UTF-8 text in for a setter taking UTF-16 (null passes as null).
 template <typename Setter>
 std::int32_t WithUtf16(const char* text, Setter setter) {
     if (text == nullptr) return setter(nullptr);
-    const auto units = Utf16(text);
+    const auto units = Utf8ToUtf16Strict(text);
     if (!units) return INVALID_ARG_1;
     return setter(units->c_str());
 }
@@ -91,7 +32,7 @@ template <typename Text>
 std::int32_t TextGetter(std::int32_t result, const Text& text, char* out, std::size_t size) {
     if (result != SUCCESS) return result;
     if constexpr (std::is_same_v<Text, std::u16string>) {
-        return TextOut(Utf8(text), out, size);
+        return TextOut(Utf16ToUtf8(text), out, size);
     } else {
         return TextOut(text, out, size);
     }
