@@ -463,6 +463,16 @@ TEST_F(ToolTest, APasswordProtectedFlashWantsThePassword) {
     EXPECT_EQ(Sim({"settings", "set", "current-ma", "300"}).code, 0);
 }
 
+// A chip that stays powered keeps its targets' pointers too: the EEPROM's
+// address counter and the sensor's pointer register carry over to the next run.
+TEST_F(ToolTest, TargetsKeepTheirPointersBetweenRuns) {
+    ASSERT_EQ(Sim({"write", "0x50", "0x00", "0x10", "0x41", "0x42"}).code, 0);
+    ASSERT_EQ(Sim({"write", "0x50", "0x00", "0x10"}).code, 0);
+    EXPECT_EQ(Sim({"read", "0x50", "2"}).out, "0x41 0x42\n");
+    ASSERT_EQ(Sim({"write", "0x48", "0x03", "0x50", "0x00"}).code, 0);
+    EXPECT_EQ(Sim({"read", "0x48", "2"}).out, "0x50 0x00\n");
+}
+
 TEST_F(ToolTest, ADamagedStateFileIsReportedAndResetRecovers) {
     WriteFile(state, "{ not json");
     const Outcome damaged = Sim({"list"});
@@ -604,6 +614,9 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
          "Usage: corvane settings set"},
         {{"settings", "set", "serial", std::string(31, 'S')},
          "serial holds at most 30 UTF-16 code units",
+         "Usage: corvane settings set"},
+        {{"settings", "set", "product", "caf\xe9"},
+         "product must be valid UTF-8 text",
          "Usage: corvane settings set"},
         {{"settings", "set", "flash-protection", "off"},
          "flash-protection cannot be set here",
