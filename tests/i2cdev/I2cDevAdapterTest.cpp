@@ -9,6 +9,7 @@
 #include <corvane/sim/Eeprom.hpp>
 #include <corvane/sim/SmbusDevice.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -209,7 +210,7 @@ TEST_F(I2cDevAdapterTest, SmbusCallsRoundTripThroughTheTargets) {
         Client client = Open(c.address, c.pec);
         i2c_smbus_data data{};
         std::memset(&data, 0xEE, sizeof data);
-        std::memcpy(&data, c.data.data(), c.data.size());
+        std::copy(c.data.begin(), c.data.end(), reinterpret_cast<std::uint8_t*>(&data));
         EXPECT_EQ(client.Smbus(c.readWrite, c.command, c.size, &data), c.result);
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(&data);
         EXPECT_EQ(Bytes(bytes, bytes + c.after.size()), c.after);
