@@ -38,6 +38,8 @@ class SimBench {
 
     std::shared_ptr<Corvane::Sim::SimulatedHost> Host() const { return host_; }
     const Corvane::Sim::VirtualDevice& Chip() const { return *chip_; }
+    // The chip, for programs that carry its reports themselves.
+    std::shared_ptr<Corvane::Sim::VirtualDevice> SharedChip() const { return chip_; }
 
     // Writes the state file (whole file replaced at once); throws Failure.
     // Leaves the simulated host, untraced, as the platform.

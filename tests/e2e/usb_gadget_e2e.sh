@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The USB end-to-end checks, run inside the VM by vm-run.sh (see README.md):
+# corvane-virtual-bridge serves virtual chips as USB gadgets on dummy_hcd, which
+# the kernel's USB core and usbhid enumerate like plugged-in bridges; the
+# corvane tool drives them. Then USB/IP over loopback and the uhid mode.
+# Usage: usb_gadget_e2e.sh VIRTUAL_BRIDGE CORVANE_TOOL
+set -uo pipefail
+bridge=$1 tool=$2
+work=$(mktemp -d)
+passed=0 failed=0
+check() {
+    local name=$1
+    shift
+    if "$@" >>"$work/log" 2>&1; then
+        echo "E2E PASS $name" && ((passed++))
+    else
+        echo "E2E FAIL $name" && ((failed++))
+        tail -n 5 "$work/log" | sed 's/^/    /'
+    fi
+    : >"$work/log"
+}
+ms() { echo $((${EPOCHREALTIME/./} / 1000)); }
+# Polls `$@` every 50 ms for up to $timeout s.
+until_true() {
+    local deadline=$(($(ms) + ${timeout:-10} * 1000))
+    until "$@"; do (($(ms) > deadline)) && return 1; sleep 0.05; done
+}
+gadget=/sys/kernel/config/usb_gadget/corvane-virtual-bridge
+hidraw_count() { [[ $(ls /sys/class/hidraw 2>/dev/null | wc -l) == "$1" ]]; }
+# The USB device (sysfs name) whose serial number is $1.
+usb_device() { grep -lx "$1" /sys/bus/usb/devices/*/serial 2>/dev/null | head -n1 | xargs -r dirname | xargs -r basename; }
+
+mount -t configfs none /sys/kernel/config 2>/dev/null
+modprobe dummy_hcd num=2 || { echo "E2E FAIL modules"; exit 1; }
+ip link set lo up
+
+# ---- two bridges as USB gadgets ------------------------------------------------
+start=$(ms)
+"$bridge" --usb-gadget --count 2 --state "$work/state.json" >"$work/bridge.out" 2>"$work/bridge.err" &
+bridge_pid=$!
+timeout=30 check gadget_ready until_true grep -qx ready "$work/bridge.out"
+echo "E2E TIME gadget_ready_ms=$(($(ms) - start))"
+timeout=10 check two_hidraw_nodes until_true hidraw_count 2
+check hid_phys_is_usb grep -q "HID_PHYS=usb-dummy_hcd.0-1/input0" /sys/class/hidraw/hidraw*/device/uevent
+serials=($(cat /sys/bus/usb/devices/*/serial 2>/dev/null | grep '^CVS' | sort))
+check two_serials test ${#serials[@]} -eq 2
+s0=${serials[0]} s1=${serials[1]}
+check tool_lists_both bash -c "'$tool' list | grep -c CVS | grep -qx 2"
+check status_first "$tool" --serial "$s0" adc
+check status_second "$tool" --serial "$s1" adc
+# 1 KiB: 16 pages; read back as a 4 KiB device, whose addresses take two bytes like the 32 KiB one.
+head -c 1024 /dev/urandom >"$work/data"
+start=$(ms)
+check eeprom_write_read_back bash -c "'$tool' --serial '$s0' eeprom write 0x50 -i '$work/data' &&
+    '$tool' --serial '$s0' eeprom read 0x50 4096 -o '$work/back' && cmp -n 1024 '$work/data' '$work/back'"
+echo "E2E TIME eeprom_1k_write_verify_read_ms=$(($(ms) - start))"
+check other_bridge_own_eeprom bash -c "'$tool' --serial '$s1' read 0x50 4 | grep -qi 'ff'"
+check no_target_fails bash -c "! '$tool' --serial '$s0' read 0x60 1"
+
+# ---- a real disconnect: the UDC unbound under the host -------------------------
+udc0=$(cat $gadget-0/UDC)
+unplug() { echo "" >$gadget-0/UDC; }
+plug() { echo "$udc0" >$gadget-0/UDC; }
+unplug
+timeout=5 until_true hidraw_count 1
+start=$(ms)
+check unplugged_idle_fails bash -c "! '$tool' --serial '$s0' adc"
+elapsed=$(($(ms) - start))
+check unplugged_idle_fails_fast test $elapsed -lt 5000
+echo "E2E TIME unplugged_command_ms=$elapsed"
+plug
+timeout=10 check replugged_idle_back until_true hidraw_count 2
+timeout=10 check replugged_idle_works until_true "$tool" --serial "$s0" adc
+# ...and in the middle of a long transfer: the whole EEPROM read at the slowest speed.
+"$tool" --serial "$s0" --speed 50000 eeprom read 0x50 32768 -o "$work/long" >"$work/long.out" 2>&1 &
+long=$!
+sleep 1
+start=$(ms)
+unplug
+wait $long
+long_status=$?
+elapsed=$(($(ms) - start))
+check unplugged_mid_transfer_fails test $long_status -ne 0
+check unplugged_mid_transfer_ends_in_time test $elapsed -lt 5000
+echo "E2E TIME unplug_to_failure_ms=$elapsed"
+plug
+timeout=10 check replugged_mid_transfer_works until_true "$tool" --serial "$s0" read 0x50 4
+
+# ---- a reset re-enumerates with the identities of the flash ---------------------
+check new_ids_in_flash "$tool" --serial "$s0" settings set vid 1234 --power-up
+check new_pid_in_flash "$tool" --serial "$s0" settings set pid 5678 --power-up
+check serial_enumeration_off "$tool" --serial "$s0" settings set serial-enumeration off
+"$tool" --serial "$s0" reset >>"$work/log" 2>&1
+has_ids() { grep -qx "$1" /sys/bus/usb/devices/*/idVendor 2>/dev/null; }
+timeout=10 check reset_enumerates_new_vid until_true has_ids 1234
+dev=$(grep -lx 1234 /sys/bus/usb/devices/*/idVendor | head -n1 | xargs dirname)
+check reset_enumerates_new_pid grep -qx 5678 "$dev/idProduct"
+check reset_no_serial_string test ! -e "$dev/serial"
+timeout=10 check reset_new_ids_work until_true "$tool" --vid 1234 --pid 5678 adc
+check serial_stays_with_other bash -c "'$tool' --serial '$s1' adc"
+
+# ---- USB/IP over loopback: the second bridge through vhci-hcd ------------------
+busid=$(usb_device "$s1")
+usbipd >"$work/usbipd.log" 2>&1 &
+usbipd_pid=$!
+timeout=5 until_true bash -c "usbip list -r 127.0.0.1 >/dev/null 2>&1" || true
+start=$(ms)
+check usbip_bind usbip bind -b "$busid"
+check usbip_attach usbip attach -r 127.0.0.1 -b "$busid"
+usbip_hidraw() { cat /sys/class/hidraw/hidraw*/device/uevent 2>/dev/null | grep -q "HID_PHYS=usb-vhci_hcd"; }
+timeout=40 check usbip_hidraw until_true usbip_hidraw
+echo "E2E TIME usbip_attach_ms=$(($(ms) - start))"
+timeout=10 check usbip_tool_status until_true "$tool" --serial "$s1" adc
+check usbip_eeprom_write_read_back bash -c "'$tool' --serial '$s1' eeprom write 0x50 -i '$work/data' &&
+    '$tool' --serial '$s1' eeprom read 0x50 4096 -o '$work/back1' && cmp -n 1024 '$work/data' '$work/back1'"
+usbip detach -p 0 >>"$work/log" 2>&1
+usbip unbind -b "$busid" >>"$work/log" 2>&1
+kill $usbipd_pid
+
+# ---- leaving -------------------------------------------------------------------
+kill -TERM $bridge_pid
+check gadget_bridge_exits wait $bridge_pid
+check gadgets_removed test ! -e $gadget-0 -a ! -e $gadget-1
+check state_saved test -s "$work/state.json" -a -s "$work/state.json.2"
+cat "$work/bridge.err"
+
+# ---- the uhid mode ---------------------------------------------------------------
+"$bridge" --uhid --state "$work/state.json" >"$work/uhid.out" 2>>"$work/log" &
+bridge_pid=$!
+timeout=20 check uhid_ready until_true grep -qx ready "$work/uhid.out"
+check uhid_keeps_flash_and_eeprom bash -c "'$tool' --vid 1234 --pid 5678 eeprom read 0x50 4096 -o '$work/back2' &&
+    cmp -n 1024 '$work/data' '$work/back2'"
+kill -TERM $bridge_pid
+check uhid_bridge_exits wait $bridge_pid
+
+echo "E2E DONE passed=$passed failed=$failed"
+((failed == 0 && passed > 0))
