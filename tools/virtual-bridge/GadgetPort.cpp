@@ -12,8 +12,8 @@
 #include <sstream>
 #include <thread>
 
-#include "Port.hpp"
 #include "../Numbers.hpp"
+#include "Port.hpp"
 
 namespace VirtualBridge {
 

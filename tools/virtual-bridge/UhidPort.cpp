@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "Port.hpp"
 #include "../Numbers.hpp"
+#include "Port.hpp"
 
 namespace VirtualBridge {
 

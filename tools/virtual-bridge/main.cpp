@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "Port.hpp"
 #include "../SimBench.hpp"
+#include "Port.hpp"
 
 namespace {
 
