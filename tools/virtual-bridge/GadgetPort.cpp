@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-#include "../Numbers.hpp"
+#include <corvane/Utf.hpp>
 #include "Port.hpp"
 
 namespace VirtualBridge {
@@ -144,12 +144,12 @@ class GadgetPort final : public Port {
         WriteText(gadget_ / "idProduct", HexId(identity.pid));
         WriteText(gadget_ / "bcdDevice", "0x0100");
         WriteText(gadget_ / "bcdUSB", "0x0200");
-        WriteText(strings / "manufacturer", CorvaneTool::Utf8(identity.manufacturer));
-        WriteText(strings / "product", CorvaneTool::Utf8(identity.product));
+        WriteText(strings / "manufacturer", Corvane::Utf16ToUtf8(identity.manufacturer));
+        WriteText(strings / "product", Corvane::Utf16ToUtf8(identity.product));
         // An empty string reads as no serial number on the host: the chip with
         // serial-number enumeration off.
         WriteText(strings / "serialnumber",
-                  identity.serialNumber ? CorvaneTool::Utf8(*identity.serialNumber) : "\n");
+                  identity.serialNumber ? Corvane::Utf16ToUtf8(*identity.serialNumber) : "\n");
         WriteText(config / "bmAttributes", HexId(identity.powerAttributes | 0x80));
         WriteText(config / "MaxPower", std::to_string(identity.maxPowerMa));
         WriteText(config / "strings/0x409/configuration", "Corvane");

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "../Numbers.hpp"
+#include <corvane/Utf.hpp>
 #include "Port.hpp"
 
 namespace VirtualBridge {
@@ -48,13 +48,13 @@ class UhidPort final : public Port {
         uhid_event event{};
         event.type = UHID_CREATE2;
         auto& create = event.u.create2;
-        CopyText(
-            create.name, sizeof create.name,
-            CorvaneTool::Utf8(identity.manufacturer) + " " + CorvaneTool::Utf8(identity.product));
+        CopyText(create.name, sizeof create.name,
+                 Corvane::Utf16ToUtf8(identity.manufacturer) + " " +
+                     Corvane::Utf16ToUtf8(identity.product));
         CopyText(create.phys, sizeof create.phys,
                  "corvane-virtual-bridge/" + std::to_string(index_));
         if (identity.serialNumber) {
-            CopyText(create.uniq, sizeof create.uniq, CorvaneTool::Utf8(*identity.serialNumber));
+            CopyText(create.uniq, sizeof create.uniq, Corvane::Utf16ToUtf8(*identity.serialNumber));
         }
         create.rd_size = static_cast<std::uint16_t>(kReportDescriptor.size());
         create.bus = 0x03;  // USB
