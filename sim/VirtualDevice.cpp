@@ -38,6 +38,25 @@ std::u16string SerialNumberOf(unsigned number) {
 VirtualDevice::State::State(std::uint16_t vid, std::uint16_t pid, unsigned deviceNumber)
     : number(deviceNumber), chip(vid, pid, SerialNumberOf(deviceNumber)) {}
 
+std::span<const std::uint8_t> VirtualDevice::HidReportDescriptor() {
+    static constexpr std::uint8_t kDescriptor[] = {
+        0x06, 0x00, 0xFF,  // Usage Page (vendor 0xFF00)
+        0x09, 0x01,        // Usage (1)
+        0xA1, 0x01,        // Collection (Application)
+        0x15, 0x00,        //   Logical Minimum (0)
+        0x26, 0xFF, 0x00,  //   Logical Maximum (255)
+        0x75, 0x08,        //   Report Size (8)
+        0x95, 0x40,        //   Report Count (64)
+        0x09, 0x01,        //   Usage (1)
+        0x81, 0x02,        //   Input (Data, Var, Abs)
+        0x95, 0x40,        //   Report Count (64)
+        0x09, 0x01,        //   Usage (1)
+        0x91, 0x02,        //   Output (Data, Var, Abs)
+        0xC0,              // End Collection
+    };
+    return kDescriptor;
+}
+
 VirtualDevice::VirtualDevice(std::uint16_t vid, std::uint16_t pid)
     : state_(std::make_unique<State>(vid, pid, nextDeviceNumber++)) {
     state_->path =

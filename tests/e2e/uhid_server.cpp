@@ -33,24 +33,6 @@ using Corvane::Sim::Report;
 using Corvane::Sim::VirtualDevice;
 using Clock = std::chrono::steady_clock;
 
-// Vendor-defined collection with one 64-byte input and one 64-byte output
-// report and no report IDs, as the chip has.
-constexpr std::uint8_t kReportDescriptor[] = {
-    0x06, 0x00, 0xFF,  // Usage Page (vendor 0xFF00)
-    0x09, 0x01,        // Usage (1)
-    0xA1, 0x01,        // Collection (Application)
-    0x15, 0x00,        //   Logical Minimum (0)
-    0x26, 0xFF, 0x00,  //   Logical Maximum (255)
-    0x75, 0x08,        //   Report Size (8)
-    0x95, 0x40,        //   Report Count (64)
-    0x09, 0x01,        //   Usage (1)
-    0x81, 0x02,        //   Input (Data, Var, Abs)
-    0x95, 0x40,        //   Report Count (64)
-    0x09, 0x01,        //   Usage (1)
-    0x91, 0x02,        //   Output (Data, Var, Abs)
-    0xC0,              // End Collection
-};
-
 const Clock::time_point kStart = Clock::now();
 
 struct Served {
@@ -136,12 +118,13 @@ bool Create(Served& served) {
     CopyText(event.u.create2.name, sizeof event.u.create2.name, "Corvane E2E " + name);
     CopyText(event.u.create2.phys, sizeof event.u.create2.phys, "corvane-e2e/" + name);
     CopyText(event.u.create2.uniq, sizeof event.u.create2.uniq, serial);
-    event.u.create2.rd_size = sizeof kReportDescriptor;
+    const auto descriptor = VirtualDevice::HidReportDescriptor();
+    event.u.create2.rd_size = static_cast<std::uint16_t>(descriptor.size());
     event.u.create2.bus = 0x03;  // USB
     event.u.create2.vendor = served.chip->EnumeratedVid();
     event.u.create2.product = served.chip->EnumeratedPid();
     event.u.create2.version = 0x0100;
-    std::memcpy(event.u.create2.rd_data, kReportDescriptor, sizeof kReportDescriptor);
+    std::memcpy(event.u.create2.rd_data, descriptor.data(), descriptor.size());
     if (!Send(served.uhid, event)) return false;
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (Clock::now() < deadline) {

@@ -158,8 +158,9 @@ class GadgetPort final : public Port {
             WriteText(function / "subclass", "0");
             WriteText(function / "report_length", "64");
             std::ofstream descriptor(function / "report_desc", std::ios::binary);
-            descriptor.write(reinterpret_cast<const char*>(kReportDescriptor.data()),
-                             static_cast<std::streamsize>(kReportDescriptor.size()));
+            const auto report = Corvane::Sim::VirtualDevice::HidReportDescriptor();
+            descriptor.write(reinterpret_cast<const char*>(report.data()),
+                             static_cast<std::streamsize>(report.size()));
             if (!descriptor.flush()) throw PortError("cannot write the report descriptor");
             fs::create_directory_symlink(function, config / "hid.usb0", error);
             if (error) throw PortError("cannot link the HID function: " + error.message());

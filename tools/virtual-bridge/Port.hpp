@@ -46,10 +46,6 @@ class Port {
     virtual bool Recover() { return false; }
 };
 
-// The vendor-defined collection of the chip: one 64-byte input and one
-// 64-byte output report, no report IDs.
-extern const std::vector<std::uint8_t> kReportDescriptor;
-
 // A device made by /dev/uhid: the HID core and hidraw are real, USB is not.
 std::unique_ptr<Port> MakeUhidPort(int index);
 

@@ -11,22 +11,6 @@
 
 namespace VirtualBridge {
 
-const std::vector<std::uint8_t> kReportDescriptor = {
-    0x06, 0x00, 0xFF,  // Usage Page (vendor 0xFF00)
-    0x09, 0x01,        // Usage (1)
-    0xA1, 0x01,        // Collection (Application)
-    0x15, 0x00,        //   Logical Minimum (0)
-    0x26, 0xFF, 0x00,  //   Logical Maximum (255)
-    0x75, 0x08,        //   Report Size (8)
-    0x95, 0x40,        //   Report Count (64)
-    0x09, 0x01,        //   Usage (1)
-    0x81, 0x02,        //   Input (Data, Var, Abs)
-    0x95, 0x40,        //   Report Count (64)
-    0x09, 0x01,        //   Usage (1)
-    0x91, 0x02,        //   Output (Data, Var, Abs)
-    0xC0,              // End Collection
-};
-
 namespace {
 
 void CopyText(std::uint8_t* field, std::size_t capacity, const std::string& text) {
@@ -56,12 +40,13 @@ class UhidPort final : public Port {
         if (identity.serialNumber) {
             CopyText(create.uniq, sizeof create.uniq, Corvane::Utf16ToUtf8(*identity.serialNumber));
         }
-        create.rd_size = static_cast<std::uint16_t>(kReportDescriptor.size());
+        const auto descriptor = Corvane::Sim::VirtualDevice::HidReportDescriptor();
+        create.rd_size = static_cast<std::uint16_t>(descriptor.size());
         create.bus = 0x03;  // USB
         create.vendor = identity.vid;
         create.product = identity.pid;
         create.version = 0x0100;
-        std::memcpy(create.rd_data, kReportDescriptor.data(), kReportDescriptor.size());
+        std::memcpy(create.rd_data, descriptor.data(), descriptor.size());
         if (!Send(event)) throw PortError("uhid refused the device");
         // Enumerated once a driver (hid-generic) started it.
         for (int waited = 0; waited < 100; ++waited) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,11 @@ class CORVANE_SIM_API VirtualDevice {
     VirtualDevice& operator=(const VirtualDevice&) = delete;
 
     // ---- identity as the USB host sees it ---------------------------------
+    // The HID report descriptor the chip presents: one vendor-defined
+    // collection with a 64-byte input and a 64-byte output report and no
+    // report IDs. Programs that make the device appear to an operating system
+    // (uhid, a USB gadget) hand it to the kernel.
+    static std::span<const std::uint8_t> HidReportDescriptor();
     // The IDs the device enumerates with (the flash record's IDs as of the last reset).
     std::uint16_t EnumeratedVid() const;
     std::uint16_t EnumeratedPid() const;
