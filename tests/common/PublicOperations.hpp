@@ -166,7 +166,7 @@ inline std::vector<PublicOperation> PublicOperations() {
         {"StopI2cDataTransfer", exchange, 255, 1,
          [](VrelUsbI2c& b, A&) { return b.Functions->StopI2cDataTransfer(); }},
         {"SmbWriteBlock",
-         {-4, -5, -8, -18, -19, -22, -203, -204},
+         {-4, -5, -8, -18, -19, -22, -23, -203, -204},
          0,
          kArgumentsDecide,
          [](VrelUsbI2c& b, A& a) {
