@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs the whole test suite: the format
 # check, the normal build (warnings are errors), the AddressSanitizer/UBSan
-# build, the ThreadSanitizer build, the shared libraries, 60 seconds of
-# fuzzing, and the Windows builds under Wine (scripts/test-windows.sh).
+# build (clang, which also builds the fuzz target), the ThreadSanitizer build,
+# the shared libraries, 60 seconds of fuzzing, and the Windows builds under
+# Wine (scripts/test-windows.sh).
 # Prints the wall time of every step at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
