@@ -324,4 +324,14 @@ void SimulatedHost::SleepMs(std::uint32_t ms) {
     state_->Pass(milliseconds(ms));
 }
 
+void SimulatedHost::SleepUs(std::uint32_t us) {
+    std::lock_guard lock(state_->mutex);
+    state_->Pass(microseconds(us));
+}
+
+std::uint64_t SimulatedHost::MonotonicUs() {
+    std::lock_guard lock(state_->mutex);
+    return static_cast<std::uint64_t>(state_->now.count());
+}
+
 }  // namespace Corvane::Sim

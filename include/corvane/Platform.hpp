@@ -84,6 +84,17 @@ class CORVANE_API Platform {
 
     // Blocks the calling thread for `ms` milliseconds (bus pacing).
     virtual void SleepMs(std::uint32_t ms) = 0;
+
+    // Blocks the calling thread for `us` microseconds (bus-time pacing, see
+    // corvane/Pacing.hpp). A pause may come out longer, never shorter. The
+    // default rounds up to whole milliseconds and calls SleepMs(), so a
+    // platform that keeps its own clock sees every pause.
+    virtual void SleepUs(std::uint32_t us);
+
+    // Microseconds on a monotonic clock with an arbitrary origin: the clock
+    // SleepMs() and SleepUs() pass time on. The default is the system's
+    // steady clock; a platform with its own clock must return that one.
+    virtual std::uint64_t MonotonicUs();
 };
 
 // The platform in use now; never null.

@@ -7,6 +7,7 @@
 #include "corvane/Diagnostics.hpp"
 #include "corvane/DllConstants.hpp"
 #include "corvane/I2cBus.hpp"
+#include "corvane/Pacing.hpp"
 #include "corvane/Platform.hpp"
 #include "corvane/ReportTrace.hpp"
 #include "corvane/ResultCodes.hpp"

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "corvane/ResultCodes.hpp"
-#include "platform/Pacing.hpp"
 #include "protocol/Records.hpp"
 
 namespace Corvane {
@@ -24,6 +23,7 @@ std::optional<BusTiming> BusTransfer::TimingFor(std::uint32_t speed) {
     BusTiming timing{};
     timing.divider = static_cast<std::uint8_t>(48'000'000u / (4u * speed) - 3u);
     timing.delayMs = static_cast<std::uint32_t>(1'320'000.0 / static_cast<double>(speed));
+    timing.speedHz = speed;
     return timing;
 }
 
@@ -89,7 +89,7 @@ Report TransferHeader(std::uint8_t command, std::uint32_t total, std::uint8_t ad
 }  // namespace
 
 std::int32_t BusTransfer::SendChunks(std::uint8_t command, std::uint8_t address,
-                                     const ByteStream& stream, std::uint32_t delayMs) {
+                                     const ByteStream& stream, BusPacer& pacer) {
     const std::uint32_t total = stream.Total();
     Report request = TransferHeader(command, total, address);
     Report response{};
@@ -106,20 +106,22 @@ std::int32_t BusTransfer::SendChunks(std::uint8_t command, std::uint8_t address,
 
         std::uint32_t budget = kRefusalBudget;
         while (budget > 0) {
+            pacer.Handing();
             if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) return rc;
             if (response[1] == 0) break;
             if (IsWriteErrorState(response[2])) return I2C_STATE_ERROR;
             --budget;
-            PaceMs(delayMs / 2);
+            pacer.Refused();
         }
         if (budget == 0) return I2C_RETRIES_EXHAUSTED;
+        // The first chunk also clocks out the address byte.
+        pacer.ChunkAccepted(n + (offset == 0 ? 1u : 0u));
         offset += n;
-        PaceMs(delayMs);
     } while (offset < total);
     return SUCCESS;
 }
 
-std::int32_t BusTransfer::PollStatus(const PollGoal& goal, std::uint32_t delayMs) {
+std::int32_t BusTransfer::PollStatus(const PollGoal& goal, BusPacer& pacer) {
     Report request{};
     Records::EncodeStatus(0, 0, 0, request);
     Report response{};
@@ -131,7 +133,7 @@ std::int32_t BusTransfer::PollStatus(const PollGoal& goal, std::uint32_t delayMs
         if (status.refused) {
             // A refused answer still carries the engine's state.
             --budget;
-            PaceMs(delayMs / 2);
+            pacer.Refused();
         }
         if (goal.nackFails && status.writeFailed) return I2C_NOT_ACKNOWLEDGED;
         if (status.state == goal.doneState) break;
@@ -143,26 +145,31 @@ std::int32_t BusTransfer::PollStatus(const PollGoal& goal, std::uint32_t delayMs
     return budget == 0 ? I2C_RETRIES_EXHAUSTED : SUCCESS;
 }
 
-std::int32_t BusTransfer::StartRead(std::uint8_t command, std::uint8_t address,
-                                    std::uint32_t total) {
+std::int32_t BusTransfer::StartRead(std::uint8_t command, std::uint8_t address, std::uint32_t total,
+                                    BusPacer& pacer) {
     const Report request = TransferHeader(command, total, address);
     Report response{};
+    pacer.Handing();
     if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) return rc;
     return response[1] != 0 ? READ_CMD_REJECTED : SUCCESS;
 }
 
 Collected BusTransfer::CollectData(std::uint8_t* buffer, std::uint32_t total,
                                    std::optional<std::uint32_t> asidePosition, std::uint8_t& aside,
-                                   std::uint32_t delayMs) {
+                                   BusPacer& pacer) {
     Report request{};
     request[0] = GET_I2C_DATA;
     Report response{};
     Collected out{SUCCESS, 0};
     std::int32_t dataBudget = static_cast<std::int32_t>((total / kChunkBytes + 1) * 3);
     std::uint32_t notReadyBudget = kRefusalBudget;
-    std::uint32_t delay = delayMs;
     while ((out.received < total || total == 0) && dataBudget > 0) {
-        PaceMs(delay);
+        // The engine answers with data once a full chunk (or the last,
+        // shorter one) is in; before the first, it also clocks the address.
+        const std::uint32_t due =
+            std::min(total - out.received, kChunkBytes) + (out.received == 0 ? 1u : 0u);
+        pacer.BeforeData(due);
+        pacer.Handing();
         if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) {
             out.result = rc;
             return out;
@@ -185,7 +192,7 @@ Collected BusTransfer::CollectData(std::uint8_t* buffer, std::uint32_t total,
                 out.result = READ_DATA_ERROR;
                 return out;
             }
-            delay = delayMs / 2;
+            pacer.NotReady();
             --notReadyBudget;
             continue;
         }
@@ -204,7 +211,6 @@ Collected BusTransfer::CollectData(std::uint8_t* buffer, std::uint32_t total,
         out.received += n;
         --dataBudget;
         notReadyBudget = kRefusalBudget;
-        delay = delayMs;
     }
     return out;
 }

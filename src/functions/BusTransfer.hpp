@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "functions/BusPacer.hpp"
 #include "protocol/CommandCodes.hpp"
 #include "transport/DevComTransport.hpp"
 
@@ -16,6 +17,7 @@ namespace Corvane {
 struct BusTiming {
     std::uint8_t divider;
     std::uint32_t delayMs;
+    std::uint32_t speedHz;
 };
 
 // The bytes a write moves on the bus: `count` caller bytes and, when set,
@@ -68,20 +70,21 @@ class BusTransfer {
     // Sends `stream` in chunks of up to 60 bytes under the header
     // command / total / address, retrying refused chunks.
     static std::int32_t SendChunks(std::uint8_t command, std::uint8_t address,
-                                   const ByteStream& stream, std::uint32_t delayMs);
+                                   const ByteStream& stream, BusPacer& pacer);
 
     // Status polls until the engine reaches goal.doneState, an error state,
     // or the budgets run out.
-    static std::int32_t PollStatus(const PollGoal& goal, std::uint32_t delayMs);
+    static std::int32_t PollStatus(const PollGoal& goal, BusPacer& pacer);
 
     // Sends a read command (0x91 or 0x93) once: 0, -4, -5 or -24.
-    static std::int32_t StartRead(std::uint8_t command, std::uint8_t address, std::uint32_t total);
+    static std::int32_t StartRead(std::uint8_t command, std::uint8_t address, std::uint32_t total,
+                                  BusPacer& pacer);
 
     // Collects up to `total` bytes into `buffer` at their stream positions;
     // the byte at `asidePosition`, if any, goes to `aside` instead.
     static Collected CollectData(std::uint8_t* buffer, std::uint32_t total,
                                  std::optional<std::uint32_t> asidePosition, std::uint8_t& aside,
-                                 std::uint32_t delayMs);
+                                 BusPacer& pacer);
 
     static bool IsWriteErrorState(std::uint8_t state);
     static bool IsPollErrorState(std::uint8_t state);

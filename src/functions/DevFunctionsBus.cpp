@@ -48,24 +48,25 @@ std::int32_t Write(const BusFlavour& flavour, std::uint8_t address, const std::u
     ByteStream stream{data, count, std::nullopt};
     if (pec)
         stream.trailer = DevFunctions::CRC_Over(DevFunctions::CRC_Update(address, 0), data, count);
-    if (const std::int32_t rc =
-            BusTransfer::SendChunks(I2C_WRITE_DATA, address, stream, timing.delayMs);
+    BusPacer pacer(timing.speedHz, timing.delayMs);
+    if (const std::int32_t rc = BusTransfer::SendChunks(I2C_WRITE_DATA, address, stream, pacer);
         rc != SUCCESS) {
         return rc;
     }
     // The write-failed flag counts for block writes too: a target that did
     // not acknowledge (a wrong PEC, for one) has not taken the block.
-    return BusTransfer::PollStatus(PollGoal{0x00, true}, timing.delayMs);
+    return BusTransfer::PollStatus(PollGoal{0x00, true}, pacer);
 }
 
 // Starts a read (0x91 or 0x93) and collects its bytes.
 Collected Read(std::uint8_t command, std::uint8_t address, std::uint8_t* buffer,
                std::uint32_t total, std::optional<std::uint32_t> asidePosition, std::uint8_t& aside,
-               std::uint32_t delayMs) {
-    if (const std::int32_t rc = BusTransfer::StartRead(command, address, total); rc != SUCCESS) {
+               BusPacer& pacer) {
+    if (const std::int32_t rc = BusTransfer::StartRead(command, address, total, pacer);
+        rc != SUCCESS) {
         return Collected{rc, 0};
     }
-    return BusTransfer::CollectData(buffer, total, asidePosition, aside, delayMs);
+    return BusTransfer::CollectData(buffer, total, asidePosition, aside, pacer);
 }
 
 // The combined transfer: `out` without STOP, the wait for the repeated START,
@@ -73,20 +74,19 @@ Collected Read(std::uint8_t command, std::uint8_t address, std::uint8_t* buffer,
 Collected WriteThenRead(const BusFlavour& flavour, std::uint8_t address, const ByteStream& out,
                         std::uint8_t* in, std::uint32_t total,
                         std::optional<std::uint32_t> asidePosition, std::uint8_t& aside,
-                        std::uint32_t delayMs) {
+                        BusPacer& pacer) {
     if (const std::int32_t rc =
-            BusTransfer::SendChunks(I2C_WRITE_DATA_NO_STOP, address, out, delayMs);
+            BusTransfer::SendChunks(I2C_WRITE_DATA_NO_STOP, address, out, pacer);
         rc != SUCCESS) {
         return Collected{rc, 0};
     }
     if (const std::int32_t rc = BusTransfer::PollStatus(
-            PollGoal{BusTransfer::kWaitingForRestart, flavour.nackFails}, delayMs);
+            PollGoal{BusTransfer::kWaitingForRestart, flavour.nackFails}, pacer);
         rc != SUCCESS) {
         return Collected{rc, 0};
     }
     const auto readAddress = static_cast<std::uint8_t>(address | 0x01);
-    return Read(I2C_READ_DATA_REPEATED_START, readAddress, in, total, asidePosition, aside,
-                delayMs);
+    return Read(I2C_READ_DATA_REPEATED_START, readAddress, in, total, asidePosition, aside, pacer);
 }
 
 }  // namespace
@@ -132,8 +132,9 @@ std::int32_t DevFunctions::int_ReadI2cData(std::uint8_t i2cAddress, std::uint8_t
         return rc;
     }
     std::uint8_t unused = 0;
+    BusPacer pacer(timing.speedHz, timing.delayMs);
     return Read(I2C_READ_DATA, i2cAddress, i2cDataReceived, numberOfBytesToRead, std::nullopt,
-                unused, timing.delayMs)
+                unused, pacer)
         .result;
 }
 
@@ -152,12 +153,13 @@ std::int32_t DevFunctions::int_WriteReadI2cData(
     }
     std::uint8_t unused = 0;
     const ByteStream out{dataToWrite, numberOfBytesToWrite, std::nullopt};
+    BusPacer pacer(timing.speedHz, timing.delayMs);
     const Collected collected =
         numberOfBytesToWrite == 0
             ? Read(I2C_READ_DATA, static_cast<std::uint8_t>(i2cAddress | 0x01), dataReceived,
-                   numberOfBytesToRead, std::nullopt, unused, timing.delayMs)
+                   numberOfBytesToRead, std::nullopt, unused, pacer)
             : WriteThenRead(kI2c, i2cAddress, out, dataReceived, numberOfBytesToRead, std::nullopt,
-                            unused, timing.delayMs);
+                            unused, pacer);
     if (collected.result != SUCCESS) return collected.result;
     return static_cast<std::int32_t>(collected.received);
 }
@@ -179,8 +181,9 @@ std::int32_t DevFunctions::int_SmbReadBlock(std::uint8_t smbAddress, std::uint8_
     const std::uint32_t total = numberOfBytesToRead + (pec ? 1u : 0u);
     std::uint8_t receivedPec = 0;
     const auto pecPosition = pec ? std::optional<std::uint32_t>(total - 1) : std::nullopt;
+    BusPacer pacer(timing.speedHz, timing.delayMs);
     const Collected collected = WriteThenRead(kSmbus, smbAddress, index, smbReadData, total,
-                                              pecPosition, receivedPec, timing.delayMs);
+                                              pecPosition, receivedPec, pacer);
     if (collected.result != SUCCESS || !pec) return collected.result;
     // A read that ended early never delivered its PEC, so nothing vouches for
     // the bytes that did arrive.

@@ -11,6 +11,10 @@ void NullPlatform::SleepMs(std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+void NullPlatform::SleepUs(std::uint32_t us) {
+    std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
 #if !defined(_WIN32) && !defined(__linux__)
 std::shared_ptr<Platform> MakeSystemPlatform() {
     return std::make_shared<NullPlatform>();

@@ -25,6 +25,7 @@ class NullPlatform final : public Platform {
     void CancelTransfer(PlatformHandle) override {}
     void CloseHandle(PlatformHandle) override {}
     void SleepMs(std::uint32_t ms) override;
+    void SleepUs(std::uint32_t us) override;
 };
 
 }  // namespace Corvane

@@ -4,11 +4,20 @@
 
 namespace Corvane {
 
+// The current platform, not the one that holds the open channels (the
+// transport keeps that one until its next discovery pass): a pause holds no
+// handle, so it goes wherever SetPlatform() pointed last.
+
 void PaceMs(std::uint32_t ms) {
-    // The current platform, not the one that holds the open channels (the
-    // transport keeps that one until its next discovery pass): a pause holds
-    // no handle, so it goes wherever SetPlatform() pointed last.
     GetPlatform()->SleepMs(ms);
+}
+
+void PaceUs(std::uint32_t us) {
+    GetPlatform()->SleepUs(us);
+}
+
+std::uint64_t PaceClockUs() {
+    return GetPlatform()->MonotonicUs();
 }
 
 }  // namespace Corvane

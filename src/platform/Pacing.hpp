@@ -10,4 +10,8 @@ namespace Corvane {
 // and Windows can use its high-resolution timer.
 void PaceMs(std::uint32_t ms);
 
+// The same in microseconds, and the clock those pauses pass time on.
+void PaceUs(std::uint32_t us);
+std::uint64_t PaceClockUs();
+
 }  // namespace Corvane

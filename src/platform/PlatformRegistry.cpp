@@ -1,3 +1,4 @@
+#include <chrono>
 #include <mutex>
 
 #include "corvane/Platform.hpp"
@@ -5,6 +6,16 @@
 namespace Corvane {
 
 Platform::~Platform() = default;
+
+void Platform::SleepUs(std::uint32_t us) {
+    SleepMs(us / 1000 + (us % 1000 != 0 ? 1u : 0u));
+}
+
+std::uint64_t Platform::MonotonicUs() {
+    const auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(since).count());
+}
 
 namespace {
 

@@ -99,6 +99,10 @@ class CORVANE_SIM_API SimulatedHost : public Platform {
     void CancelTransfer(PlatformHandle channel) override;
     void CloseHandle(PlatformHandle handle) override;
     void SleepMs(std::uint32_t ms) override;
+    // Advances the virtual clock; not listed in Sleeps().
+    void SleepUs(std::uint32_t us) override;
+    // Now() in microseconds.
+    std::uint64_t MonotonicUs() override;
 
   private:
     struct State;

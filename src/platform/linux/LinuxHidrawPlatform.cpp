@@ -104,18 +104,31 @@ void LinuxHidrawPlatform::CloseHandle(PlatformHandle handle) {
     monitor_.Forget(closing.get());
 }
 
-void LinuxHidrawPlatform::SleepMs(std::uint32_t ms) {
+namespace {
+
+// Sleeps on the monotonic clock to an absolute deadline: a signal handler run
+// in between costs no extra time.
+void SleepNs(std::uint64_t ns) {
     timespec deadline{};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += static_cast<time_t>(ms / 1000);
-    deadline.tv_nsec += static_cast<long>(ms % 1000) * 1'000'000L;
+    deadline.tv_sec += static_cast<time_t>(ns / 1'000'000'000u);
+    deadline.tv_nsec += static_cast<long>(ns % 1'000'000'000u);
     if (deadline.tv_nsec >= 1'000'000'000L) {
         deadline.tv_nsec -= 1'000'000'000L;
         ++deadline.tv_sec;
     }
-    // An absolute deadline: a signal handler run in between costs no extra time.
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
+}
+
+}  // namespace
+
+void LinuxHidrawPlatform::SleepMs(std::uint32_t ms) {
+    SleepNs(std::uint64_t{ms} * 1'000'000u);
+}
+
+void LinuxHidrawPlatform::SleepUs(std::uint32_t us) {
+    SleepNs(std::uint64_t{us} * 1'000u);
 }
 
 std::vector<DeviceNodeStatus> LinuxHidrawPlatform::ProbeNodes(std::uint16_t vendorId,

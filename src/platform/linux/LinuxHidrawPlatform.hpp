@@ -37,6 +37,7 @@ class LinuxHidrawPlatform final : public Platform {
     void CloseHandle(PlatformHandle handle) override;
     // Sleeps on the monotonic clock to an absolute deadline, resuming after signals.
     void SleepMs(std::uint32_t ms) override;
+    void SleepUs(std::uint32_t us) override;
 
     // The nodes of vendorId/productId and whether this process can open them.
     std::vector<DeviceNodeStatus> ProbeNodes(std::uint16_t vendorId, std::uint16_t productId) const;

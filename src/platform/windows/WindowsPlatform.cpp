@@ -318,16 +318,21 @@ void WindowsPlatform::CloseHandle(PlatformHandle handle) {
     ::CloseHandle(closing);
 }
 
+bool WindowsPlatform::WaitTimer(long long hundredNs) {
+    if (timer_ == nullptr) return false;
+    LARGE_INTEGER due{};
+    due.QuadPart = -hundredNs;  // negative: relative to now
+    return ::SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE) &&
+           ::WaitForSingleObject(timer_, INFINITE) == WAIT_OBJECT_0;
+}
+
 void WindowsPlatform::SleepMs(std::uint32_t ms) {
-    if (timer_ != nullptr) {
-        LARGE_INTEGER due{};
-        due.QuadPart = -10000LL * static_cast<LONGLONG>(ms);  // relative, in 100 ns units
-        if (::SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE) &&
-            ::WaitForSingleObject(timer_, INFINITE) == WAIT_OBJECT_0) {
-            return;
-        }
-    }
-    ::Sleep(ms);
+    if (!WaitTimer(10'000LL * ms)) ::Sleep(ms);
+}
+
+void WindowsPlatform::SleepUs(std::uint32_t us) {
+    // Sleep counts whole milliseconds: round up, never pause too short.
+    if (!WaitTimer(10LL * us)) ::Sleep(us / 1000u + (us % 1000u != 0 ? 1u : 0u));
 }
 
 std::shared_ptr<Platform> MakeSystemPlatform() {

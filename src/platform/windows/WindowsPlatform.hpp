@@ -46,6 +46,7 @@ class WindowsPlatform final : public Platform {
     void CancelTransfer(PlatformHandle channel) override;
     void CloseHandle(PlatformHandle handle) override;
     void SleepMs(std::uint32_t ms) override;
+    void SleepUs(std::uint32_t us) override;
 
     // True when pauses use a high-resolution waitable timer, false when they
     // fall back to Sleep (Windows before 10 1803).
@@ -64,6 +65,9 @@ class WindowsPlatform final : public Platform {
     // Starts one transfer of record_->buffer and waits for it.
     TransferOutcome Transfer(Direction direction, PlatformHandle channel, PlatformHandle event,
                              std::uint32_t timeoutMs);
+    // Waits `hundredNs` on the high-resolution timer; false when there is
+    // none or the wait failed.
+    bool WaitTimer(long long hundredNs);
     // Cancels the transfer still outstanding, if any, and waits for the
     // cancellation to land before the record is used again.
     void SettleOutstanding();
