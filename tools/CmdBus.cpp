@@ -18,6 +18,21 @@ void BusCheck(std::int32_t result, std::uint8_t address7) {
     Check(result);
 }
 
+std::int32_t BusValue(std::int32_t result, std::uint8_t address7) {
+    if (result == Corvane::PEC_MISMATCH) {
+        throw Failure(result,
+                      fmt::format("the PEC byte from {} does not match its data", Hex(address7)));
+    }
+    if (result < 0) BusCheck(result, address7);
+    return result;
+}
+
+Corvane::I2cBus OpenBus(Tool& tool, bool pec) {
+    Corvane::I2cBus bus(tool.Bridge(), tool.Speed());
+    bus.SetPec(pec);
+    return bus;
+}
+
 void BusWrite(Corvane::VrelUsbI2c& bridge, std::uint8_t address7,
               std::span<const std::uint8_t> bytes, std::uint32_t speed) {
     BusCheck(bridge.Functions->WriteI2cData(WriteAddressByte(address7), bytes,

@@ -144,6 +144,8 @@ using Handlers = std::map<const CLI::App*, std::function<void()>>;
 
 void AddDeviceCommands(CLI::App& app, Tool& tool, Handlers& handlers);
 void AddBusCommands(CLI::App& app, Tool& tool, Handlers& handlers);
+void AddRegisterCommands(CLI::App& app, Tool& tool, Handlers& handlers);
+void AddTransferCommand(CLI::App& app, Tool& tool, Handlers& handlers);
 void AddEepromCommands(CLI::App& app, Tool& tool, Handlers& handlers);
 void AddPinCommands(CLI::App& app, Tool& tool, Handlers& handlers);
 void AddSettingsCommands(CLI::App& app, Tool& tool, Handlers& handlers);

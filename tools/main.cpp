@@ -216,6 +216,8 @@ int main(int argc, char** argv) {
 
     CorvaneTool::AddDeviceCommands(app, tool, handlers);
     CorvaneTool::AddBusCommands(app, tool, handlers);
+    CorvaneTool::AddRegisterCommands(app, tool, handlers);
+    CorvaneTool::AddTransferCommand(app, tool, handlers);
     CorvaneTool::AddEepromCommands(app, tool, handlers);
     CorvaneTool::AddPinCommands(app, tool, handlers);
     CorvaneTool::AddSettingsCommands(app, tool, handlers);

@@ -375,6 +375,12 @@ TEST_F(ToolTest, FailuresNameTheCodeAndExitWithOne) {
          "corvane: error: there is no device 1: 1 device found (numbered from 0)"},
         {{"--serial", "NOPE", "list"},
          "corvane: error: no device has the serial number NOPE (found: CVS000001)"},
+        {{"transfer", "w1@0x48", "0", "r2@0x50"},
+         "corvane: error -301 I2CBUS_NOT_SUPPORTED: the bridge cannot carry out w1@0x48 r2@0x50 "
+         "as one transfer: it does one write, one read, or a write of at least one byte followed "
+         "by a read of the same address (split the messages into several runs)"},
+        {{"dump", "0x51"},
+         "corvane: error -23 I2C_NOT_ACKNOWLEDGED: no device acknowledged address 0x51"},
         {{"eeprom", "write", "0x50", "-i", "/nonexistent/in.bin"},
          "corvane: error: cannot read the input file /nonexistent/in.bin: No such file or "
          "directory"},
@@ -542,6 +548,26 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
          "N must be 1 to 65534",
          "Usage: corvane smbus read"},
         {{"smbus", "write", "0x0b"}, "missing BYTE", "Usage: corvane smbus write"},
+        {{"get", "0x48", "0", "x"},
+         "MODE must be b, w, c, s or i (p appended for PEC), not 'x'",
+         "Usage: corvane get [--pec] ADDR [REG] [MODE] [N]\n"},
+        {{"get", "0x48", "0", "b", "4"}, "N goes with mode i", "Usage: corvane get"},
+        {{"get", "0x48", "0", "i", "33"}, "N must be 1 to 32", "Usage: corvane get"},
+        {{"get", "0x48", "0", "i", "--pec"}, "mode i) carry no PEC", "Usage: corvane get"},
+        {{"set", "0x48"}, "missing REG", "Usage: corvane set [--pec] ADDR REG [VALUE...]\n"},
+        {{"set", "0x48", "1", "2", "3"}, "several VALUEs need mode s or i", "Usage: corvane set"},
+        {{"set", "0x48", "1", "w"}, "mode w needs a VALUE", "Usage: corvane set"},
+        {{"set", "0x48", "1", "0x10000", "w"}, "VALUE must be 0 to 65535", "Usage: corvane set"},
+        {{"dump", "0x48", "q"}, "MODE must be b, w, s or i", "Usage: corvane dump"},
+        {{"dump", "0x48", "0x20", "0x10"}, "FIRST must not be above LAST", "Usage: corvane dump"},
+        {{"dump", "0x0b", "s", "0x20", "0x30"}, "mode s reads one block", "Usage: corvane dump"},
+        {{"transfer", "w2@0x50", "0x01"},
+         "w2@0x50 wants 2 data bytes, 1 given",
+         "Usage: corvane transfer [-v] MESSAGE...\n"},
+        {{"transfer", "r2"}, "'r2' needs an address", "Usage: corvane transfer"},
+        {{"transfer", "w1@0x50", "0", "0x41"},
+         "'0x41' is not a message",
+         "Usage: corvane transfer"},
         {{"eeprom", "read", "0x50"}, "missing SIZE", "Usage: corvane eeprom read"},
         {{"eeprom", "read", "0x50", "65K"},
          "SIZE must be 1 to 65536 bytes",
@@ -668,6 +694,10 @@ TEST_F(ToolTest, HelpDescribesEveryCommand) {
         {"smbus"},
         {"smbus", "read"},
         {"smbus", "write"},
+        {"get"},
+        {"set"},
+        {"dump"},
+        {"transfer"},
         {"eeprom"},
         {"eeprom", "read"},
         {"eeprom", "write"},
@@ -702,10 +732,11 @@ TEST_F(ToolTest, HelpDescribesEveryCommand) {
     }
     const Outcome top = Tool({"--help"});
     for (const char* word :
-         {"list",    "scan",  "read",        "write",      "smbus",    "eeprom",   "gpio",
-          "adc",     "dac",   "interrupt",   "clock",      "settings", "password", "reset",
-          "version", "--vid", "--pid",       "--device",   "--serial", "--speed",  "--json",
-          "--trace", "--sim", "--sim-state", "--sim-reset"}) {
+         {"list",    "scan",      "read",  "write",       "smbus",      "eeprom",
+          "gpio",    "get",       "set",   "dump",        "transfer",   "adc",
+          "dac",     "interrupt", "clock", "settings",    "password",   "reset",
+          "version", "--vid",     "--pid", "--device",    "--serial",   "--speed",
+          "--json",  "--trace",   "--sim", "--sim-state", "--sim-reset"}) {
         EXPECT_NE(top.out.find(word), std::string::npos) << word;
     }
 }
@@ -786,6 +817,81 @@ TEST_F(ToolTest, PlainTransfersReachTheTemperatureSensor) {
     const auto json = nlohmann::json::parse(Sim({"--json", "read", "0x48", "4"}).out);
     EXPECT_EQ(json["address"], 0x48);
     EXPECT_EQ(json["data"], nlohmann::json({0x50, 0x00, 0x50, 0x00}));
+}
+
+// get, set, dump and transfer print what i2cget, i2cset, i2cdump and
+// i2ctransfer print; the rows run in order on one bench.
+TEST_F(ToolTest, I2cToolsCommandsPrintAsI2cToolsDo) {
+    const std::string byteHeader =
+        "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
+    struct Row {
+        std::vector<std::string> args;
+        std::string out;
+        int exit = 0;
+    };
+    const Row rows[] = {
+        {{"get", "0x48"}, "0x17\n"},              // receive byte: the temperature's high byte
+        {{"get", "0x48", "0", "w"}, "0x8017\n"},  // SMBus words are little-endian
+        {{"get", "0x48", "3"}, "0x50\n"},
+        {{"get", "0x48", "1", "c"}, "0x00\n"},
+        {{"get", "0x0b", "0x20", "s"}, "0x43 0x6f 0x72 0x76 0x61 0x6e 0x65\n"},
+        {{"get", "0x0b", "0x20", "sp"}, "0x43 0x6f 0x72 0x76 0x61 0x6e 0x65\n"},
+        {{"get", "0x48", "0", "i", "3"}, "0x17 0x80 0x17\n"},
+        {{"get", "0x0b", "0x20", "bp"}, "", 1},  // the device's PEC covers its whole block
+        {{"get", "0x51", "0"}, "", 1},
+        {{"dump", "0x48", "0x00", "0x1f"},
+         byteHeader + "00: 17 00 4b 50 17 00 4b 50 17 00 4b 50 17 00 4b 50    ?.KP?.KP?.KP?.KP\n" +
+             "10: 17 00 4b 50 17 00 4b 50 17 00 4b 50 17 00 4b 50    ?.KP?.KP?.KP?.KP\n"},
+        {{"dump", "0x48", "-r", "0x0e-0x11"},
+         byteHeader + "00:                                           4b 50                  KP\n" +
+             "10: 17 00                                              ?.              \n"},
+        {{"dump", "0x48", "w", "0x06", "0x09"},
+         "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f\n"
+         "00:                               004b 0050 \n"
+         "08: 8017 0000                               \n"},
+        {{"dump", "0x0b", "s", "0x20"},
+         byteHeader + "00: 43 6f 72 76 61 6e 65" + std::string(31, ' ') + "Corvane\n"},
+        {{"dump", "0x48", "i", "0x20", "0x22"},
+         byteHeader + "20: 17 80 17" + std::string(43, ' ') + "???" + std::string(13, ' ') + "\n"},
+        {{"dump", "0x51"}, "", 1},
+        {{"set", "0x48", "2", "0x46", "0x00", "i"}, ""},  // hysteresis 70 degrees
+        {{"set", "0x48", "3", "0x0050", "w"}, ""},        // low byte first: limit 80 degrees
+        {{"dump", "0x48", "0x00", "0x03"},
+         byteHeader + "00: 17 00 46 50" + std::string(40, ' ') + "?.FP            \n"},
+        {{"set", "0x0b", "0x22", "0x41", "0x42", "s", "--pec"}, ""},
+        {{"get", "0x0b", "0x22", "s", "--pec"}, "0x41 0x42\n"},
+        {{"transfer", "w1@0x48", "0x00", "r2"}, "0x17 0x80\n"},
+        {{"transfer", "w4@0x50", "0x01", "0x00", "0x10+"}, ""},
+        {{"transfer", "w2@0x50", "0x01", "0x00", "r3"}, "0x10 0x11 0xff\n"},
+        {{"transfer", "w5@0x50", "0", "0", "0p"}, ""},
+        {{"transfer", "w2@0x50", "0", "0", "r4"}, "0x00 0x50 0xb0 0xff\n"},
+        {{"transfer", "w4@0x50", "0", "0", "0xff-"}, ""},
+        {{"transfer", "w2@0x50", "0", "0", "r3"}, "0xff 0xfe 0xb0\n"},
+        {{"transfer", "-v", "w1@0x0b", "0x20", "r?"},
+         "msg 0: addr 0x0b, write, len 1, buf 0x20\n"
+         "msg 1: addr 0x0b, read, len 8, buf 0x07 0x43 0x6f 0x72 0x76 0x61 0x6e 0x65\n"},
+        {{"transfer", "w1@0x48", "0", "w1", "1"}, "", 1},
+    };
+    for (const Row& row : rows) {
+        const Outcome run = Sim(row.args);
+        std::string line;
+        for (const std::string& arg : row.args) line += arg + " ";
+        EXPECT_EQ(run.code, row.exit) << line << "\n" << run.err;
+        EXPECT_EQ(run.out, row.out) << line;
+    }
+}
+
+// A write followed by a read is one combined transfer: no STOP between them.
+TEST_F(ToolTest, GetAndTransferUseARepeatedStart) {
+    for (const auto& args :
+         {std::vector<std::string>{"--trace", "get", "0x48", "3", "w"},
+          std::vector<std::string>{"--trace", "transfer", "w1@0x48", "3", "r2"}}) {
+        const Outcome run = Sim(args);
+        ASSERT_EQ(run.code, 0) << run.err;
+        EXPECT_NE(run.err.find("> 94 01 00 90 03"), std::string::npos) << run.err;  // no STOP
+        EXPECT_NE(run.err.find("> 93 02 00 91"), std::string::npos) << run.err;  // repeated START
+        EXPECT_EQ(run.err.find("> 90 "), std::string::npos) << run.err;
+    }
 }
 
 TEST_F(ToolTest, ListShowsTheChipsIdentity) {
