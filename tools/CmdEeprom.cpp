@@ -58,12 +58,13 @@ class Eeprom {
 
     void Read(Tool& tool, std::size_t offset, std::span<std::uint8_t> into,
               Progress* progress = nullptr) const {
-        Corvane::VrelUsbI2c& bridge = tool.Bridge();
+        Corvane::I2cBus bus = OpenBus(tool);
         for (std::size_t done = 0; done < into.size();) {
             const std::size_t at = offset + done;
             const std::size_t chunk = std::min(ReadChunk(at), into.size() - done);
-            BusWrite(bridge, TargetFor(at), AddressBytes(at), tool.Speed());
-            BusRead(bridge, TargetFor(at), into.subspan(done, chunk), tool.Speed());
+            // A random read: the memory address, then a repeated START.
+            BusValue(bus.WriteRead(TargetFor(at), AddressBytes(at), into.subspan(done, chunk)),
+                     TargetFor(at));
             done += chunk;
             if (progress) progress->Update(done);
         }
@@ -88,13 +89,29 @@ void WaitForWriteCycle(Tool& tool, std::uint8_t target) {
                     Hex(target), kAcknowledgePolls));
 }
 
+// --offset: a memory address of the EEPROM.
+std::size_t ParseOffset(const std::string& text, const Eeprom& eeprom) {
+    return text.empty() ? 0 : ParseSize(text, "--offset", 0, eeprom.Size() - 1);
+}
+
+// "0x0040" for memory addresses.
+std::string MemoryAddress(std::size_t offset) {
+    return Hex(static_cast<unsigned>(offset), 4);
+}
+
 struct ReadArgs {
     std::string address;
     std::string size;
+    std::string offset;
+    std::string length;
     std::string output;
 };
 
-void HexDump(const std::vector<std::uint8_t>& data) {
+// 16 bytes a line from `offset` on; as hexdump does, a line equal to the one
+// before becomes one "*" and the end's address closes the dump.
+void HexDump(const std::vector<std::uint8_t>& data, std::size_t offset) {
+    std::string previous;
+    bool folded = false;
     for (std::size_t line = 0; line < data.size(); line += 16) {
         std::string hex;
         std::string text;
@@ -106,38 +123,55 @@ void HexDump(const std::vector<std::uint8_t>& data) {
                 hex += "   ";
             }
         }
-        fmt::print("{:04x}:{}  |{}|\n", line, hex, text);
+        const std::string body = fmt::format("{}  |{}|", hex, text);
+        if (body == previous && line + 16 <= data.size()) {
+            if (!folded) fmt::print("*\n");
+            folded = true;
+            continue;
+        }
+        fmt::print("{:04x}:{}\n", offset + line, body);
+        previous = body;
+        folded = false;
     }
+    fmt::print("{:04x}\n", offset + data.size());
 }
 
 void ReadEeprom(Tool& tool, const ReadArgs& args) {
     const std::uint8_t address7 = ParseAddress(args.address);
     const Eeprom eeprom(address7, ParseSize(args.size, "SIZE", 1, kLargestEeprom));
-    std::vector<std::uint8_t> data(eeprom.Size());
+    const std::size_t offset = ParseOffset(args.offset, eeprom);
+    const std::size_t length = args.length.empty()
+                                   ? eeprom.Size() - offset
+                                   : ParseSize(args.length, "--length", 1, eeprom.Size() - offset);
+    std::vector<std::uint8_t> data(length);
     {
         Progress progress("eeprom read", data.size());
-        eeprom.Read(tool, 0, data, &progress);
+        eeprom.Read(tool, offset, data, &progress);
     }
+    Json result{{"address", address7}, {"offset", offset}, {"size", data.size()}};
     if (!args.output.empty()) {
         WriteFileBytes(args.output, data, "the output file");
         if (tool.WantsJson()) {
-            Tool::PrintJson({{"address", address7}, {"size", data.size()}, {"file", args.output}});
+            result["file"] = args.output;
+            Tool::PrintJson(result);
         } else {
-            fmt::print("read {} bytes from the EEPROM at {} into {}\n", data.size(), Hex(address7),
-                       args.output);
+            fmt::print("read {} bytes from the EEPROM at {}{} into {}\n", data.size(),
+                       Hex(address7), offset ? " from " + MemoryAddress(offset) : "", args.output);
         }
         return;
     }
     if (tool.WantsJson()) {
-        Tool::PrintJson({{"address", address7}, {"size", data.size()}, {"data", data}});
+        result["data"] = data;
+        Tool::PrintJson(result);
     } else {
-        HexDump(data);
+        HexDump(data, offset);
     }
 }
 
 struct WriteArgs {
     std::string address;
     std::string input;
+    std::string offset;
     std::string page = "64";
     std::string size = "32K";
     bool noVerify = false;
@@ -149,27 +183,37 @@ void WriteEeprom(Tool& tool, const WriteArgs& args) {
     const std::size_t page = ParseSize(args.page, "--page", 1, kLargestPage);
     if ((page & (page - 1)) != 0) throw UsageError("--page must be a power of two");
 
+    const std::size_t start = ParseOffset(args.offset, eeprom);
+
     const std::vector<std::uint8_t> data = ReadFileBytes(args.input, "the input file");
     if (data.empty()) throw UsageError(fmt::format("{} is empty", args.input));
-    if (data.size() > eeprom.Size()) {
-        throw UsageError(fmt::format("{} has {} bytes, more than the EEPROM's {} (--size)",
-                                     args.input, data.size(), eeprom.Size()));
+    if (data.size() > eeprom.Size() - start) {
+        if (start == 0) {
+            throw UsageError(fmt::format("{} has {} bytes, more than the EEPROM's {} (--size)",
+                                         args.input, data.size(), eeprom.Size()));
+        }
+        throw UsageError(fmt::format(
+            "{} has {} bytes; from {} (--offset) on, the EEPROM's {} bytes (--size) leave room "
+            "for {}",
+            args.input, data.size(), MemoryAddress(start), eeprom.Size(), eeprom.Size() - start));
     }
 
     Corvane::VrelUsbI2c& bridge = tool.Bridge();
     std::size_t pages = 0;
     {
         Progress progress("eeprom write", data.size());
-        for (std::size_t offset = 0; offset < data.size(); ++pages) {
-            const std::size_t length = std::min(page - offset % page, data.size() - offset);
-            std::vector<std::uint8_t> report = eeprom.AddressBytes(offset);
-            report.insert(report.end(), data.begin() + static_cast<std::ptrdiff_t>(offset),
-                          data.begin() + static_cast<std::ptrdiff_t>(offset + length));
-            const std::uint8_t target = eeprom.TargetFor(offset);
-            BusWrite(bridge, target, report, tool.Speed());
+        // A page write wraps around within its page: each ends at a page boundary.
+        for (std::size_t done = 0; done < data.size(); ++pages) {
+            const std::size_t at = start + done;
+            const std::size_t length = std::min(page - at % page, data.size() - done);
+            std::vector<std::uint8_t> bytes = eeprom.AddressBytes(at);
+            bytes.insert(bytes.end(), data.begin() + static_cast<std::ptrdiff_t>(done),
+                         data.begin() + static_cast<std::ptrdiff_t>(done + length));
+            const std::uint8_t target = eeprom.TargetFor(at);
+            BusWrite(bridge, target, bytes, tool.Speed());
             WaitForWriteCycle(tool, target);
-            offset += length;
-            progress.Update(offset);
+            done += length;
+            progress.Update(done);
         }
     }
 
@@ -178,41 +222,48 @@ void WriteEeprom(Tool& tool, const WriteArgs& args) {
         std::vector<std::uint8_t> back(data.size());
         {
             Progress progress("eeprom verify", back.size());
-            eeprom.Read(tool, 0, back, &progress);
+            eeprom.Read(tool, start, back, &progress);
         }
         const auto [wrote, read] = std::mismatch(data.begin(), data.end(), back.begin());
         if (wrote != data.end()) {
-            const auto at = static_cast<std::size_t>(wrote - data.begin());
+            const auto at = start + static_cast<std::size_t>(wrote - data.begin());
             throw Failure(fmt::format(
                 "verification failed at byte {}: wrote {}, read back {} (is --page right for "
                 "this EEPROM?)",
-                Hex(static_cast<unsigned>(at), 4), Hex(*wrote), Hex(*read)));
+                MemoryAddress(at), Hex(*wrote), Hex(*read)));
         }
     }
     if (tool.WantsJson()) {
         Tool::PrintJson({{"address", address7},
+                         {"offset", start},
                          {"written", data.size()},
                          {"pages", pages},
                          {"verified", verify}});
     } else {
-        fmt::print("wrote {} bytes to the EEPROM at {} in {} page writes{}\n", data.size(),
-                   Hex(address7), pages, verify ? ", read back and verified" : "");
+        fmt::print("wrote {} bytes to the EEPROM at {}{} in {} page write{}{}\n", data.size(),
+                   Hex(address7), start ? " from " + MemoryAddress(start) : "", pages,
+                   pages == 1 ? "" : "s", verify ? ", read back and verified" : "");
     }
 }
 
 }  // namespace
 
 void AddEepromCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
-    auto* eeprom = app.add_subcommand("eeprom", "Read or program a whole 24-series serial EEPROM");
+    auto* eeprom = app.add_subcommand("eeprom", "Read or program a 24-series serial EEPROM");
     eeprom->require_subcommand(1);
     eeprom->footer(
         "Up to 2 KiB the memory address is one byte and the block number is part of the I2C "
-        "address (24C01 to 24C16); larger EEPROMs take a two-byte address (24C32 to 24C512).");
+        "address (24C01 to 24C16); larger EEPROMs take a two-byte address (24C32 to 24C512). "
+        "The hex dump shows a run of equal lines as one *, as hexdump does.");
 
     auto readArgs = std::make_shared<ReadArgs>();
-    auto* read = eeprom->add_subcommand("read", "Read SIZE bytes from address 0 on");
+    auto* read = eeprom->add_subcommand(
+        "read", "Read an EEPROM of SIZE bytes, from --offset (default 0) to its end or --length");
     read->add_option("ADDR", readArgs->address, "7-bit address of the EEPROM")->required();
     read->add_option("SIZE", readArgs->size, "EEPROM size in bytes, e.g. 32768 or 32K")->required();
+    read->add_option("--offset", readArgs->offset, "memory address to start at")
+        ->type_name("OFFSET");
+    read->add_option("--length", readArgs->length, "number of bytes to read")->type_name("BYTES");
     read->add_option("-o,--output", readArgs->output, "write the bytes to FILE (default: hex dump)")
         ->type_name("FILE");
     handlers[read] = [&tool, readArgs] { ReadEeprom(tool, *readArgs); };
@@ -220,12 +271,14 @@ void AddEepromCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     auto writeArgs = std::make_shared<WriteArgs>();
     auto* write = eeprom->add_subcommand(
         "write",
-        "Program the EEPROM from address 0 with the bytes of FILE, page by page, "
-        "waiting for the acknowledge after each page; then read back and compare");
+        "Program the EEPROM with the bytes of FILE from --offset (default 0) on, page by "
+        "page, waiting for the acknowledge after each page; then read back and compare");
     write->add_option("ADDR", writeArgs->address, "7-bit address of the EEPROM")->required();
     write->add_option("-i,--input", writeArgs->input, "the bytes to write")
         ->type_name("FILE")
         ->required();
+    write->add_option("--offset", writeArgs->offset, "memory address of the file's first byte")
+        ->type_name("OFFSET");
     write->add_option("--page", writeArgs->page, "page size of the EEPROM in bytes")
         ->type_name("BYTES")
         ->capture_default_str();

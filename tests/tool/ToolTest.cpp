@@ -579,6 +579,15 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
          "would reach past address 0x77",
          "Usage: corvane eeprom read"},
         {{"eeprom", "write", "0x50"}, "missing --input", "Usage: corvane eeprom write"},
+        {{"eeprom", "write", "0x50", "-i", File("pw").string(), "--offset", "0x7ffc"},
+         "from 0x7ffc (--offset) on, the EEPROM's 32768 bytes (--size) leave room for 4",
+         "Usage: corvane eeprom write"},
+        {{"eeprom", "read", "0x50", "2K", "--offset", "0x800"},
+         "--offset must be 0 to 2047 bytes",
+         "Usage: corvane eeprom read"},
+        {{"eeprom", "read", "0x50", "32K", "--offset", "0x7ff0", "--length", "17"},
+         "--length must be 1 to 16 bytes",
+         "Usage: corvane eeprom read"},
         {{"eeprom", "write", "0x50", "-i", big},
          "more than the EEPROM's 32768 (--size)",
          "Usage: corvane eeprom write"},
@@ -792,12 +801,32 @@ TEST_F(ToolTest, EepromPollsForTheAcknowledgeAfterEachPage) {
     EXPECT_TRUE(std::regex_match(std::string(order.begin(), order.end()), std::regex("Wp+Wp+")));
 }
 
-TEST_F(ToolTest, EepromReadWithoutAFileIsAHexDump) {
-    const Outcome run = Sim({"eeprom", "read", "0x50", "32K"});
-    ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_EQ(run.out.substr(0, 74),
-              "0000: ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff  |................|\n");
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2048);
+TEST_F(ToolTest, EepromReadWithoutAFileIsAHexDumpWithRepeatsFolded) {
+    const std::string blank =
+        " ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff  |................|\n";
+    EXPECT_EQ(Sim({"eeprom", "read", "0x50", "32K"}).out, "0000:" + blank + "*\n8000\n");
+}
+
+// Page writes from an offset end at each page boundary, as the page buffer
+// wraps within its page; reads and the check read back start there too.
+TEST_F(ToolTest, EepromAtAnOffsetSplitsItsPageWrites) {
+    WriteFile(File("eight.bin"), "ABCDEFGH");
+    const Outcome write = Sim({"--trace", "eeprom", "write", "0x50", "-i",
+                               File("eight.bin").string(), "--offset", "0x3c"});
+    ASSERT_EQ(write.code, 0) << write.err;
+    EXPECT_NE(write.err.find("> 90 06 00 a0 00 3c 41 42 43 44 00"), std::string::npos);
+    EXPECT_NE(write.err.find("> 90 06 00 a0 00 40 45 46 47 48 00"), std::string::npos);
+    EXPECT_EQ(write.out,
+              "wrote 8 bytes to the EEPROM at 0x50 from 0x003c in 2 page writes, read back and "
+              "verified\n");
+    const std::string blank =
+        " ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff  |................|\n";
+    EXPECT_EQ(Sim({"eeprom", "read", "0x50", "32K", "--offset", "0x20", "--length", "0x60"}).out,
+              "0020:" + blank +
+                  "0030: ff ff ff ff ff ff ff ff ff ff ff ff 41 42 43 44  |............ABCD|\n"
+                  "0040: 45 46 47 48 ff ff ff ff ff ff ff ff ff ff ff ff  |EFGH............|\n"
+                  "0050:" +
+                  blank + "*\n0080\n");
 }
 
 TEST_F(ToolTest, SmbusBlockTransfersWithPec) {
