@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Cross-builds for 64-bit Windows with mingw-w64 and runs the tests under
 # Wine, each build in a fresh Wine prefix of its own: the static build (the
-# whole suite, the real Windows backend included) and the DLL build (the
-# public API through the DLLs, and their exports).
+# whole suite, the real Windows backend and corvane.exe included) and the DLL
+# build (the public API through the DLLs, and their exports). Then makes the
+# release archive, lists it and runs the C test program built against it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 zip unzip
 source scripts/ccache-env.sh
 jobs=$(nproc)
 start=$SECONDS
@@ -24,4 +25,24 @@ for preset in mingw mingw-shared; do
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     ((status == 0)) || exit "$status"
 done
+
+archive=$(scripts/package-windows.sh)
+case $archive in
+    *.zip) unzip -l "$archive" ;;
+    *) tar -tvzf "$archive" ;;
+esac
+# The archive as a user unpacks it: the C test program compiled against its
+# headers and import libraries, run beside its DLLs.
+check=build/package/check
+package=${archive%.zip}
+package=${package%.tar.gz}
+rm -rf "$check" && mkdir -p "$check"
+x86_64-w64-mingw32-gcc-posix -std=c99 -I"$package/include" tests/capi/capi_test.c \
+    "$package/lib/corvane.dll.a" "$package/lib/corvane_sim.dll.a" -o "$check/capi_test.exe"
+cp "$package"/bin/*.dll "$check/"
+prefix="$PWD/build/mingw-shared/wineprefix"
+status=0
+cmake/wine-run.sh "$prefix" "$check/capi_test.exe" || status=$?
+WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+((status == 0)) || exit "$status"
 echo "Windows build and tests under Wine: $((SECONDS - start)) s"

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "TemperatureSensor.hpp"
+#include "Terminal.hpp"
 #include "Tool.hpp"
 
 namespace CorvaneTool {
@@ -87,12 +88,21 @@ SimBench::~SimBench() = default;
 
 std::filesystem::path SimBench::DefaultStateFile() {
     std::filesystem::path base;
+#if defined(_WIN32)
+    // Where Windows programs keep their per-user state; HOME is often set by
+    // Unix-like shells there and would not be the place.
+    const char* windows = std::getenv("LOCALAPPDATA");
+#else
+    const char* windows = nullptr;
+#endif
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) {
-        base = state;
+        base = Utf8Path(state);
+    } else if (windows && *windows) {
+        base = Utf8Path(windows);
     } else if (const char* home = std::getenv("HOME"); home && *home) {
-        base = std::filesystem::path(home) / ".local" / "state";
+        base = Utf8Path(home) / ".local" / "state";
     } else if (const char* profile = std::getenv("LOCALAPPDATA"); profile && *profile) {
-        base = profile;
+        base = Utf8Path(profile);
     } else {
         base = std::filesystem::current_path();
     }
@@ -110,7 +120,7 @@ nlohmann::json SimBench::Load() {
     const auto damaged = [this](const std::string& why) {
         return Failure(fmt::format(
             "the virtual chip's state file {} cannot be used ({}); --sim-reset starts afresh",
-            stateFile_.string(), why));
+            Utf8Text(stateFile_), why));
     };
     std::ifstream in(stateFile_, std::ios::binary);
     if (!in) throw damaged("cannot open it");
@@ -239,13 +249,13 @@ void SimBench::Save() const {
         out << state.dump(1) << '\n';
         if (!out.flush()) {
             throw Failure(
-                fmt::format("cannot write the virtual chip's state to {}", temporary.string()));
+                fmt::format("cannot write the virtual chip's state to {}", Utf8Text(temporary)));
         }
     }
     std::filesystem::rename(temporary, stateFile_, error);
     if (error) {
         throw Failure(fmt::format("cannot write the virtual chip's state to {}: {}",
-                                  stateFile_.string(), error.message()));
+                                  Utf8Text(stateFile_), error.message()));
     }
 }
 

@@ -33,7 +33,8 @@ class SimBench {
     SimBench(std::filesystem::path stateFile, bool fresh);
     ~SimBench();
 
-    // $XDG_STATE_HOME/corvane/sim-state.json, or ~/.local/state/corvane/...
+    // $XDG_STATE_HOME/corvane/sim-state.json, or %LOCALAPPDATA%\corvane\... on
+    // Windows, or ~/.local/state/corvane/...
     static std::filesystem::path DefaultStateFile();
 
     std::shared_ptr<Corvane::Sim::SimulatedHost> Host() const { return host_; }

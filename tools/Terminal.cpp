@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <iostream>
 
 #if defined(_WIN32)
@@ -16,9 +17,17 @@ namespace CorvaneTool {
 
 bool IsTerminal(std::FILE* stream) {
 #if defined(_WIN32)
-    return _isatty(_fileno(stream)) != 0;
+    // _isatty is also true for NUL and serial ports; only a console has a mode.
+    DWORD mode = 0;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
 #else
     return isatty(fileno(stream)) != 0;
+#endif
+}
+
+void PrepareConsole() {
+#if defined(_WIN32)
+    SetConsoleOutputCP(CP_UTF8);
 #endif
 }
 
@@ -27,7 +36,7 @@ std::optional<std::string> ReadSecret(const std::string& prompt) {
 #if defined(_WIN32)
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
-    if (!_isatty(_fileno(stdin)) || !GetConsoleMode(input, &mode)) return std::nullopt;
+    if (!GetConsoleMode(input, &mode)) return std::nullopt;
     std::fputs(prompt.c_str(), stderr);
     SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     const bool ok = static_cast<bool>(std::getline(std::cin, line));
@@ -63,6 +72,15 @@ std::optional<std::string> ReadSecret(const std::string& prompt) {
     return line;
 }
 
+std::filesystem::path Utf8Path(const std::string& text) {
+    return std::u8string(text.begin(), text.end());
+}
+
+std::string Utf8Text(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
 Progress::Progress(std::string label, std::size_t total)
     : label_(std::move(label)),
       total_(total),
@@ -88,16 +106,19 @@ void Progress::Update(std::size_t done) {
     }
     constexpr std::size_t kWidth = 24;
     const std::size_t filled = done * kWidth / total_;
-    fmt::print(stderr, "\r{} [{}{}] {}/{} bytes  {:.1f} KiB/s  {} left ", label_,
-               std::string(filled, '#'), std::string(kWidth - filled, '.'), done, total_,
-               rate / 1024.0, left);
+    const std::string line = fmt::format(
+        "{} [{}{}] {}/{} bytes  {:.1f} KiB/s  {} left ", label_, std::string(filled, '#'),
+        std::string(kWidth - filled, '.'), done, total_, rate / 1024.0, left);
+    fmt::print(stderr, "\r{}", line);
+    drawnWidth_ = std::max(drawnWidth_, line.size());
     std::fflush(stderr);
     drawn_ = true;
 }
 
 void Progress::Done() {
     if (!drawn_) return;
-    fmt::print(stderr, "\r\033[K");
+    // Blanks rather than an escape sequence, which not every Windows console reads.
+    fmt::print(stderr, "\r{}\r", std::string(drawnWidth_, ' '));
     std::fflush(stderr);
     drawn_ = false;
 }

@@ -3,12 +3,23 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 namespace CorvaneTool {
 
 bool IsTerminal(std::FILE* stream);
+
+// On Windows the console shows the tool's output as UTF-8, as a terminal
+// does elsewhere; nothing to do there.
+void PrepareConsole();
+
+// The tool's text is UTF-8 everywhere, file names included (on Windows
+// through its UTF-8 code page); std::filesystem::path's own conversion of
+// narrow text is not UTF-8 there.
+std::filesystem::path Utf8Path(const std::string& text);
+std::string Utf8Text(const std::filesystem::path& path);
 
 // Asks on the terminal and reads one line without echo; nothing when there
 // is no terminal to ask on.
@@ -29,6 +40,7 @@ class Progress {
     std::size_t total_;
     bool enabled_;
     bool drawn_ = false;
+    std::size_t drawnWidth_ = 0;
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point lastDraw_;
 };

@@ -146,9 +146,8 @@ void Tool::Start() {
     }
 
     if (options.sim) {
-        const std::filesystem::path file = options.simState.empty()
-                                               ? SimBench::DefaultStateFile()
-                                               : std::filesystem::path(options.simState);
+        const std::filesystem::path file =
+            options.simState.empty() ? SimBench::DefaultStateFile() : Utf8Path(options.simState);
         sim_ = std::make_unique<SimBench>(file, options.simReset);
         Corvane::SetPlatform(sim_->Host());
     }

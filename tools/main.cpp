@@ -8,6 +8,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "Terminal.hpp"
 #include "Tool.hpp"
 
 namespace {
@@ -154,6 +155,7 @@ int main(int argc, char** argv) {
     using CorvaneTool::Failure;
     using CorvaneTool::UsageError;
 
+    CorvaneTool::PrepareConsole();
     CorvaneTool::Tool tool;
     CorvaneTool::Handlers handlers;
 
@@ -207,7 +209,11 @@ int main(int argc, char** argv) {
         ->group("Virtual chip");
     app.add_option("--sim-state", options.simState,
                    "keep the virtual chip's state in FILE (default: "
+#if defined(_WIN32)
+                   "%LOCALAPPDATA%\\corvane\\sim-state.json)")
+#else
                    "$XDG_STATE_HOME/corvane/sim-state.json)")
+#endif
         ->type_name("FILE")
         ->group("Virtual chip");
     app.add_flag("--sim-reset", options.simReset,

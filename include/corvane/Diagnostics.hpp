@@ -12,11 +12,12 @@
 namespace Corvane {
 
 struct DeviceNodeStatus {
-    std::string path;          // e.g. "/dev/hidraw3"
+    std::string path;          // e.g. "/dev/hidraw3", on Windows "\\?\hid#vid_3a7c&pid_01d5#..."
     std::string productName;   // as the device names itself; may be empty
     std::string serialNumber;  // the USB serial number; empty when the device presents none
     bool opens = false;        // this process can open it for reading and writing
-    int errorNumber = 0;       // errno of the failed open (EACCES: permissions), else 0
+    int errorNumber = 0;       // errno of the failed open (EACCES: permissions), on Windows
+                               // the system error code (ERROR_ACCESS_DENIED); else 0
     std::string errorText;     // e.g. "Permission denied"; empty when it opens
 };
 

@@ -21,8 +21,8 @@ std::shared_ptr<Platform> MakeSystemPlatform() {
 }
 #endif
 
-#if !defined(__linux__)
-// Only the Linux backend has device nodes to probe.
+#if !defined(__linux__) && !defined(_WIN32)
+// Only the Linux and Windows backends have device nodes to probe.
 std::vector<DeviceNodeStatus> ProbeDeviceNodes(std::uint16_t, std::uint16_t) {
     return {};
 }

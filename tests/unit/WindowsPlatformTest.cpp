@@ -66,6 +66,36 @@ TEST(WindowsBackend, IsTheSystemPlatform) {
     EXPECT_NE(dynamic_cast<WindowsPlatform*>(system.get()), nullptr);
 }
 
+TEST(WindowsBackend, HardwareIdsMatchTheirVendorAndProductInEitherCase) {
+    struct Row {
+        std::u16string id;
+        bool matches;
+    };
+    const Row rows[] = {
+        {u"HID\\VID_3A7C&PID_01D5&REV_0100", true},
+        {u"hid\\vid_3a7c&pid_01d5", true},
+        {u"HID\\VID_3A7C&PID_01D6", false},
+        {u"HID\\VID_03A7&PID_C01D", false},
+        {u"HID_DEVICE", false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(Corvane::HardwareIdCarries(row.id, 0x3A7C, 0x01D5), row.matches)
+            << std::string(row.id.begin(), row.id.end());
+    }
+}
+
+TEST(WindowsBackend, ErrorTextsAreTheSystemsOwnOnOneLine) {
+    const std::string denied = Corvane::SystemErrorText(ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(denied.empty());
+    EXPECT_EQ(denied.find_first_of("\r\n"), std::string::npos) << denied;
+    EXPECT_EQ(Corvane::SystemErrorText(0x7FFFFFF0), "system error 2147483632");
+}
+
+// No HID devices here (Wine has none): the probe finds nothing and does not fail.
+TEST(WindowsBackend, ProbingWithoutDevicesFindsNone) {
+    EXPECT_TRUE(Corvane::ProbeDeviceNodes(0x3A7C, 0x01D5).empty());
+}
+
 HANDLE Native(PlatformHandle handle) {
     return reinterpret_cast<HANDLE>(handle);
 }

@@ -1,5 +1,7 @@
 #include "platform/windows/WindowsPlatform.hpp"
 
+#include "corvane/Utf.hpp"
+
 #include <setupapi.h>
 // hidsdi.h needs the Windows types above it; some editions of it declare
 // the functions without C linkage.
@@ -9,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <iterator>
 #include <new>
 #include <optional>
@@ -36,7 +39,7 @@ constexpr DWORD kWireReportBytes = static_cast<DWORD>(kWireReportSize);
 constexpr DWORD kCancelSettleMs = 1000;
 
 // USB strings hold at most 126 UTF-16 units.
-constexpr std::size_t kSerialNumberChars = 126;
+constexpr std::size_t kUsbStringChars = 126;
 
 HANDLE ToHandle(PlatformHandle handle) {
     if (handle == kInvalidHandle || handle == 0) return nullptr;
@@ -123,23 +126,51 @@ bool IsUsbHid(const std::vector<std::u16string>& hardwareIds) {
     return true;
 }
 
-// The USB serial number, asked of the HID class driver without read or
-// write access (which leaves the device untouched). Empty when it has none.
-std::u16string ReadSerialNumber(const std::u16string& path) {
+// A text the HID class driver keeps for the device (`read`: its serial
+// number, its product name), asked without read or write access, which
+// leaves the device untouched. Empty when it has none.
+std::u16string ReadHidString(const std::u16string& path,
+                             decltype(&::HidD_GetSerialNumberString) read) {
     const HANDLE device = ::CreateFileW(ToWide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) return {};
-    wchar_t serial[kSerialNumberChars + 1] = {};
-    const bool read =
-        ::HidD_GetSerialNumberString(device, serial, kSerialNumberChars * sizeof(wchar_t)) != FALSE;
+    wchar_t text[kUsbStringChars + 1] = {};
+    const bool done = read(device, text, kUsbStringChars * sizeof(wchar_t)) != FALSE;
     ::CloseHandle(device);
-    if (!read) return {};
+    if (!done) return {};
     const std::size_t length =
-        static_cast<std::size_t>(std::find(serial, serial + kSerialNumberChars, L'\0') - serial);
-    return std::u16string(serial, serial + length);
+        static_cast<std::size_t>(std::find(text, text + kUsbStringChars, L'\0') - text);
+    return std::u16string(text, text + length);
 }
 
 }  // namespace
+
+bool HardwareIdCarries(std::u16string_view hardwareId, std::uint16_t vendorId,
+                       std::uint16_t productId) {
+    char ids[sizeof "VID_0000&PID_0000"];
+    std::snprintf(ids, sizeof ids, "VID_%04X&PID_%04X", vendorId, productId);
+    std::u16string upper(hardwareId);
+    for (char16_t& c : upper) {
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    }
+    return upper.find(std::u16string(ids, ids + sizeof ids - 1)) != std::u16string::npos;
+}
+
+std::string SystemErrorText(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::u16string message(text, text + (text != nullptr ? length : 0));
+    if (text != nullptr) ::LocalFree(text);
+    // The system's messages end in a line break.
+    while (!message.empty() &&
+           (message.back() == u'\r' || message.back() == u'\n' || message.back() == u' ')) {
+        message.pop_back();
+    }
+    if (message.empty()) return "system error " + std::to_string(error);
+    return Utf16ToUtf8(message);
+}
 
 std::vector<std::u16string> SplitMultiString(const std::uint8_t* data, std::size_t bytes) {
     std::vector<std::u16string> strings;
@@ -190,7 +221,9 @@ std::vector<HidInterfaceInfo> WindowsPlatform::ListHidInterfaces() {
             HidInterfaceInfo info;
             info.path = std::move(*path);
             info.hardwareIds = ReadHardwareIds(set, device);
-            if (IsUsbHid(info.hardwareIds)) info.serialNumber = ReadSerialNumber(info.path);
+            if (IsUsbHid(info.hardwareIds)) {
+                info.serialNumber = ReadHidString(info.path, ::HidD_GetSerialNumberString);
+            }
             found.push_back(std::move(info));
         }
     } catch (const std::bad_alloc&) {
@@ -335,8 +368,40 @@ void WindowsPlatform::SleepUs(std::uint32_t us) {
     if (!WaitTimer(10LL * us)) ::Sleep(us / 1000u + (us % 1000u != 0 ? 1u : 0u));
 }
 
+std::vector<DeviceNodeStatus> WindowsPlatform::ProbeNodes(std::uint16_t vendorId,
+                                                          std::uint16_t productId) {
+    std::vector<DeviceNodeStatus> found;
+    for (const HidInterfaceInfo& info : ListHidInterfaces()) {
+        if (info.hardwareIds.empty() ||
+            !HardwareIdCarries(info.hardwareIds.front(), vendorId, productId)) {
+            continue;
+        }
+        DeviceNodeStatus status;
+        status.path = Utf16ToUtf8(info.path);
+        status.productName = Utf16ToUtf8(ReadHidString(info.path, ::HidD_GetProductString));
+        status.serialNumber = Utf16ToUtf8(info.serialNumber);
+        const HANDLE device = ::CreateFileW(ToWide(info.path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        if (device != INVALID_HANDLE_VALUE) {
+            status.opens = true;
+            ::CloseHandle(device);
+        } else {
+            const DWORD error = ::GetLastError();
+            status.errorNumber = static_cast<int>(error);
+            status.errorText = SystemErrorText(error);
+        }
+        found.push_back(std::move(status));
+    }
+    return found;
+}
+
 std::shared_ptr<Platform> MakeSystemPlatform() {
     return std::make_shared<WindowsPlatform>();
+}
+
+std::vector<DeviceNodeStatus> ProbeDeviceNodes(std::uint16_t vendorId, std::uint16_t productId) {
+    return WindowsPlatform().ProbeNodes(vendorId, productId);
 }
 
 }  // namespace Corvane

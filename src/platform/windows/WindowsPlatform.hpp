@@ -16,8 +16,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "corvane/Diagnostics.hpp"
 #include "corvane/Platform.hpp"
 
 namespace Corvane {
@@ -26,6 +28,15 @@ namespace Corvane {
 // strings: up to the empty string that ends the list, or up to `bytes` when
 // the terminators are missing. Never reads past `bytes`.
 std::vector<std::u16string> SplitMultiString(const std::uint8_t* data, std::size_t bytes);
+
+// Whether a hardware ID (HID\VID_3A7C&PID_01D5&...) names this vendor and
+// product, in either case.
+bool HardwareIdCarries(std::u16string_view hardwareId, std::uint16_t vendorId,
+                       std::uint16_t productId);
+
+// The system's message for an error code, in UTF-8 and without the line
+// break; "system error N" when it has none.
+std::string SystemErrorText(DWORD error);
 
 class WindowsPlatform final : public Platform {
   public:
@@ -47,6 +58,10 @@ class WindowsPlatform final : public Platform {
     void CloseHandle(PlatformHandle handle) override;
     void SleepMs(std::uint32_t ms) override;
     void SleepUs(std::uint32_t us) override;
+
+    // The HID interfaces of this vendor and product, each opened for reading
+    // and writing once and closed again.
+    std::vector<DeviceNodeStatus> ProbeNodes(std::uint16_t vendorId, std::uint16_t productId);
 
     // True when pauses use a high-resolution waitable timer, false when they
     // fall back to Sleep (Windows before 10 1803).
