@@ -97,17 +97,18 @@ int main(int argc, char** argv) {
             return 1;
         }
         int wrote = 0;
+        int got = 0;
         const bool ok = timed([&] {
             wrote = hid_write(device, out.data(), out.size());
-            return wrote == 65 && hid_read_timeout(device, in.data(), 64, 1000) > 0 &&
-                   in[0] == 0x10;
+            got = wrote == 65 ? hid_read_timeout(device, in.data(), 64, 1000) : 0;
+            return got > 0 && in[0] == 0x10;
         });
         // Closing hands the interface back to usbhid where the libusb backend took it.
         hid_close(device);
         hid_exit();
         if (!ok) {
-            std::fprintf(stderr, "exchange failed: write gave %d, answer starts %02x\n", wrote,
-                         in[0]);
+            std::fprintf(stderr, "exchange %zu failed: write gave %d, read %d, answer %02x\n",
+                         us.size(), wrote, got, in[0]);
             return 1;
         }
     }
