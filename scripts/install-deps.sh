@@ -11,7 +11,9 @@ packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenc
     # The Python package's tests (python/tests, run by the shared build).
     python3-pytest python3-smbus2 python3-setuptools
     # libfuse3 for corvane-i2cdev; fuse3 and i2c-tools for its tests.
-    libfuse3-dev fuse3 i2c-tools "$@")
+    libfuse3-dev fuse3 i2c-tools
+    # hidapi: the exchange benchmark against hidapi (bench/vm).
+    libhidapi-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -238,7 +238,9 @@ std::vector<HidInterfaceInfo> SimulatedHost::ListHidInterfaces() {
 PlatformHandle SimulatedHost::OpenChannel(const std::u16string& path, ChannelAccess access) {
     std::lock_guard lock(state_->mutex);
     for (const Listed& entry : state_->listed) {
-        if ((entry.device ? entry.device->Path() : entry.foreign.path) != path) continue;
+        // Not through a conditional expression, which would copy every foreign path.
+        const bool match = entry.device ? entry.device->Path() == path : entry.foreign.path == path;
+        if (!match) continue;
         const PlatformHandle handle = state_->nextHandle++;
         state_->channels[handle] =
             Channel{entry.device, access, entry.device ? entry.device->Generation() : 0};

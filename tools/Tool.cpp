@@ -141,6 +141,11 @@ void Tool::Start() {
         device_ =
             static_cast<std::int32_t>(ParseNumber(options.device, "--device", 0, kMostDevices - 1));
     }
+    if (options.pacing != "fixed" && options.pacing != "bus-time") {
+        throw UsageError("--pacing is fixed or bus-time");
+    }
+    Corvane::SetPacing(options.pacing == "bus-time" ? Corvane::Pacing::BusTime
+                                                    : Corvane::Pacing::Fixed);
     if (!options.sim && (options.simReset || !options.simState.empty())) {
         throw UsageError("--sim-state and --sim-reset go with --sim");
     }

@@ -72,6 +72,7 @@ struct GlobalOptions {
     std::string device;  // empty: not given
     std::string serial;  // empty: not given
     std::string speed = "100000";
+    std::string pacing = "fixed";  // or "bus-time" (corvane/Pacing.hpp)
     bool json = false;
     bool trace = false;
     bool sim = false;

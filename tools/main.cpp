@@ -197,6 +197,12 @@ int main(int argc, char** argv) {
         ->type_name("HZ")
         ->capture_default_str()
         ->group("Device");
+    app.add_option("--pacing", options.pacing,
+                   "bus-time: wait only for the bytes' wire time between reports (faster long "
+                   "transfers); fixed: the device's fixed pauses")
+        ->check(CLI::IsMember({"fixed", "bus-time"}))
+        ->capture_default_str()
+        ->group("Device");
     app.add_option("--password-file", options.passwordFile,
                    "present the access password in FILE (its first line) before the command")
         ->type_name("FILE")

@@ -83,6 +83,16 @@ CORVANE_API int corvane_result_errno(int32_t code);
 CORVANE_API const char* corvane_version(void);
 CORVANE_API uint32_t corvane_version_number(void);
 
+/* How the I2C and SMBus transfers wait between reports (corvane/Pacing.hpp),
+ * for the whole process: the device's fixed pauses (the default), or only the
+ * wire time of the bytes, which is faster; a chunk sent too early is refused
+ * by the device and sent again. corvane_set_pacing() returns 0, or
+ * CORVANE_INVALID_ARG_1 for another value (nothing changes). */
+#define CORVANE_PACING_FIXED 0
+#define CORVANE_PACING_BUS_TIME 1
+CORVANE_API int32_t corvane_set_pacing(int32_t pacing);
+CORVANE_API int32_t corvane_get_pacing(void);
+
 /* ---- the bridge (Corvane::VrelUsbI2c) ---------------------------------------- */
 typedef struct corvane_bridge corvane_bridge;
 

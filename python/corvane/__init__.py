@@ -8,13 +8,34 @@ Failures raise ``CorvaneError``, an ``OSError`` whose errno is what a Linux
 i2c-dev bus gives for the same failure.
 """
 
-from ._errors import CorvaneError
+from ._errors import CorvaneError, check
 from ._native import VERSION as __version__
+from ._native import lib as _lib
 from ._native import library_version
 from .bridge import BOTH, CURRENT_SETTINGS_ONLY, PWRUP_DEFAULTS_ONLY, Bridge
 from .smbus import SMBus, i2c_msg
 
+_PACINGS = ("fixed", "bus-time")
+
+
+def set_pacing(pacing: str) -> None:
+    """How every transfer of the process waits between reports: "fixed" (the
+    default: the device's fixed pauses) or "bus-time" (only the wire time of
+    the bytes; faster, and a chunk sent too early is refused by the device
+    and sent again, never lost). ValueError for another name."""
+    if pacing not in _PACINGS:
+        raise ValueError(f"pacing is one of {', '.join(_PACINGS)}, not {pacing!r}")
+    check(_lib.corvane_set_pacing(_PACINGS.index(pacing)), "set_pacing")
+
+
+def get_pacing() -> str:
+    """The pacing set by set_pacing(): "fixed" or "bus-time"."""
+    return _PACINGS[_lib.corvane_get_pacing()]
+
+
 __all__ = [
+    "set_pacing",
+    "get_pacing",
     "Bridge",
     "CorvaneError",
     "SMBus",

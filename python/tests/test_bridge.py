@@ -92,3 +92,21 @@ def test_no_bridge_attached(chip):
     with pytest.raises(corvane.CorvaneError) as raised:
         corvane.Bridge()
     assert raised.value.errno == errno.ENODEV
+
+
+def test_bus_time_pacing_moves_the_same_bytes_sooner(chip, bridge):
+    data = bytes(range(256)) * 16
+    took = {}
+    for pacing in ("fixed", "bus-time"):
+        corvane.set_pacing(pacing)
+        assert corvane.get_pacing() == pacing
+        start = chip.host.now_us()
+        bridge.functions.write_i2c_data(0xA0, b"\x01\x00" + data[:62], speed=400_000)
+        chip.host.advance_clock_us(10_000)  # the EEPROM's write cycle
+        bridge.functions.write_i2c_data(0xA0, b"\x01\x00", speed=400_000)
+        assert bridge.functions.read_i2c_data(0xA1, 4096, speed=400_000)[:62] == data[:62]
+        took[pacing] = chip.host.now_us() - start
+    corvane.set_pacing("fixed")
+    assert took["bus-time"] * 2 < took["fixed"]
+    with pytest.raises(ValueError):
+        corvane.set_pacing("fast")

@@ -1,6 +1,7 @@
-// The C interface's result codes and version.
+// The C interface's result codes, version and pacing choice.
 
 #include "corvane/I2cBus.hpp"
+#include "corvane/Pacing.hpp"
 #include "corvane/ResultCodes.hpp"
 #include "corvane/corvane.h"
 
@@ -28,6 +29,20 @@ const char* corvane_version(void) {
 
 uint32_t corvane_version_number(void) {
     return CORVANE_VERSION_MAJOR * 10000u + CORVANE_VERSION_MINOR * 100u + CORVANE_VERSION_PATCH;
+}
+
+int32_t corvane_set_pacing(int32_t pacing) {
+    if (pacing != CORVANE_PACING_FIXED && pacing != CORVANE_PACING_BUS_TIME) {
+        return CORVANE_INVALID_ARG_1;
+    }
+    Corvane::SetPacing(pacing == CORVANE_PACING_BUS_TIME ? Corvane::Pacing::BusTime
+                                                         : Corvane::Pacing::Fixed);
+    return 0;
+}
+
+int32_t corvane_get_pacing(void) {
+    return Corvane::GetPacing() == Corvane::Pacing::BusTime ? CORVANE_PACING_BUS_TIME
+                                                            : CORVANE_PACING_FIXED;
 }
 
 }  // extern "C"

@@ -95,6 +95,10 @@ int main(void) {
     sprintf(version, "%u.%u.%u", corvane_version_number() / 10000,
             corvane_version_number() / 100 % 100, corvane_version_number() % 100);
     CHECK(strcmp(version, corvane_version()) == 0);
+    CHECK_RC(corvane_set_pacing(2), CORVANE_INVALID_ARG_1);
+    CHECK_RC(corvane_get_pacing(), CORVANE_PACING_FIXED);
+    CHECK_RC(corvane_set_pacing(CORVANE_PACING_BUS_TIME), 0);
+    CHECK_RC(corvane_get_pacing(), CORVANE_PACING_BUS_TIME);
 
     /* Null handles and missing out-pointers. */
     CHECK_RC(corvane_get_dev_count(NULL), CORVANE_NULL_HANDLE);

@@ -92,6 +92,11 @@ int main(int argc, char** argv) {
     app.add_option("--speed", options.speed, "I2C bus clock in Hz")
         ->type_name("HZ")
         ->capture_default_str();
+    app.add_option("--pacing", options.pacing,
+                   "bus-time: wait only for the bytes' wire time between reports; fixed: the "
+                   "device's fixed pauses")
+        ->check(CLI::IsMember({"fixed", "bus-time"}))
+        ->capture_default_str();
     app.add_flag("--sim", options.sim, "serve the virtual chip of 'corvane --sim' instead");
     app.add_option("--sim-state", options.simState,
                    "the virtual chip's state file (default as for 'corvane --sim')")

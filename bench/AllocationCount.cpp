@@ -1,0 +1,30 @@
+// Replaces the global operator new of the benchmark program with one that
+// counts. A translation unit of its own, so that no caller sees new and
+// delete inlined side by side.
+#include "AllocationCount.hpp"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<std::size_t> allocations{0};
+}
+
+std::size_t AllocationCount() {
+    return allocations.load(std::memory_order_relaxed);
+}
+
+void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
