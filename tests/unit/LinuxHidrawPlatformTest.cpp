@@ -303,6 +303,32 @@ TEST_F(HidrawTest, AWriteThatCannotFinishTimesOutAndTheChannelRecovers) {
     platform->CloseHandle(channel);
 }
 
+// A uhid node never makes a write wait for the device, so the caller writes
+// itself; a node without room still times out.
+TEST_F(HidrawTest, UhidNodeIsWrittenOnTheCallersThreadWithinTheTimeOut) {
+    // Where the kernel puts a uhid device, whatever bus it claims.
+    const fs::path node = sys / "devices/virtual/misc/uhid/0003:3A7C:01D5.0001/hidraw/hidraw0";
+    fs::create_directories(node);
+    fs::create_directory_symlink("../..", node / "device");
+    fs::create_directory_symlink(node, sys / "class" / "hidraw" / "hidraw0");
+    const std::string path = Fifo(0);
+    const int device = OpenEnd(path, O_RDONLY);
+    const PlatformHandle channel = Open(path, ChannelAccess::Write);
+    const Wire sent = Numbered(3);
+    const auto threads = [] {
+        return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator());
+    };
+    const auto before = threads();
+    EXPECT_EQ(Write(channel, sent), TransferOutcome::Done);
+    EXPECT_EQ(threads(), before);  // no write thread started
+    Wire got{};
+    ASSERT_EQ(::read(device, got.data(), got.size()), static_cast<ssize_t>(got.size()));
+    EXPECT_EQ(got, sent);
+    FillFifo(path);
+    EXPECT_EQ(Write(channel, sent, kShortTimeoutMs), TransferOutcome::TimedOut);
+    platform->CloseHandle(channel);
+}
+
 TEST_F(HidrawTest, ClosingDuringAStuckWriteDoesNotWait) {
     const std::string path = Fifo(0);
     OpenEnd(path, O_RDONLY);

@@ -12,6 +12,8 @@
 #include <climits>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
+#include <span>
 #include "platform/linux/QuietThread.hpp"
 
 namespace Corvane {
@@ -53,6 +55,30 @@ void Wake(int wakeFd) {
     [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof one);
 }
 
+// Writes one whole report, waiting for room where the node is non-blocking
+// and full (a FIFO; hidraw always takes it) until `deadline`, if any, or
+// until `wakeFd`, if any, is signalled (both count as timed out).
+TransferOutcome WriteWhole(int fd, std::span<const std::uint8_t, kWireReportSize> wire, int wakeFd,
+                           std::optional<Clock::time_point> deadline) {
+    for (;;) {
+        const ssize_t n = ::write(fd, wire.data(), wire.size());
+        if (n == static_cast<ssize_t>(wire.size())) return TransferOutcome::Done;
+        if (n >= 0) return TransferOutcome::Gone;  // reports are never split: not a HID node
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) return OutcomeOfError(errno);
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
+        const int ready = ::poll(fds, wakeFd >= 0 ? 2 : 1, deadline ? PollTimeout(*deadline) : -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return TransferOutcome::Failed;
+        }
+        if (ready == 0) return TransferOutcome::TimedOut;
+        // Cancelled, or the channel is closing.
+        if (wakeFd >= 0 && fds[1].revents != 0) return TransferOutcome::TimedOut;
+        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return TransferOutcome::Gone;
+    }
+}
+
 }  // namespace
 
 // State shared by a write channel and its thread.
@@ -71,27 +97,6 @@ struct HidrawChannel::Writer {
     bool running = false;                             // the thread is writing
     bool closing = false;
 
-    // One whole report, waiting for room where the node is non-blocking and
-    // full (a FIFO; hidraw always takes it).
-    TransferOutcome WriteOnce(const WireReport& wire) const {
-        for (;;) {
-            const ssize_t n = ::write(fd, wire.data(), wire.size());
-            if (n == static_cast<ssize_t>(wire.size())) return TransferOutcome::Done;
-            if (n >= 0) return TransferOutcome::Gone;  // reports are never split: not a HID node
-            if (errno == EINTR) continue;
-            if (errno != EAGAIN) return OutcomeOfError(errno);
-            pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) continue;
-                return TransferOutcome::Failed;
-            }
-            if (fds[1].revents != 0) return TransferOutcome::TimedOut;  // cancelled or closing
-            if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-                return TransferOutcome::Gone;
-            }
-        }
-    }
-
     static void Run(std::shared_ptr<Writer> self) {
         Writer& w = *self;
         std::unique_lock lock(w.mutex);
@@ -104,7 +109,7 @@ struct HidrawChannel::Writer {
             const WireReport wire = w.report;
             DrainWake(w.wakeFd);  // a cancel from before this report is not meant for it
             lock.unlock();
-            const TransferOutcome outcome = w.WriteOnce(wire);
+            const TransferOutcome outcome = WriteWhole(w.fd, wire, w.wakeFd, std::nullopt);
             lock.lock();
             w.running = false;
             w.finished = job;
@@ -117,7 +122,8 @@ struct HidrawChannel::Writer {
     }
 };
 
-HidrawChannel::HidrawChannel(int fd, ChannelAccess access) : fd_(fd), access_(access) {}
+HidrawChannel::HidrawChannel(int fd, ChannelAccess access, bool directWrites)
+    : fd_(fd), access_(access), directWrites_(directWrites) {}
 
 HidrawChannel::~HidrawChannel() {
     if (!writer_) {
@@ -144,6 +150,7 @@ TransferOutcome HidrawChannel::Write(std::span<const std::uint8_t, kWireReportSi
                                      std::uint32_t timeoutMs) {
     if (access_ != ChannelAccess::Write || gone_) return TransferOutcome::Gone;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (directWrites_) return WriteWhole(fd_, report, -1, deadline);
     if (!writer_) {
         const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (wakeFd < 0) return TransferOutcome::Failed;

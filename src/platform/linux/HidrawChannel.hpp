@@ -22,9 +22,14 @@ namespace Corvane {
 // finishes there by itself; the channel stays usable (the next write waits for
 // it within its own time-out), and closing it never waits: the thread closes
 // the descriptor when the kernel lets go.
+//
+// Where the node's driver never makes a write wait for the device (uhid),
+// `directWrites` writes on the caller's thread instead and saves the two
+// thread switches per report; a full non-blocking node is still waited for
+// at most the time-out.
 class HidrawChannel {
   public:
-    HidrawChannel(int fd, ChannelAccess access);
+    HidrawChannel(int fd, ChannelAccess access, bool directWrites = false);
     ~HidrawChannel();
     HidrawChannel(const HidrawChannel&) = delete;
     HidrawChannel& operator=(const HidrawChannel&) = delete;
@@ -55,6 +60,7 @@ class HidrawChannel {
 
     const int fd_;
     const ChannelAccess access_;
+    const bool directWrites_;
     std::atomic<bool> gone_{false};
     std::shared_ptr<Writer> writer_;  // write channels, from the first write on
     std::thread thread_;

@@ -132,4 +132,14 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot, const std::s
     return nodes;
 }
 
+bool IsUhidNode(const std::string& sysRoot, const std::string& devicePath) {
+    namespace fs = std::filesystem;
+    const std::string name = fs::path(devicePath).filename().string();
+    if (!HidrawNumber(name)) return false;
+    std::error_code ec;
+    // The HID device of a uhid node lives in .../virtual/misc/uhid/<bus:vid:pid.n>.
+    const fs::path device = fs::canonical(sysRoot + "/class/hidraw/" + name + "/device", ec);
+    return !ec && device.parent_path().filename() == "uhid";
+}
+
 }  // namespace Corvane

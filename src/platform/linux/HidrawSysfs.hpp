@@ -38,4 +38,9 @@ std::string HardwareId(const HidrawNode& node);
 // paths under devRoot. A node whose uevent cannot be read is listed without ID.
 std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot, const std::string& devRoot);
 
+// Whether the hidraw node at `devicePath` belongs to a uhid device, whose
+// driver queues an output report and returns instead of waiting for a device.
+// uhid devices may claim any bus, so the sysfs location tells, not HID_ID.
+bool IsUhidNode(const std::string& sysRoot, const std::string& devicePath);
+
 }  // namespace Corvane

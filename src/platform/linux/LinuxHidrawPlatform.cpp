@@ -57,7 +57,9 @@ PlatformHandle LinuxHidrawPlatform::OpenChannel(const std::u16string& path, Chan
         fd = ::open(narrow->c_str(), flags);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return kInvalidHandle;
-    auto channel = std::make_unique<HidrawChannel>(fd, access);
+    // A uhid node never keeps a write waiting: no write thread needed.
+    const bool direct = access == ChannelAccess::Write && IsUhidNode(sysRoot_, *narrow);
+    auto channel = std::make_unique<HidrawChannel>(fd, access, direct);
     monitor_.Watch(channel.get());
     std::lock_guard lock(mutex_);
     channels_[fd] = std::move(channel);
