@@ -6,8 +6,10 @@
 #
 #   tests/e2e/vm-run.sh --modules "uhid hid-generic usbhid libcomposite usb_f_hid" \
 #       --timeout 600 -- bash bench/vm/exchange-vm.sh build/ci [COUNT]
+#
+# Each way runs COUNT (default 300) exchanges per round, five rounds.
 set -uo pipefail
-build=$1 count=${2:-2000}
+build=$1 count=${2:-300}
 bridge=$build/tools/virtual-bridge/corvane-virtual-bridge
 tool=$build/tools/corvane
 hidraw=$build/bench/corvane_vm_exchange_hidraw
@@ -25,11 +27,15 @@ echo "BENCH machine: $(nproc) vCPU qemu $(uname -r); $count exchanges each"
 pid=$!
 wait_ready "$work/gadget.out" || { echo "BENCH FAIL gadget"; cat "$work/gadget.err"; exit 1; }
 sleep 0.5
-for round in 1 2; do
-    for way in ours backend hidapi bare; do
-        echo "BENCH gadget round $round $("$hidraw" $way 3a7c 01d5 "$count" 2>&1)"
+# Rounds interleave the ways, so that a busy host slows them alike.
+exchange_rounds() {
+    for round in 1 2 3 4 5; do
+        for way in ours backend hidapi bare; do
+            echo "BENCH $1 round $round $("$hidraw" $way 3a7c 01d5 "$count" 2>&1)"
+        done
     done
-done
+}
+exchange_rounds gadget
 # hidapi-libusb detaches usbhid for the time it holds the device.
 echo "BENCH gadget libusb-backend $("$libusb" hidapi 3a7c 01d5 "$count" 2>&1)"
 # usbhid takes the interface back when hidapi lets go of it.
@@ -57,11 +63,7 @@ wait $pid
 pid=$!
 wait_ready "$work/uhid.out" || { echo "BENCH FAIL uhid"; cat "$work/uhid.err"; exit 1; }
 sleep 0.5
-for round in 1 2; do
-    for way in ours backend hidapi bare; do
-        echo "BENCH uhid round $round $("$hidraw" $way 3a7c 01d5 "$count" 2>&1)"
-    done
-done
+exchange_rounds uhid
 echo "BENCH uhid libusb-backend: not reachable (a uhid device is no USB device)"
 kill -TERM $pid
 wait $pid
