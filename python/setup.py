@@ -10,5 +10,7 @@ setup(
     "an smbus2-compatible SMBus class and a simulated chip",
     long_description=open("README.md", encoding="utf-8").read(),
     packages=["corvane"],
+    # The Windows release puts corvane.dll and corvane_sim.dll into the package.
+    package_data={"corvane": ["*.dll"]},
     python_requires=">=3.8",
 )

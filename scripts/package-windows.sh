@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the Windows release archive from the two mingw-w64 builds, building
 # what it needs of them first:
-#   bin/      corvane.dll, corvane_sim.dll, corvane.exe (static, no DLLs needed)
+#   bin/      corvane.dll, corvane_sim.dll, corvane.exe (static, no DLLs needed),
+#             corvane_pacing.exe (the pauses' timing on this machine)
 #   lib/      import libraries (*.dll.a), .def files, the CMake package of the DLLs
 #   include/  the C++ and C headers
 #   static/   the static libraries with their own CMake package and headers
@@ -22,13 +23,15 @@ for preset in mingw mingw-shared; do
     [[ -f build/$preset/CMakeCache.txt ]] || cmake --preset "$preset" >/dev/null
 done
 cmake --build build/mingw-shared -j"$jobs" --target corvane corvane_sim >&2
-cmake --build build/mingw -j"$jobs" --target corvane corvane_sim corvane_tool >&2
+cmake --build build/mingw -j"$jobs" --target corvane corvane_sim corvane_tool corvane_pacing >&2
 
 rm -rf "$stage" "$out/$name.zip" "$out/$name.tar.gz"
 mkdir -p "$stage"
 cmake --install build/mingw-shared --prefix "$stage" --strip >/dev/null
 cmake --install build/mingw --prefix "$stage/static" --strip >/dev/null
 mv "$stage/static/bin/corvane.exe" "$stage/bin/"
+# Measures the pauses that pace bus transfers on the machine it runs on.
+x86_64-w64-mingw32-strip -o "$stage/bin/corvane_pacing.exe" build/mingw/bench/corvane_pacing.exe
 # Not for Windows: the manual page; pkg-config files name the build's own prefix.
 rm -rf "$stage/static/bin" "$stage/static/share" "$stage/lib/pkgconfig" "$stage/static/lib/pkgconfig"
 x86_64-w64-mingw32-strip --strip-debug "$stage"/static/lib/*.a
