@@ -148,6 +148,7 @@ struct TransferArgs {
     std::string count;
     std::vector<std::string> bytes;
     bool pec = false;
+    bool addCount = false;
 };
 
 void Read(Tool& tool, const TransferArgs& args) {
@@ -165,37 +166,41 @@ void Write(Tool& tool, const TransferArgs& args) {
     PrintWritten(tool, address7, data.size());
 }
 
-void SmbusCheck(std::int32_t result, std::uint8_t address7) {
-    if (result == Corvane::PEC_MISMATCH) {
-        throw Failure(result, fmt::format("the PEC byte from {} does not match its data (is N the "
-                                          "device's block length, byte count included?)",
-                                          Hex(address7)));
-    }
-    BusCheck(result, address7);
-}
-
 void SmbusRead(Tool& tool, const TransferArgs& args) {
     const std::uint8_t address7 = ParseAddress(args.address);
     const std::uint8_t reg = ParseByte(args.reg, "REG");
     std::vector<std::uint8_t> data(
-        ParseNumber(args.count, "N", 1, args.pec ? kMaxTransfer - 1 : kMaxTransfer));
-    SmbusCheck(tool.Bridge().Functions->SmbReadBlock(WriteAddressByte(address7), data,
-                                                     static_cast<std::uint32_t>(data.size()),
-                                                     tool.Speed(), args.pec ? 1 : 0, reg),
-               address7);
+        args.count.empty() ? Corvane::I2cBus::kMaxBlock
+                           : ParseNumber(args.count, "N", 1, Corvane::I2cBus::kMaxBlock));
+    const std::int32_t count = OpenBus(tool, args.pec).ReadBlockData(address7, reg, data);
+    if (count == Corvane::READ_OVERRUN) {
+        throw Failure(count, fmt::format("the block from {} is longer than N ({} bytes)",
+                                         Hex(address7), data.size()));
+    }
+    data.resize(static_cast<std::size_t>(BusValue(count, address7)));
     PrintData(tool, address7, data);
 }
 
 void SmbusWrite(Tool& tool, const TransferArgs& args) {
     const std::uint8_t address7 = ParseAddress(args.address);
-    if (args.bytes.size() > (args.pec ? kMaxTransfer - 1 : kMaxTransfer)) {
-        throw UsageError("too many bytes for one block write");
+    const std::uint8_t reg = ParseByte(args.reg, "REG");
+    std::vector<std::uint8_t> data = ParseBytes(args.bytes, "BYTE");
+    if (!args.addCount) {
+        // The count byte as typed must say how many bytes follow it.
+        const std::size_t follow = data.size() - 1;
+        if (data.front() != follow) {
+            throw UsageError(fmt::format(
+                "the count byte says {}, but {} data byte{} follow{}; leave the count out and "
+                "add --add-count to have it computed",
+                data.front(), follow, follow == 1 ? "" : "s", follow == 1 ? "s" : ""));
+        }
+        data.erase(data.begin());
     }
-    const std::vector<std::uint8_t> data = ParseBytes(args.bytes, "BYTE");
-    SmbusCheck(tool.Bridge().Functions->SmbWriteBlock(WriteAddressByte(address7), data,
-                                                      static_cast<std::uint32_t>(data.size()),
-                                                      tool.Speed(), args.pec ? 1 : 0),
-               address7);
+    if (data.empty() || data.size() > Corvane::I2cBus::kMaxBlock) {
+        throw UsageError(fmt::format("a block holds 1 to {} data bytes, not {}",
+                                     Corvane::I2cBus::kMaxBlock, data.size()));
+    }
+    BusValue(OpenBus(tool, args.pec).WriteBlockData(address7, reg, data), address7);
     PrintWritten(tool, address7, data.size());
 }
 
@@ -235,18 +240,23 @@ void AddBusCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     smbus->require_subcommand(1);
     auto* smbusRead = smbus->add_subcommand(
         "read",
-        "Write register REG, then read N bytes after a repeated start (a byte count the "
-        "device sends is one of the N)");
+        "Block read: write register REG, then after a repeated start read the count byte and "
+        "as many bytes as it says; prints those bytes");
     smbusRead->add_option("ADDR", args->address, "7-bit target address")->required();
     smbusRead->add_option("REG", args->reg, "register (command) byte")->required();
-    smbusRead->add_option("N", args->count, "number of bytes to read, PEC not counted")->required();
+    smbusRead->add_option("N", args->count, "most bytes expected, 1 to 32 (default 32)");
     smbusRead->add_flag("--pec", args->pec, "check the packet error code");
     handlers[smbusRead] = [&tool, args] { SmbusRead(tool, *args); };
 
     auto* smbusWrite = smbus->add_subcommand(
-        "write", "Block write: the bytes as given (command byte and byte count included)");
+        "write",
+        "Block write: REG, the count byte (checked against the data, or computed with "
+        "--add-count), 1 to 32 data bytes");
     smbusWrite->add_option("ADDR", args->address, "7-bit target address")->required();
-    smbusWrite->add_option("BYTE", args->bytes, "bytes to write")->required();
+    smbusWrite->add_option("REG", args->reg, "register (command) byte")->required();
+    smbusWrite->add_option("BYTE", args->bytes, "the count byte, then the data")->required();
+    smbusWrite->add_flag("--add-count", args->addCount,
+                         "the BYTEs are the data only; the tool sends their count first");
     smbusWrite->add_flag("--pec", args->pec, "append the packet error code");
     handlers[smbusWrite] = [&tool, args] { SmbusWrite(tool, *args); };
 }

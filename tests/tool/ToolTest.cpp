@@ -499,9 +499,8 @@ TEST_F(ToolTest, FailuresNameTheCodeAndExitWithOne) {
          "corvane: error -23 I2C_NOT_ACKNOWLEDGED: no device acknowledged address 0x60"},
         {{"eeprom", "read", "0x57", "32K"},
          "corvane: error -23 I2C_NOT_ACKNOWLEDGED: no device acknowledged address 0x57"},
-        {{"smbus", "read", "0x0b", "0x20", "7", "--pec"},
-         "corvane: error -12 PEC_MISMATCH: the PEC byte from 0x0b does not match its data (is N "
-         "the device's block length, byte count included?)"},
+        {{"smbus", "read", "0x0b", "0x20", "4", "--pec"},
+         "corvane: error -27 READ_OVERRUN: the block from 0x0b is longer than N (4 bytes)"},
         {{"gpio", "get", "1"},
          "corvane: error -10 PIN_NOT_GPIO: GP1 is not configured as a GPIO (see 'corvane gpio "
          "config')"},
@@ -674,14 +673,20 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
         {{"write", "0x48", "0x100"}, "BYTE must be 0 to 255", "Usage: corvane write"},
         {{"write", "0x48", "12x"}, "BYTE must be a number", "Usage: corvane write"},
         {{"smbus"}, "which command?", "Usage: corvane smbus COMMAND ..."},
-        {{"smbus", "read", "0x0b", "0x20"}, "missing N", "Usage: corvane smbus read"},
+        {{"smbus", "read", "0x0b"}, "missing REG", "Usage: corvane smbus read"},
         {{"smbus", "read", "0x0b", "0x100", "4"},
          "REG must be 0 to 255",
          "Usage: corvane smbus read"},
-        {{"smbus", "read", "0x0b", "0x20", "65535", "--pec"},
-         "N must be 1 to 65534",
+        {{"smbus", "read", "0x0b", "0x20", "33", "--pec"},
+         "N must be 1 to 32",
          "Usage: corvane smbus read"},
-        {{"smbus", "write", "0x0b"}, "missing BYTE", "Usage: corvane smbus write"},
+        {{"smbus", "write", "0x0b", "0x21"}, "missing BYTE", "Usage: corvane smbus write"},
+        {{"smbus", "write", "0x0b", "0x21", "4", "0x41", "0x42"},
+         "the count byte says 4, but 2 data bytes follow",
+         "Usage: corvane smbus write"},
+        {{"smbus", "write", "0x0b", "0x21", "0x41", "0x42", "0x43"},
+         "add --add-count to have it computed",
+         "Usage: corvane smbus write"},
         {{"get", "0x48", "0", "x"},
          "MODE must be b, w, c, s or i (p appended for PEC), not 'x'",
          "Usage: corvane get [--pec] ADDR [REG] [MODE] [N]\n"},
@@ -968,12 +973,17 @@ TEST_F(ToolTest, EepromAtAnOffsetSplitsItsPageWrites) {
 }
 
 TEST_F(ToolTest, SmbusBlockTransfersWithPec) {
-    const Outcome read = Sim({"smbus", "read", "0x0b", "0x20", "8", "--pec"});
+    // The device's count byte (7) gives the length.
+    const Outcome read = Sim({"smbus", "read", "0x0b", "0x20", "--pec"});
     ASSERT_EQ(read.code, 0) << read.err;
-    EXPECT_EQ(read.out, "0x07 0x43 0x6f 0x72 0x76 0x61 0x6e 0x65\n");  // 7, "Corvane"
+    EXPECT_EQ(read.out, "0x43 0x6f 0x72 0x76 0x61 0x6e 0x65\n");  // "Corvane"
     ASSERT_EQ(Sim({"smbus", "write", "0x0b", "0x21", "3", "0x41", "0x42", "0x43", "--pec"}).code,
               0);
-    EXPECT_EQ(Sim({"smbus", "read", "0x0b", "0x21", "4", "--pec"}).out, "0x03 0x41 0x42 0x43\n");
+    EXPECT_EQ(Sim({"smbus", "read", "0x0b", "0x21", "3", "--pec"}).out, "0x41 0x42 0x43\n");
+    const Outcome computed =
+        Sim({"--trace", "smbus", "write", "0x0b", "0x22", "0x44", "0x45", "--add-count"});
+    ASSERT_EQ(computed.code, 0) << computed.err;
+    EXPECT_NE(computed.err.find("> 90 04 00 16 22 02 44 45 00"), std::string::npos);
 }
 
 TEST_F(ToolTest, PlainTransfersReachTheTemperatureSensor) {
