@@ -4,6 +4,8 @@
 #include <CLI/CLI.hpp>
 
 #include <array>
+#include <charconv>
+#include <optional>
 
 #include "Numbers.hpp"
 #include "Pins.hpp"
@@ -122,25 +124,71 @@ void GpioConfig(Tool& tool, const GpioArgs& args) {
     if (tool.WantsJson()) Tool::PrintJson(result);
 }
 
-void Adc(Tool& tool) {
+// --vdd: the supply voltage, for readings against the supply reference.
+double ParseVolts(std::string_view text, std::string_view what) {
+    constexpr double kLowest = 1.0;
+    constexpr double kHighest = 6.0;
+    std::string_view number = text;
+    if (number.ends_with('V') || number.ends_with('v')) number.remove_suffix(1);
+    double volts = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), volts);
+    if (number.empty() || error != std::errc() || end != number.data() + number.size()) {
+        throw UsageError(fmt::format("{} must be a voltage such as 3.3, not '{}'", what, text));
+    }
+    if (volts < kLowest || volts > kHighest) {
+        throw UsageError(
+            fmt::format("{} must be {} to {} V, not {}", what, kLowest, kHighest, text));
+    }
+    return volts;
+}
+
+void Adc(Tool& tool, const std::string& vddText) {
+    const std::optional<double> vdd =
+        vddText.empty() ? std::nullopt : std::optional(ParseVolts(vddText, "--vdd"));
     Corvane::VrelUsbI2c& bridge = tool.Bridge();
     std::array<std::uint16_t, 5> readings{};
     Check(bridge.Functions->GetAdcData(readings));
     const std::int32_t reference = CheckValue(bridge.Settings->GetAdcVoltageReference());
-    const unsigned millivolts = ReferenceMillivolts(reference);
+    const PinConfig pins = ReadPins(bridge, Side::Current);
+    // The supply reference's voltage is known only when --vdd gives it.
+    const double referenceVolts =
+        reference == 0 ? vdd.value_or(0.0) : ReferenceMillivolts(reference) / 1000.0;
+
+    Json volts = Json::array();
+    Json inputs = Json::array();
+    std::string table;
+    for (unsigned channel = 0; channel < 3; ++channel) {
+        const unsigned pin = channel + 1;  // ADC1 to ADC3 are GP1 to GP3
+        const std::string function = PinFunction(pins, pin);
+        const bool input = function == "adc";
+        const double value = readings[channel] * referenceVolts / 1023.0;
+        inputs.push_back(input);
+        volts.push_back(input && referenceVolts > 0 ? Json(value) : Json());
+        table += fmt::format("ADC{} (GP{})  {:4}", pin, pin, readings[channel]);
+        if (!input) {
+            table += fmt::format("  not an ADC input (GP{} is {})", pin, function);
+        } else if (referenceVolts > 0) {
+            table += fmt::format("  {:.3f} V", value);
+        }
+        table += "\n";
+    }
     if (tool.WantsJson()) {
         Tool::PrintJson({{"readings", {readings[0], readings[1], readings[2]}},
-                         {"reference", ReferenceName(reference)}});
+                         {"reference", ReferenceName(reference)},
+                         {"adc-input", inputs},
+                         {"volts", volts}});
         return;
     }
-    for (unsigned channel = 0; channel < 3; ++channel) {
-        std::string volts;
-        if (millivolts) {
-            volts = fmt::format("  {:.3f} V", readings[channel] * millivolts / 1023.0 / 1000.0);
-        }
-        fmt::print("ADC{} (GP{})  {:4}{}\n", channel + 1, channel + 1, readings[channel], volts);
+    fmt::print("{}reference   {}", table, ReferenceName(reference));
+    if (reference != 0) {
+        fmt::print(" V\n");
+    } else if (vdd) {
+        fmt::print(" = {} V\n", vddText.ends_with('V') || vddText.ends_with('v')
+                                    ? vddText.substr(0, vddText.size() - 1)
+                                    : vddText);
+    } else {
+        fmt::print(" (--vdd VOLTS gives volts)\n");
     }
-    fmt::print("reference   {}{}\n", ReferenceName(reference), millivolts ? " V" : "");
 }
 
 struct DacArgs {
@@ -256,8 +304,14 @@ void AddPinCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     config->footer(fmt::format("FUNCTION: {}.", PinFunctionList()));
     handlers[config] = [&tool, gpioArgs] { GpioConfig(tool, *gpioArgs); };
 
-    auto* adc = app.add_subcommand("adc", "Read the three ADC inputs (GP1 to GP3)");
-    handlers[adc] = [&tool] { Adc(tool); };
+    auto vdd = std::make_shared<std::string>();
+    auto* adc = app.add_subcommand(
+        "adc",
+        "Read the three ADC inputs (GP1 to GP3), in volts with a fixed reference or --vdd; a "
+        "pin that is not an ADC input is marked");
+    adc->add_option("--vdd", *vdd, "the supply voltage, for the supply (vdd) reference")
+        ->type_name("VOLTS");
+    handlers[adc] = [&tool, vdd] { Adc(tool, *vdd); };
 
     auto dacArgs = std::make_shared<DacArgs>();
     auto* dac = app.add_subcommand("dac", "Show or set the DAC output (running settings)");

@@ -745,6 +745,10 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
         {{"gpio", "config", "--gp0", "adc", "--current", "--power-up"},
          "give only one of",
          "Usage: corvane gpio config"},
+        {{"adc", "--vdd", "9"},
+         "--vdd must be 1 to 6 V, not 9",
+         "Usage: corvane adc [--vdd VOLTS]"},
+        {{"adc", "--vdd", "3,3"}, "--vdd must be a voltage such as 3.3", "Usage: corvane adc"},
         {{"dac", "32"}, "VALUE must be 0 to 31", "Usage: corvane dac"},
         {{"dac", "--vref", "5v"},
          "--vref must be vdd, 1.024, 2.048 or 4.096",
@@ -1085,7 +1089,16 @@ TEST_F(ToolTest, ListShowsTheChipsIdentity) {
 
 TEST_F(ToolTest, PinCommandsDriveTheVirtualChip) {
     EXPECT_EQ(Sim({"adc"}).out,
-              "ADC1 (GP1)   372\nADC2 (GP2)   775\nADC3 (GP3)   186\nreference   vdd\n");
+              "ADC1 (GP1)   372  not an ADC input (GP1 is gpio-in)\n"
+              "ADC2 (GP2)   775  not an ADC input (GP2 is gpio-in)\n"
+              "ADC3 (GP3)   186  not an ADC input (GP3 is gpio-in)\n"
+              "reference   vdd (--vdd VOLTS gives volts)\n");
+    ASSERT_EQ(Sim({"gpio", "config", "--gp1", "adc"}).code, 0);
+    EXPECT_EQ(Sim({"adc", "--vdd", "3.3"}).out,
+              "ADC1 (GP1)   372  1.200 V\n"
+              "ADC2 (GP2)   775  not an ADC input (GP2 is gpio-in)\n"
+              "ADC3 (GP3)   186  not an ADC input (GP3 is gpio-in)\n"
+              "reference   vdd = 3.3 V\n");
     const Outcome adc = Sim({"settings", "set", "adc-vref", "4.096"});
     ASSERT_EQ(adc.code, 0) << adc.err;
     EXPECT_EQ(Sim({"dac", "16", "--vref", "2.048"}).out, "DAC  16/32 of 2.048 V = 1.024 V\n");
