@@ -58,11 +58,7 @@ std::span<const std::uint8_t> VirtualDevice::HidReportDescriptor() {
 }
 
 VirtualDevice::VirtualDevice(std::uint16_t vid, std::uint16_t pid)
-    : state_(std::make_unique<State>(vid, pid, nextDeviceNumber++)) {
-    state_->path =
-        Ascii("\\\\?\\hid#vid_" + Hex4(vid, false) + "&pid_" + Hex4(pid, false) + "#corvane-sim-" +
-              std::to_string(state_->number) + "#{4d1e55b2-f16f-11cf-88cb-001111000030}");
-}
+    : state_(std::make_unique<State>(vid, pid, nextDeviceNumber++)) {}
 
 VirtualDevice::~VirtualDevice() = default;
 
@@ -91,7 +87,18 @@ std::vector<std::u16string> VirtualDevice::HardwareIds() const {
 
 std::u16string VirtualDevice::Path() const {
     std::lock_guard lock(state_->mutex);
-    return state_->path;
+    if (state_->path) return *state_->path;
+#if defined(_WIN32)
+    // A HID interface path carries the IDs the device enumerated with.
+    const UsbEnumeration ids = state_->chip.Enumeration();
+    return Ascii("\\\\?\\hid#vid_" + Hex4(ids.vid, false) + "&pid_" + Hex4(ids.pid, false) +
+                 "#corvane-sim-" + std::to_string(state_->number) +
+                 "#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+#else
+    // A hidraw node; a device that comes back after a reset gets the node it
+    // freed.
+    return Ascii("/dev/hidraw" + std::to_string(state_->number - 1));
+#endif
 }
 
 void VirtualDevice::SetPath(std::u16string path) {

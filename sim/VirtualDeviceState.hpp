@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "ChipModel.hpp"
@@ -27,7 +28,7 @@ struct VirtualDevice::State {
     std::mutex receiveMutex;
     unsigned number;
     ChipModel chip;
-    std::u16string path;
+    std::optional<std::u16string> path;  // set by SetPath
     std::uint64_t generation = 0;
     std::deque<Report> responses;
     std::map<std::uint8_t, int> drops;

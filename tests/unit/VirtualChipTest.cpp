@@ -145,10 +145,19 @@ TEST_F(VirtualChipTest, ResponseEditsMayCallTheDevice) {
 }
 
 TEST_F(VirtualChipTest, NewIdsTakeEffectAtReset) {
+    const std::u16string path = device->Path();
     ASSERT_EQ(SetVid(0x1234), 0);
     EXPECT_EQ(device->EnumeratedVid(), 0x3A7C);
     ASSERT_EQ(DevCom::ResetChip(), 0);
     EXPECT_EQ(device->EnumeratedVid(), 0x1234);
+    // The path is the platform's kind: Windows names the IDs in it.
+#if defined(_WIN32)
+    EXPECT_EQ(path.find(u"#vid_3a7c&pid_01d5#"), 4u);
+    EXPECT_EQ(device->Path().find(u"#vid_1234&pid_01d5#"), 4u);
+#else
+    EXPECT_EQ(path.rfind(u"/dev/hidraw", 0), 0u);
+    EXPECT_EQ(device->Path(), path);
+#endif
     EXPECT_FALSE(bridge->Settings->GetConnectionStatus());
     Corvane::VrelUsbI2c renamed(0x1234, 0x01D5);
     EXPECT_TRUE(renamed.Settings->GetConnectionStatus());

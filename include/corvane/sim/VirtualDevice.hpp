@@ -107,7 +107,10 @@ class CORVANE_SIM_API VirtualDevice {
     UsbEnumeration Enumeration() const;
     // Hardware-ID list, first entry "HID\VID_XXXX&PID_XXXX&REV_0100".
     std::vector<std::u16string> HardwareIds() const;
-    // Device interface path; unique per device unless changed.
+    // Device path as the platform's backend names it, unique per device unless
+    // changed: on Windows "\\?\hid#vid_3a7c&pid_01d5#corvane-sim-1#{...}"
+    // with the IDs of the last enumeration, elsewhere a hidraw node
+    // "/dev/hidraw0" (numbered from 0 in the order the devices were made).
     std::u16string Path() const;
     void SetPath(std::u16string path);
     // Bumped by every reset: channels opened before it no longer reach the device.
