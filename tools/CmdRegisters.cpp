@@ -5,8 +5,11 @@
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <optional>
+#include <utility>
 
 #include "Bus.hpp"
 #include "Numbers.hpp"

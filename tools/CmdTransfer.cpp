@@ -4,7 +4,8 @@
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
-#include <array>
+#include <optional>
+#include <string_view>
 
 #include "Bus.hpp"
 #include "Numbers.hpp"
