@@ -325,7 +325,7 @@ void ShowAll(Tool& tool, const std::vector<Setting>& settings) {
     }
 }
 
-struct SetArgs {
+struct SettingArgs {
     std::string key;
     std::string value;
     SideFlags sides;
@@ -342,7 +342,7 @@ const Setting& Find(const std::vector<Setting>& settings, const std::string& key
 }
 
 // `settings get KEY`: the value alone, so scripts can take it as it stands.
-void GetOne(Tool& tool, const std::vector<Setting>& settings, const SetArgs& args) {
+void GetOne(Tool& tool, const std::vector<Setting>& settings, const SettingArgs& args) {
     const Setting& setting = Find(settings, args.key);
     const std::vector<Side> sides =
         args.sides.Sides({setting.Has(Side::Current) ? Side::Current : Side::PowerUp});
@@ -369,7 +369,7 @@ void GetOne(Tool& tool, const std::vector<Setting>& settings, const SetArgs& arg
     }
 }
 
-void SetOne(Tool& tool, const std::vector<Setting>& settings, const SetArgs& args) {
+void SetOne(Tool& tool, const std::vector<Setting>& settings, const SettingArgs& args) {
     const Setting& setting = Find(settings, args.key);
     if (!setting.parse) {
         throw UsageError(fmt::format("{} cannot be set here: {}", setting.key, setting.values));
@@ -431,7 +431,7 @@ void AddSettingsCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
                                                                                 : "power-up only";
         keys += fmt::format("  {:<20}{}; {}\n", setting.key, setting.values, sides);
     }
-    auto args = std::make_shared<SetArgs>();
+    auto args = std::make_shared<SettingArgs>();
     auto* set = show->add_subcommand(
         "set",
         "Change one setting: the running copy unless --power-up or --both; settings that "
