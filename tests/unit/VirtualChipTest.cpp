@@ -152,8 +152,8 @@ TEST_F(VirtualChipTest, NewIdsTakeEffectAtReset) {
     EXPECT_EQ(device->EnumeratedVid(), 0x1234);
     // The path is the platform's kind: Windows names the IDs in it.
 #if defined(_WIN32)
-    EXPECT_EQ(path.find(u"#vid_3a7c&pid_01d5#"), 4u);
-    EXPECT_EQ(device->Path().find(u"#vid_1234&pid_01d5#"), 4u);
+    EXPECT_EQ(path.find(u"#vid_3a7c&pid_01d5#"), 7u);  // after \\?\hid
+    EXPECT_EQ(device->Path().find(u"#vid_1234&pid_01d5#"), 7u);
 #else
     EXPECT_EQ(path.rfind(u"/dev/hidraw", 0), 0u);
     EXPECT_EQ(device->Path(), path);
