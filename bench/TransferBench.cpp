@@ -199,6 +199,18 @@ void BM_Cpu(benchmark::State& state) {
 }
 BENCHMARK(BM_Cpu)->ArgNames({"simhost", "write", "bustime"})->ArgsProduct({{0, 1}, {1, 0}, {0, 1}});
 
+// Times discovery passes (GetConnectionStatus) on the installed platform,
+// which must find `bridges` bridges.
+void TimeDiscoveryPasses(benchmark::State& state, std::size_t bridges) {
+    Corvane::VrelUsbI2c bridge;
+    for (auto _ : state) {
+        if (!bridge.Settings->GetConnectionStatus()) state.SkipWithError("no bridge found");
+    }
+    if (bridge.Management->GetDevCount() != static_cast<std::int32_t>(bridges)) {
+        state.SkipWithError("wrong bridge count");
+    }
+}
+
 // One discovery pass (GetConnectionStatus) over 500 HID interfaces of which
 // `bridges` are bridges, on the simulated host.
 void BM_Discovery_SimulatedHost(benchmark::State& state) {
@@ -215,13 +227,7 @@ void BM_Discovery_SimulatedHost(benchmark::State& state) {
                                                 std::u16string(i % 26, u'x'));
         }
     }
-    Corvane::VrelUsbI2c bridge;
-    for (auto _ : state) {
-        if (!bridge.Settings->GetConnectionStatus()) state.SkipWithError("no bridge found");
-    }
-    if (bridge.Management->GetDevCount() != static_cast<std::int32_t>(bridges)) {
-        state.SkipWithError("wrong bridge count");
-    }
+    TimeDiscoveryPasses(state, bridges);
     Corvane::SetPlatform(nullptr);
 }
 BENCHMARK(BM_Discovery_SimulatedHost)
@@ -268,15 +274,7 @@ void BM_Discovery_HidrawScratchSysfs(benchmark::State& state) {
     }
     Corvane::SetPlatform(
         std::make_shared<Corvane::LinuxHidrawPlatform>(sys.string(), dev.string()));
-    {
-        Corvane::VrelUsbI2c bridge;
-        for (auto _ : state) {
-            if (!bridge.Settings->GetConnectionStatus()) state.SkipWithError("no bridge found");
-        }
-        if (bridge.Management->GetDevCount() != static_cast<std::int32_t>(bridges)) {
-            state.SkipWithError("wrong bridge count");
-        }
-    }
+    TimeDiscoveryPasses(state, bridges);
     Corvane::SetPlatform(nullptr);
     for (int fd : holders) ::close(fd);
     fs::remove_all(root);
