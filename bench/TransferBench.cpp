@@ -199,6 +199,12 @@ void BM_Cpu(benchmark::State& state) {
 }
 BENCHMARK(BM_Cpu)->ArgNames({"simhost", "write", "bustime"})->ArgsProduct({{0, 1}, {1, 0}, {0, 1}});
 
+// How discovery grows from 1 to 64 bridges.
+void BridgeCounts(benchmark::internal::Benchmark* b) {
+    b->ArgName("bridges")->Unit(benchmark::kMicrosecond);
+    for (int bridges : {1, 8, 16, 32, 64}) b->Arg(bridges);
+}
+
 // Times discovery passes (GetConnectionStatus) on the installed platform,
 // which must find `bridges` bridges.
 void TimeDiscoveryPasses(benchmark::State& state, std::size_t bridges) {
@@ -230,14 +236,7 @@ void BM_Discovery_SimulatedHost(benchmark::State& state) {
     TimeDiscoveryPasses(state, bridges);
     Corvane::SetPlatform(nullptr);
 }
-BENCHMARK(BM_Discovery_SimulatedHost)
-    ->ArgName("bridges")
-    ->Arg(1)
-    ->Arg(8)
-    ->Arg(16)
-    ->Arg(32)
-    ->Arg(64)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Discovery_SimulatedHost)->Apply(BridgeCounts);
 
 #if defined(__linux__)
 // The same through the hidraw backend over a scratch sysfs tree: 500 hidraw
@@ -279,14 +278,7 @@ void BM_Discovery_HidrawScratchSysfs(benchmark::State& state) {
     for (int fd : holders) ::close(fd);
     fs::remove_all(root);
 }
-BENCHMARK(BM_Discovery_HidrawScratchSysfs)
-    ->ArgName("bridges")
-    ->Arg(1)
-    ->Arg(8)
-    ->Arg(16)
-    ->Arg(32)
-    ->Arg(64)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Discovery_HidrawScratchSysfs)->Apply(BridgeCounts);
 #endif
 
 }  // namespace
