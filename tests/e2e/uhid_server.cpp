@@ -10,27 +10,29 @@
 //   quit
 // A chip that resets leaves and comes back 100 ms later, as on USB. Every chip
 // has a 32 KiB EEPROM (64-byte pages) at 7-bit address 0x50 on its bus.
-#include <fcntl.h>
-#include <linux/uhid.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <corvane/Utf.hpp>
 #include <corvane/sim.hpp>
+
+#include "Port.hpp"
 
 namespace {
 
-using Corvane::Sim::Report;
 using Corvane::Sim::VirtualDevice;
+using VirtualBridge::Port;
+using VirtualBridge::PortError;
 using Clock = std::chrono::steady_clock;
 
 const Clock::time_point kStart = Clock::now();
@@ -39,114 +41,53 @@ struct Served {
     std::shared_ptr<VirtualDevice> chip;
     std::string name;
     std::string serial;
-    int uhid = -1;
+    std::unique_ptr<Port> port;
 };
-
-bool Send(int fd, const uhid_event& event) {
-    return ::write(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event);
-}
-
-bool Replug(Served& served, int ms);
-
-// Handles one event of a device; false when its uhid descriptor failed.
-bool Service(Served& served) {
-    uhid_event event{};
-    const ssize_t n = ::read(served.uhid, &event, sizeof event);
-    if (n < 0) return errno == EAGAIN || errno == EINTR;
-    if (n == 0) return false;
-    switch (event.type) {
-        case UHID_OUTPUT: {
-            // hidraw passes the report ID 0 on; the chip sees 64 bytes.
-            const std::size_t size = event.u.output.size;
-            const std::uint8_t* data = event.u.output.data;
-            if (size == 65 && data[0] == 0) {
-                ++data;
-            } else if (size != 64) {
-                std::fprintf(stderr, "uhid_server: output report of %zu bytes ignored\n", size);
-                break;
-            }
-            Report command{};
-            std::memcpy(command.data(), data, command.size());
-            const auto now =
-                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - kStart);
-            const std::uint64_t generation = served.chip->Generation();
-            served.chip->Receive(command, now);
-            if (served.chip->Generation() != generation) return Replug(served, 100);
-            while (const auto response = served.chip->TakeResponse()) {
-                uhid_event input{};
-                input.type = UHID_INPUT2;
-                input.u.input2.size = static_cast<std::uint16_t>(response->size());
-                std::memcpy(input.u.input2.data, response->data(), response->size());
-                if (!Send(served.uhid, input)) return false;
-            }
-            break;
-        }
-        case UHID_GET_REPORT: {
-            uhid_event reply{};
-            reply.type = UHID_GET_REPORT_REPLY;
-            reply.u.get_report_reply.id = event.u.get_report.id;
-            reply.u.get_report_reply.err = EIO;
-            Send(served.uhid, reply);
-            break;
-        }
-        case UHID_SET_REPORT: {
-            uhid_event reply{};
-            reply.type = UHID_SET_REPORT_REPLY;
-            reply.u.set_report_reply.id = event.u.set_report.id;
-            reply.u.set_report_reply.err = EIO;
-            Send(served.uhid, reply);
-            break;
-        }
-        default:  // START, STOP, OPEN, CLOSE
-            break;
-    }
-    return true;
-}
-
-void CopyText(std::uint8_t* field, std::size_t capacity, const std::string& text) {
-    std::memcpy(field, text.data(), std::min(text.size(), capacity - 1));
-}
 
 // Creates the HID device and waits until a driver has started it.
 bool Create(Served& served) {
-    const std::string& name = served.name;
-    const std::string& serial = served.serial;
-    served.uhid = ::open("/dev/uhid", O_RDWR | O_CLOEXEC | O_NONBLOCK);
-    if (served.uhid < 0) return false;
-    uhid_event event{};
-    event.type = UHID_CREATE2;
-    CopyText(event.u.create2.name, sizeof event.u.create2.name, "Corvane E2E " + name);
-    CopyText(event.u.create2.phys, sizeof event.u.create2.phys, "corvane-e2e/" + name);
-    CopyText(event.u.create2.uniq, sizeof event.u.create2.uniq, serial);
-    const auto descriptor = VirtualDevice::HidReportDescriptor();
-    event.u.create2.rd_size = static_cast<std::uint16_t>(descriptor.size());
-    event.u.create2.bus = 0x03;  // USB
-    event.u.create2.vendor = served.chip->EnumeratedVid();
-    event.u.create2.product = served.chip->EnumeratedPid();
-    event.u.create2.version = 0x0100;
-    std::memcpy(event.u.create2.rd_data, descriptor.data(), descriptor.size());
-    if (!Send(served.uhid, event)) return false;
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline) {
-        pollfd fds{served.uhid, POLLIN, 0};
-        if (::poll(&fds, 1, 100) <= 0) continue;
-        uhid_event reply{};
-        if (::read(served.uhid, &reply, sizeof reply) <= 0) continue;
-        if (reply.type == UHID_START) return true;
+    Corvane::Sim::UsbEnumeration identity;
+    identity.vid = served.chip->EnumeratedVid();
+    identity.pid = served.chip->EnumeratedPid();
+    identity.manufacturer = u"Corvane";
+    identity.product = u"E2E " + Corvane::Utf8ToUtf16(served.name);
+    identity.serialNumber = Corvane::Utf8ToUtf16(served.serial);
+    try {
+        served.port->Enumerate(identity);
+        return true;
+    } catch (const PortError& error) {
+        std::fprintf(stderr, "uhid_server: %s\n", error.what());
+        return false;
     }
-    return false;
 }
 
 void Destroy(Served& served) {
-    if (served.uhid < 0) return;
-    ::close(served.uhid);  // the kernel removes the device before close() returns
-    served.uhid = -1;
+    served.port->Remove();
 }
 
 bool Replug(Served& served, int ms) {
     Destroy(served);
     ::usleep(static_cast<useconds_t>(ms) * 1000);
     return Create(served);
+}
+
+// Handles one event of a device; false when its uhid descriptor failed.
+bool Service(Served& served) {
+    std::optional<Corvane::Sim::Report> command;
+    try {
+        command = served.port->Read();
+    } catch (const PortError&) {
+        return false;
+    }
+    if (!command) return true;
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - kStart);
+    const std::uint64_t generation = served.chip->Generation();
+    served.chip->Receive(*command, now);
+    if (served.chip->Generation() != generation) return Replug(served, 100);
+    while (const auto response = served.chip->TakeResponse()) {
+        if (!served.port->Write(*response)) return false;
+    }
+    return true;
 }
 
 std::string Execute(std::map<std::string, Served>& devices, const std::string& line) {
@@ -160,6 +101,8 @@ std::string Execute(std::map<std::string, Served>& devices, const std::string& l
         std::string serial;
         in >> std::hex >> vid >> pid >> serial;
         Served& served = devices[name];
+        if (!served.port)
+            served.port = VirtualBridge::MakeUhidPort(static_cast<int>(devices.size()));
         if (!served.chip) {
             served.chip = std::make_shared<VirtualDevice>(static_cast<std::uint16_t>(vid),
                                                           static_cast<std::uint16_t>(pid));
@@ -206,8 +149,8 @@ int main() {
         std::vector<pollfd> fds{{STDIN_FILENO, POLLIN, 0}};
         std::vector<Served*> owners{nullptr};
         for (auto& [name, served] : devices) {
-            if (served.uhid < 0) continue;
-            fds.push_back({served.uhid, POLLIN, 0});
+            if (!served.port || served.port->Fd() < 0) continue;
+            fds.push_back({served.port->Fd(), POLLIN, 0});
             owners.push_back(&served);
         }
         if (::poll(fds.data(), fds.size(), -1) < 0) {
