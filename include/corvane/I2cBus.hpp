@@ -110,7 +110,9 @@ class CORVANE_API I2cBus {
 // EBADMSG for a wrong PEC, ETIMEDOUT for a bridge that did not finish,
 // EOPNOTSUPP for a transfer the bridge cannot carry out, EINVAL for bad
 // arguments, EPROTO for an SMBus block count out of range, ENODEV for no
-// bridge, ENOMEM when out of memory, EIO otherwise. 0 for 0 and other
+// bridge or a handle's bridge unplugged, ENOENT when no bridge matches the one
+// a handle is opened on, EBUSY when another program kept the bridge busy,
+// ENOMEM when out of memory, EIO otherwise. 0 for 0 and other
 // non-negative values (results).
 CORVANE_API int ResultCodeErrno(std::int32_t code) noexcept;
 

@@ -43,6 +43,11 @@ constexpr std::int32_t I2CBUS_BLOCK_COUNT_INVALID = -303;
 constexpr std::int32_t OUT_OF_MEMORY = -400;
 constexpr std::int32_t HOST_ERROR = -401;
 constexpr std::int32_t NULL_HANDLE = -402;
+// Codes of the bridge handles (BridgeHandle.hpp, I2cBus, the C interface).
+constexpr std::int32_t BRIDGE_NOT_FOUND = -500;  // opening: no attached bridge matches
+constexpr std::int32_t BRIDGE_UNPLUGGED = -501;  // the handle's own bridge is not attached
+// Another program kept the bridge busy for longer than the wait allowed.
+constexpr std::int32_t BRIDGE_BUSY = -502;
 
 // The name of a result code: "SUCCESS", "I2C_NOT_ACKNOWLEDGED", ...;
 // "DEVICE_STATUS" for 1 to 255 and "UNKNOWN_RESULT" for a value no operation

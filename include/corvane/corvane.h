@@ -64,6 +64,9 @@ extern "C" {
 #define CORVANE_OUT_OF_MEMORY (-400)
 #define CORVANE_HOST_ERROR (-401)
 #define CORVANE_NULL_HANDLE (-402)
+#define CORVANE_BRIDGE_NOT_FOUND (-500)
+#define CORVANE_BRIDGE_UNPLUGGED (-501)
+#define CORVANE_BRIDGE_BUSY (-502)
 
 /* Selectors of the settings operations (corvane/DllConstants.hpp). */
 #define CORVANE_CURRENT_SETTINGS_ONLY 0

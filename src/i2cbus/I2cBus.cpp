@@ -247,7 +247,12 @@ int ResultCodeErrno(std::int32_t code) noexcept {
             return EPROTO;
         case DEVICE_INDEX_ERROR:
         case REPORT_WRITE_FAILED:
+        case BRIDGE_UNPLUGGED:
             return ENODEV;
+        case BRIDGE_NOT_FOUND:
+            return ENOENT;
+        case BRIDGE_BUSY:
+            return EBUSY;
         default:
             return EIO;
     }

@@ -53,6 +53,11 @@ constexpr ResultCodeInfo kResultCodes[] = {
     {OUT_OF_MEMORY, "OUT_OF_MEMORY", "the library ran out of memory"},
     {HOST_ERROR, "HOST_ERROR", "an unexpected error inside the library stopped the operation"},
     {NULL_HANDLE, "NULL_HANDLE", "the handle given is null or of another kind"},
+    {BRIDGE_NOT_FOUND, "BRIDGE_NOT_FOUND", "no attached bridge matches the one asked for"},
+    {BRIDGE_UNPLUGGED, "BRIDGE_UNPLUGGED",
+     "the handle's bridge is not attached; the handle works again once it is back"},
+    {BRIDGE_BUSY, "BRIDGE_BUSY",
+     "another program kept the bridge busy for longer than the wait allowed"},
 };
 
 const ResultCodeInfo* Find(std::int32_t code) {
