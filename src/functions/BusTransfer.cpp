@@ -109,6 +109,9 @@ std::int32_t BusTransfer::SendChunks(std::uint8_t command, std::uint8_t address,
             pacer.Handing();
             if (const std::int32_t rc = Exchange(request, response); rc != SUCCESS) return rc;
             if (response[1] == 0) break;
+            // A later chunk refused because the target did not acknowledge
+            // the first is a missing acknowledge, whatever the length.
+            if (response[2] == kNackState) return I2C_NOT_ACKNOWLEDGED;
             if (IsWriteErrorState(response[2])) return I2C_STATE_ERROR;
             --budget;
             pacer.Refused();
