@@ -50,7 +50,17 @@ bool SmbusDevice::Start(bool read) {
     // A repeated START after the index keeps the write phase in the PEC.
     if (reading_ || written_.empty()) transaction_.clear();
     if (!written_.empty()) pointer_ = written_.front();
-    if (written_.size() > 1) registers_[pointer_].assign(written_.begin() + 1, written_.end());
+    if (written_.size() > 1) {
+        // A process call: the register takes what was written, a block
+        // register the block without its count (a block process call).
+        std::vector<std::uint8_t> data(written_.begin() + 1, written_.end());
+        if (Counted(pointer_)) {
+            const std::size_t count = std::min<std::size_t>(data.front(), data.size() - 1);
+            data = std::vector<std::uint8_t>(data.begin() + 1,
+                                             data.begin() + 1 + static_cast<std::ptrdiff_t>(count));
+        }
+        registers_[pointer_] = std::move(data);
+    }
     written_.clear();
     transaction_.push_back(addressByte);
     reading_ = true;

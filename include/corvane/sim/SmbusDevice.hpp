@@ -20,7 +20,8 @@ namespace Corvane::Sim {
 // Block read: write [index], repeated START, read: [count] contents [PEC]; then
 // 0xFF. The PEC covers every byte of the transaction, address bytes included.
 // Bytes written before a repeated START are stored as a write without PEC
-// (a process call reads back the word it wrote). A write of the index alone
+// (a process call reads back the word it wrote, a block process call on a
+// block register the block it wrote). A write of the index alone
 // (and its PEC) selects the register for reads without an index.
 //
 //   auto battery = std::make_shared<Corvane::Sim::SmbusDevice>(0x0B);
