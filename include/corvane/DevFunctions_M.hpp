@@ -80,6 +80,12 @@ class CORVANE_API DevFunctions_M {
     std::int32_t SmbReadBlock(std::uint8_t smbAddress, std::span<std::uint8_t> smbReadData,
                               std::uint32_t numberOfBytesToRead, std::uint32_t smbSpeed,
                               std::uint8_t usesPEC, std::uint8_t readRegIndex);
+    // The same, also telling how many data bytes arrived: a read the device
+    // ends early still returns 0 (without PEC), with fewer bytes received.
+    std::int32_t SmbReadBlock(std::uint8_t smbAddress, std::span<std::uint8_t> smbReadData,
+                              std::uint32_t numberOfBytesToRead, std::uint32_t smbSpeed,
+                              std::uint8_t usesPEC, std::uint8_t readRegIndex,
+                              std::uint32_t& bytesReceived);
 
     // Restarts the device. 0 once the reset report was written.
     std::int32_t ResetDevice();

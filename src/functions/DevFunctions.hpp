@@ -66,10 +66,12 @@ class DevFunctions {
                                           std::uint32_t smbSpeed, std::uint8_t usesPEC);
 
     // SMBus block read of readRegIndex after a repeated START; usesPEC non-zero
-    // reads one byte more and checks it as the PEC.
+    // reads one byte more and checks it as the PEC. `bytesReceived`, when
+    // given, gets the number of data bytes that arrived.
     static std::int32_t int_SmbReadBlock(std::uint8_t smbAddress, std::uint8_t* smbReadData,
                                          std::uint32_t numberOfBytesToRead, std::uint32_t smbSpeed,
-                                         std::uint8_t usesPEC, std::uint8_t readRegIndex);
+                                         std::uint8_t usesPEC, std::uint8_t readRegIndex,
+                                         std::uint32_t* bytesReceived = nullptr);
 
     // Nibble table of the CRC-8 with polynomial 0x07 (SMBus PEC).
     static constexpr std::array<std::uint8_t, 16> CRC_Table = {0x00, 0x07, 0x0E, 0x09, 0x1C, 0x1B,

@@ -1,4 +1,6 @@
 // I2C and SMBus transfers of DevFunctions.
+#include <algorithm>
+
 #include "corvane/ResultCodes.hpp"
 #include "functions/BusTransfer.hpp"
 #include "functions/DevFunctions.hpp"
@@ -167,7 +169,8 @@ std::int32_t DevFunctions::int_WriteReadI2cData(
 std::int32_t DevFunctions::int_SmbReadBlock(std::uint8_t smbAddress, std::uint8_t* smbReadData,
                                             std::uint32_t numberOfBytesToRead,
                                             std::uint32_t smbSpeed, std::uint8_t usesPEC,
-                                            std::uint8_t readRegIndex) {
+                                            std::uint8_t readRegIndex,
+                                            std::uint32_t* bytesReceived) {
     const bool pec = usesPEC != 0;
     BusTiming timing{};
     if (const std::int32_t rc =
@@ -184,6 +187,9 @@ std::int32_t DevFunctions::int_SmbReadBlock(std::uint8_t smbAddress, std::uint8_
     BusPacer pacer(timing.speedHz, timing.delayMs);
     const Collected collected = WriteThenRead(kSmbus, smbAddress, index, smbReadData, total,
                                               pecPosition, receivedPec, pacer);
+    if (bytesReceived != nullptr) {
+        *bytesReceived = std::min(collected.received, numberOfBytesToRead);
+    }
     if (collected.result != SUCCESS || !pec) return collected.result;
     // A read that ended early never delivered its PEC, so nothing vouches for
     // the bytes that did arrive.

@@ -108,6 +108,18 @@ std::int32_t DevFunctions_M::SmbReadBlock(std::uint8_t smbAddress,
                                           smbSpeed, usesPEC, readRegIndex);
 }
 
+std::int32_t DevFunctions_M::SmbReadBlock(std::uint8_t smbAddress,
+                                          std::span<std::uint8_t> smbReadData,
+                                          std::uint32_t numberOfBytesToRead, std::uint32_t smbSpeed,
+                                          std::uint8_t usesPEC, std::uint8_t readRegIndex,
+                                          std::uint32_t& bytesReceived) {
+    auto lock = LockApi();
+    bytesReceived = 0;
+    if (!CountFits(smbReadData, numberOfBytesToRead, "smbReadData")) return INVALID_ARG_3;
+    return DevFunctions::int_SmbReadBlock(smbAddress, smbReadData.data(), numberOfBytesToRead,
+                                          smbSpeed, usesPEC, readRegIndex, &bytesReceived);
+}
+
 std::int32_t DevFunctions_M::ResetDevice() {
     auto lock = LockApi();
     return DevFunctions::int_ResetDevice();
