@@ -5,7 +5,7 @@ from setuptools import setup
 
 setup(
     name="corvane",
-    version="0.1.0",
+    version="0.2.0",
     description="The Corvane USB I2C/SMBus bridge from Python: ctypes over libcorvane, "
     "an smbus2-compatible SMBus class and a simulated chip",
     long_description=open("README.md", encoding="utf-8").read(),

@@ -13,18 +13,21 @@
 // Every call returns a negative result code (ResultCodes.hpp) on failure;
 // ResultCodeErrno gives the errno an i2c-dev adapter would report for it.
 // Arguments are checked before anything is sent: an address above 0x7F,
-// an empty span where bytes are needed, or an SMBus block above 32 bytes gives
-// I2CBUS_INVALID_ARGUMENT.
+// an empty span where bytes are needed, more than 65,535 bytes in one
+// transfer, or an SMBus block above 32 bytes gives I2CBUS_INVALID_ARGUMENT.
 //
 // PEC, when on, covers every byte on the wire including the address bytes with
 // their R/W bit; it is appended to writes and checked on reads (PEC_MISMATCH).
 // As in Linux, Quick and the I2C block calls never carry a PEC; the plain
 // transfers (Write, Read, WriteRead, Transfer) never do either.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
+#include "corvane/BridgeHandle.hpp"
 #include "corvane/Export.hpp"
 
 namespace Corvane {
@@ -37,14 +40,28 @@ struct I2cMessage {  // one message of a combined transfer, as Linux's struct i2
     std::span<std::uint8_t> data;  // for a write, the bytes sent (not changed)
 };
 
+// A bus is bound to one bridge through its BridgeHandle: it reaches that
+// bridge whatever other buses, handles or library objects select meanwhile,
+// and fails with BRIDGE_UNPLUGGED while the bridge is not attached. Calls are
+// serialised by the library's lock; a bus may be shared between threads, and
+// its speed and PEC may be changed from any thread (a call in progress keeps
+// the values it started with).
 class CORVANE_API I2cBus {
   public:
     // Largest block of the SMBus block calls and the I2C block calls.
     static constexpr std::size_t kMaxBlock = 32;
+    // Largest count of bytes one transfer carries.
+    static constexpr std::size_t kMaxTransfer = 65'535;
 
-    // Keeps a reference to `bridge`, which must outlive the I2cBus. Calls are
-    // serialised by the library's lock, so one bridge may serve several buses.
+    // A bus on the device `bridge` has selected now (BridgeHandle's
+    // constructor); `bridge` must outlive the I2cBus.
     explicit I2cBus(VrelUsbI2c& bridge, std::uint32_t speedHz = 100'000);
+    // A bus on the handle's bridge; the handle is shared, not copied.
+    explicit I2cBus(std::shared_ptr<BridgeHandle> bridge, std::uint32_t speedHz = 100'000);
+    I2cBus(const I2cBus& other);
+    I2cBus& operator=(const I2cBus& other);
+
+    const std::shared_ptr<BridgeHandle>& Bridge() const { return bridge_; }
 
     // The speed is checked by each transfer, not here (INVALID_ARG_4).
     void SetSpeed(std::uint32_t speedHz);
@@ -89,6 +106,11 @@ class CORVANE_API I2cBus {
     // Sends the count byte; data holds 1 to 32 bytes.
     std::int32_t WriteBlockData(std::uint8_t address7, std::uint8_t command,
                                 std::span<const std::uint8_t> data);
+    // SMBus block write-block read process call: sends the count byte and
+    // data (1 to 32 bytes), then after a repeated START reads a counted
+    // block as ReadBlockData does; returns its count.
+    std::int32_t BlockProcessCall(std::uint8_t address7, std::uint8_t command,
+                                  std::span<const std::uint8_t> data, std::span<std::uint8_t> out);
     // Reads out.size() (1 to 32) bytes; returns the bytes read.
     std::int32_t ReadI2cBlockData(std::uint8_t address7, std::uint8_t command,
                                   std::span<std::uint8_t> out);
@@ -96,13 +118,14 @@ class CORVANE_API I2cBus {
                                    std::span<const std::uint8_t> data);
 
   private:
-    std::int32_t SmbusWrite(std::uint8_t address7, std::span<const std::uint8_t> bytes, bool pec);
+    // With the address checked and PEC read once, as every SMBus call does.
+    std::int32_t SmbusWrite(std::uint8_t address7, std::span<const std::uint8_t> bytes);
     std::int32_t SmbusRead(std::uint8_t address7, std::span<const std::uint8_t> out,
-                           std::span<std::uint8_t> in, bool pec);
+                           std::span<std::uint8_t> in);
 
-    VrelUsbI2c* bridge_;
-    std::uint32_t speedHz_;
-    bool pec_ = false;
+    std::shared_ptr<BridgeHandle> bridge_;
+    std::atomic<std::uint32_t> speedHz_;
+    std::atomic<bool> pec_{false};
 };
 
 // The errno a Linux i2c-dev adapter would give for a result code, following

@@ -18,6 +18,11 @@
  *   CORVANE_OUT_OF_MEMORY, anything else unexpected CORVANE_HOST_ERROR.
  * - Thread-safe as the library is: operations wait for each other. A handle
  *   must not be freed while another thread uses it.
+ * - A bridge handle is bound to one bridge (its device path; its serial number
+ *   when opened by serial): whatever other handles or library objects select,
+ *   its operations reach that bridge, or fail with CORVANE_BRIDGE_UNPLUGGED
+ *   while it is not attached, and work again once it is back. A bus made on a
+ *   bridge handle is bound to the same bridge.
  */
 #ifndef CORVANE_CORVANE_H
 #define CORVANE_CORVANE_H
@@ -99,12 +104,25 @@ CORVANE_API int32_t corvane_get_pacing(void);
 /* ---- the bridge (Corvane::VrelUsbI2c) ---------------------------------------- */
 typedef struct corvane_bridge corvane_bridge;
 
-/* Makes a library object for bridges with these USB IDs (0x3A7C, 0x01D5 by
- * default in C++); sets *bridge, or leaves it alone on failure. No device is
- * searched for yet. */
+/* Makes a handle for bridges with these USB IDs (0x3A7C, 0x01D5 by default
+ * in C++); sets *bridge, or leaves it alone on failure. No device is searched
+ * for yet: the handle binds to the first bridge its first operation finds, or
+ * to the one corvane_select_dev() names. */
 CORVANE_API int32_t corvane_bridge_new(uint32_t vendor_id, uint32_t product_id,
                                        corvane_bridge** bridge);
-/* Null is ignored. */
+/* Opens a handle on one bridge: the one at `path` when it is not null, else
+ * the one whose USB serial number is `serial` when it is not null, else the
+ * index-th found (from 0). Sets *bridge, or returns CORVANE_BRIDGE_NOT_FOUND
+ * (CORVANE_DEVICE_INDEX_ERROR for a negative index). Handles that exist keep
+ * their bridges. */
+CORVANE_API int32_t corvane_bridge_open(uint32_t vendor_id, uint32_t product_id, int32_t index,
+                                        const char* serial, const char* path,
+                                        corvane_bridge** bridge);
+/* The device path the handle is bound to (empty while it is not bound yet),
+ * and the serial number it was opened by (empty otherwise); text getters. */
+CORVANE_API int32_t corvane_bridge_path(corvane_bridge* bridge, char* text, size_t size);
+CORVANE_API int32_t corvane_bridge_serial(corvane_bridge* bridge, char* text, size_t size);
+/* Null is ignored. Buses made on the bridge stay usable. */
 CORVANE_API void corvane_bridge_free(corvane_bridge* bridge);
 
 /* ---- Functions facet -------------------------------------------------------- */
@@ -113,15 +131,18 @@ CORVANE_API void corvane_bridge_free(corvane_bridge* bridge);
 CORVANE_API int32_t corvane_enter_access_password(corvane_bridge* bridge, const char* password);
 CORVANE_API int32_t corvane_write_i2c_data(corvane_bridge* bridge, uint8_t address,
                                            const uint8_t* data, uint32_t count, uint32_t speed);
+/* The reads store the bytes that arrived into data and their number into
+ * *received; a read the device ends early still returns 0 then. With received
+ * null, a read that ends early returns CORVANE_I2CBUS_SHORT_READ. */
 CORVANE_API int32_t corvane_read_i2c_data(corvane_bridge* bridge, uint8_t address, uint8_t* data,
-                                          uint32_t count, uint32_t speed);
+                                          uint32_t count, uint32_t speed, uint32_t* received);
 CORVANE_API int32_t corvane_stop_i2c_data_transfer(corvane_bridge* bridge);
 CORVANE_API int32_t corvane_smb_write_block(corvane_bridge* bridge, uint8_t address,
                                             const uint8_t* data, uint32_t count, uint32_t speed,
                                             uint8_t uses_pec);
 CORVANE_API int32_t corvane_smb_read_block(corvane_bridge* bridge, uint8_t address, uint8_t* data,
                                            uint32_t count, uint32_t speed, uint8_t uses_pec,
-                                           uint8_t register_index);
+                                           uint8_t register_index, uint32_t* received);
 CORVANE_API int32_t corvane_reset_device(corvane_bridge* bridge);
 CORVANE_API int32_t corvane_clear_interrupt_pin_state(corvane_bridge* bridge);
 /* On 0, readings[0..2] hold the three 10-bit ADC readings. */
@@ -131,6 +152,10 @@ CORVANE_API int32_t corvane_write_gpio_pin_value(corvane_bridge* bridge, uint8_t
                                                  uint8_t value);
 
 /* ---- Management facet ------------------------------------------------------- */
+/* On a bridge handle these name the handle's own bridge: the selected device
+ * is the handle's (its number among those the last search found), and
+ * corvane_select_dev() binds this handle to another bridge, leaving every
+ * other handle where it is. */
 CORVANE_API int32_t corvane_get_dev_count(corvane_bridge* bridge);
 CORVANE_API int32_t corvane_get_selected_dev_num(corvane_bridge* bridge);
 CORVANE_API int32_t corvane_get_selected_dev_info(corvane_bridge* bridge, char* text, size_t size);
@@ -219,7 +244,8 @@ typedef struct corvane_i2c_message {
     uint8_t* data;   /* for a write, the bytes sent (not changed) */
 } corvane_i2c_message;
 
-/* The bridge must outlive the bus. */
+/* The bus is bound to the bridge handle's bridge and keeps it: the bridge
+ * handle may be freed first. Transfers above 65,535 bytes are refused. */
 CORVANE_API int32_t corvane_bus_new(corvane_bridge* bridge, uint32_t speed, corvane_bus** bus);
 CORVANE_API void corvane_bus_free(corvane_bus* bus);
 CORVANE_API int32_t corvane_bus_set_speed(corvane_bus* bus, uint32_t speed);
@@ -254,6 +280,11 @@ CORVANE_API int32_t corvane_bus_read_block_data(corvane_bus* bus, uint8_t addres
 CORVANE_API int32_t corvane_bus_write_block_data(corvane_bus* bus, uint8_t address7,
                                                  uint8_t command, const uint8_t* data,
                                                  size_t count);
+/* SMBus block write-block read process call: sends data (1 to 32 bytes)
+ * with its count, reads a counted block into out; returns the count. */
+CORVANE_API int32_t corvane_bus_block_process_call(corvane_bus* bus, uint8_t address7,
+                                                   uint8_t command, const uint8_t* data,
+                                                   size_t count, uint8_t* out, size_t capacity);
 CORVANE_API int32_t corvane_bus_read_i2c_block_data(corvane_bus* bus, uint8_t address7,
                                                     uint8_t command, uint8_t* out, size_t count);
 CORVANE_API int32_t corvane_bus_write_i2c_block_data(corvane_bus* bus, uint8_t address7,

@@ -1,12 +1,14 @@
 #pragma once
 
 // Umbrella header of the Corvane host library.
+#include "corvane/BridgeHandle.hpp"
 #include "corvane/DevFunctions_M.hpp"
 #include "corvane/DevManagement_M.hpp"
 #include "corvane/DevSettings_M.hpp"
 #include "corvane/Diagnostics.hpp"
 #include "corvane/DllConstants.hpp"
 #include "corvane/I2cBus.hpp"
+#include "corvane/LibraryLock.hpp"
 #include "corvane/Pacing.hpp"
 #include "corvane/Platform.hpp"
 #include "corvane/ReportTrace.hpp"

@@ -9,7 +9,7 @@ import sys
 from ctypes import POINTER, c_char_p, c_int, c_int32, c_int64, c_size_t, c_uint8, c_uint16, c_uint32, c_void_p
 from typing import Dict, List, Optional, Sequence, Tuple
 
-VERSION = "0.1.0"
+VERSION = "0.2.0"
 _REQUIRED = tuple(int(part) for part in VERSION.split(".")[:2])
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
@@ -97,13 +97,16 @@ LIBRARY_FUNCTIONS: Dict[str, tuple] = {
     "corvane_set_pacing": (_I32, _I32),
     "corvane_get_pacing": (_I32,),
     "corvane_bridge_new": (_I32, _U32, _U32, POINTER(_B)),
+    "corvane_bridge_open": (_I32, _U32, _U32, _I32, c_char_p, c_char_p, POINTER(_B)),
+    "corvane_bridge_path": (_I32, _B, c_char_p, c_size_t),
+    "corvane_bridge_serial": (_I32, _B, c_char_p, c_size_t),
     "corvane_bridge_free": (None, _B),
     "corvane_enter_access_password": (_I32, _B, c_char_p),
     "corvane_write_i2c_data": (_I32, _B, _U8, _P8, _U32, _U32),
-    "corvane_read_i2c_data": (_I32, _B, _U8, _P8, _U32, _U32),
+    "corvane_read_i2c_data": (_I32, _B, _U8, _P8, _U32, _U32, POINTER(_U32)),
     "corvane_stop_i2c_data_transfer": (_I32, _B),
     "corvane_smb_write_block": (_I32, _B, _U8, _P8, _U32, _U32, _U8),
-    "corvane_smb_read_block": (_I32, _B, _U8, _P8, _U32, _U32, _U8, _U8),
+    "corvane_smb_read_block": (_I32, _B, _U8, _P8, _U32, _U32, _U8, _U8, POINTER(_U32)),
     "corvane_reset_device": (_I32, _B),
     "corvane_clear_interrupt_pin_state": (_I32, _B),
     "corvane_get_adc_data": (_I32, _B, POINTER(c_uint16)),
@@ -175,6 +178,7 @@ BUS_FUNCTIONS: Dict[str, tuple] = {
     "corvane_bus_process_call": (_I32, _B, _U8, _U8, c_uint16),
     "corvane_bus_read_block_data": (_I32, _B, _U8, _U8, _P8, c_size_t),
     "corvane_bus_write_block_data": (_I32, _B, _U8, _U8, _P8, c_size_t),
+    "corvane_bus_block_process_call": (_I32, _B, _U8, _U8, _P8, c_size_t, _P8, c_size_t),
     "corvane_bus_read_i2c_block_data": (_I32, _B, _U8, _U8, _P8, c_size_t),
     "corvane_bus_write_i2c_block_data": (_I32, _B, _U8, _U8, _P8, c_size_t),
 }

@@ -49,9 +49,12 @@ class Functions(_Facet):
         self._do("write_i2c_data", address, byte_array(data), len(data), speed)
 
     def read_i2c_data(self, address: int, count: int, speed: int = 100_000) -> bytes:
+        """Up to ``count`` bytes: only those the device sent, fewer when it
+        ended the read early."""
         buffer = (ctypes.c_uint8 * max(count, 1))()
-        self._do("read_i2c_data", address, buffer, count, speed)
-        return bytes(buffer[:count])
+        received = ctypes.c_uint32()
+        self._do("read_i2c_data", address, buffer, count, speed, ctypes.byref(received))
+        return bytes(buffer[: received.value])
 
     def stop_i2c_data_transfer(self) -> int:
         """The device's cancellation status."""
@@ -63,9 +66,11 @@ class Functions(_Facet):
     def smb_read_block(
         self, address: int, count: int, speed: int = 100_000, uses_pec: bool = False, register: int = 0
     ) -> bytes:
+        """Up to ``count`` bytes: only those the device sent."""
         buffer = (ctypes.c_uint8 * max(count, 1))()
-        self._do("smb_read_block", address, buffer, count, speed, int(uses_pec), register)
-        return bytes(buffer[:count])
+        received = ctypes.c_uint32()
+        self._do("smb_read_block", address, buffer, count, speed, int(uses_pec), register, ctypes.byref(received))
+        return bytes(buffer[: received.value])
 
     def reset_device(self) -> None:
         self._do("reset_device")
@@ -267,36 +272,17 @@ class Bridge:
         self, index: Optional[int] = None, serial: Optional[str] = None, vid: int = 0x3A7C, pid: int = 0x01D5
     ) -> None:
         handle = ctypes.c_void_p()
-        check(lib.corvane_bridge_new(vid, pid, ctypes.byref(handle)), "bridge_new")
+        check(
+            lib.corvane_bridge_open(
+                vid, pid, 0 if index is None else index, None if serial is None else serial.encode(), None,
+                ctypes.byref(handle),
+            ),
+            "bridge_open",
+        )
         self._handle = handle
         self.functions = Functions(self)
         self.settings = Settings(self)
         self.management = Management(self)
-        try:
-            self._select(index, serial)
-        except BaseException:
-            self.close()
-            raise
-
-    def _select(self, index: Optional[int], serial: Optional[str]) -> None:
-        if not self.settings.get_connection_status() and self.management.get_dev_count() == 0:
-            raise CorvaneError(-4, "no Corvane bridge attached")
-        if serial is None:
-            self.management.select_dev(index or 0)
-            if not self.settings.get_connection_status():
-                raise CorvaneError(-4, f"bridge {index or 0}")
-            return
-        seen = []
-        for i in range(self.management.get_dev_count()):
-            self.management.select_dev(i)
-            self.settings.get_connection_status()
-            try:
-                seen.append(self.settings.get_serial_number())
-            except CorvaneError:
-                seen.append("?")
-            if seen[-1] == serial and (index is None or index == i):
-                return
-        raise CorvaneError(-2, f"no bridge has the serial number {serial!r} (found: {', '.join(seen)})")
 
     def close(self) -> None:
         """Frees the library object; the bridge stays as it is."""

@@ -149,6 +149,16 @@ int32_t corvane_bus_write_block_data(corvane_bus* bus, uint8_t address7, uint8_t
     });
 }
 
+int32_t corvane_bus_block_process_call(corvane_bus* bus, uint8_t address7, uint8_t command,
+                                       const uint8_t* data, size_t count, uint8_t* out,
+                                       size_t capacity) {
+    return WithBytes(bus, data, count, [&](I2cBus& b, auto bytes) {
+        std::span<std::uint8_t> outBytes;
+        if (!Span(out, capacity, outBytes)) return I2CBUS_INVALID_ARGUMENT;
+        return b.BlockProcessCall(address7, command, bytes, outBytes);
+    });
+}
+
 int32_t corvane_bus_read_i2c_block_data(corvane_bus* bus, uint8_t address7, uint8_t command,
                                         uint8_t* out, size_t count) {
     return WithBytes(bus, out, count, [&](I2cBus& b, auto bytes) {

@@ -3,14 +3,17 @@
 // What the C interface's handles hold.
 
 #include <cstdint>
+#include <memory>
 
+#include "corvane/BridgeHandle.hpp"
 #include "corvane/I2cBus.hpp"
 #include "corvane/VrelUsbI2c.hpp"
 #include "corvane/corvane.h"
 
+// The buses made on a bridge handle share its BridgeHandle, so the bridge
+// handle may be freed first.
 struct corvane_bridge {
-    Corvane::VrelUsbI2c object;
-    corvane_bridge(std::uint32_t vid, std::uint32_t pid) : object(vid, pid) {}
+    std::shared_ptr<Corvane::BridgeHandle> object;
 };
 
 struct corvane_bus {

@@ -180,6 +180,7 @@ void DevComTransport::OpenDeviceHandles(const std::u16string& path, std::int32_t
 
 bool DevComTransport::DiscoverDevices() {
     DeviceState& s = DeviceState::Default();
+    ++s.discoveryPasses;
     s.DeviceDetected = false;
     const std::string match = BuildMatchString();
     auto platform = GetPlatform();
@@ -296,6 +297,47 @@ std::int32_t DevComTransport::SelectDevice(std::int32_t devNum) {
     const auto index = static_cast<std::size_t>(devNum);
     std::copy(std::begin(s.wcDevName[index]), std::end(s.wcDevName[index]), s.wcSelectedDevicePath);
     return 0;
+}
+
+std::vector<std::u16string> DevComTransport::DevicePaths() {
+    DeviceState& s = DeviceState::Default();
+    std::vector<std::u16string> paths;
+    for (std::int32_t i = 0; i < s.iNumDevices; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        paths.emplace_back(s.wcDevName[index], PathLength(s.wcDevName[index]));
+    }
+    return paths;
+}
+
+std::u16string DevComTransport::SelectedPath() {
+    DeviceState& s = DeviceState::Default();
+    return {s.wcSelectedDevicePath, PathLength(s.wcSelectedDevicePath)};
+}
+
+std::u16string DevComTransport::ConnectedPath() {
+    DeviceState& s = DeviceState::Default();
+    if (!s.DeviceDetected || s.hWriteHandle == kInvalidHandle) return {};
+    // The connection's channels are copies of the entry it was made with; a
+    // selection made since does not move them until the next discovery pass.
+    for (std::int32_t i = 0; i < s.iNumDevices; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        if (s.hWrtHandleLst[index] == s.hWriteHandle) {
+            return {s.wcDevName[index], PathLength(s.wcDevName[index])};
+        }
+    }
+    return {};
+}
+
+std::uint64_t DevComTransport::DiscoveryPasses() {
+    return DeviceState::Default().discoveryPasses;
+}
+
+std::uint32_t DevComTransport::VendorId() {
+    return DeviceState::Default().VID;
+}
+
+std::uint32_t DevComTransport::ProductId() {
+    return DeviceState::Default().PID;
 }
 
 std::int32_t DevComTransport::GetSelectedDevicePath(char* buffer) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "corvane/Platform.hpp"
 #include "corvane/ReportTrace.hpp"
@@ -88,6 +89,15 @@ class DevComTransport {
     // The selected path as narrow text (at most 200 bytes) into a 256-byte
     // buffer. Always 0.
     static std::int32_t GetSelectedDevicePath(char* buffer);
+
+    // The device table's paths in table order, the selected path, and the path
+    // the connection is open on (empty when not connected). Nothing is searched.
+    static std::vector<std::u16string> DevicePaths();
+    static std::u16string SelectedPath();
+    static std::u16string ConnectedPath();
+    static std::uint64_t DiscoveryPasses();
+    static std::uint32_t VendorId();
+    static std::uint32_t ProductId();
 
     // Narrow form of a device path or hardware ID: ASCII passes unchanged,
     // every other code unit becomes '?'; at most maxBytes bytes.

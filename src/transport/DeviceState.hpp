@@ -58,6 +58,10 @@ struct DeviceState {
     std::uint32_t PID = 0x01D5;
     AccessPassword accessPassword = {};
 
+    // Discovery passes run in this process: a connection made since a given
+    // count may be to another device than the one seen then.
+    std::uint64_t discoveryPasses = 0;
+
     // The platform whose channels and event the state holds; they are closed
     // on it even after SetPlatform() installed another one.
     std::shared_ptr<Platform> channelPlatform;

@@ -1,5 +1,6 @@
 // Fixed and bus-time pacing side by side on the virtual chip: the same bytes
 // cross the bus and every transfer ends the same way, only sooner.
+#include "common/Recorder.hpp"
 #include "common/SimTest.hpp"
 
 #include <corvane/Pacing.hpp>
@@ -15,25 +16,6 @@ using Corvane::Pacing;
 using Bytes_ = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t kTarget = 0x50;
-
-// Logs every byte it takes and every byte it gives (a counting pattern);
-// refuses the data byte at position `nackAt` of a write.
-class Recorder : public Corvane::Sim::I2cTarget {
-  public:
-    Bytes_ written;
-    Bytes_ read;
-    std::size_t nackAt = SIZE_MAX;
-    bool Start(bool) override { return true; }
-    bool WriteByte(std::uint8_t value) override {
-        written.push_back(value);
-        return written.size() - 1 != nackAt;
-    }
-    std::uint8_t ReadByte() override {
-        read.push_back(static_cast<std::uint8_t>(read.size() * 7 + 3));
-        return read.back();
-    }
-    void Stop() override {}
-};
 
 struct Outcome {
     std::int32_t result;

@@ -83,6 +83,7 @@ int main(void) {
     Registers model;
     corvane_sim_target_callbacks callbacks = {RegStart, RegWrite, RegRead, RegStop};
     uint8_t report[64], bytes[8];
+    uint32_t got = 0;
     char text[64], version[32];
     uint16_t adc[3];
     uint8_t status = 0x42;
@@ -178,10 +179,11 @@ int main(void) {
         CHECK_RC(corvane_sim_eeprom_read(eeprom, 0x10, bytes, 2), 0);
         CHECK(bytes[0] == 0xDE && bytes[1] == 0xAD);
         CHECK_RC(corvane_write_i2c_data(bridge, 0xA0, write, 2, 100000), 0);
-        CHECK_RC(corvane_read_i2c_data(bridge, 0xA1, bytes, 2, 100000), 2 - 2); /* 0 on success */
+        CHECK_RC(corvane_read_i2c_data(bridge, 0xA1, bytes, 2, 100000, &got), 0);
+        CHECK(got == 2);
         CHECK(bytes[0] == 0xDE && bytes[1] == 0xAD);
         CHECK_RC(corvane_write_i2c_data(bridge, 0xA0, NULL, 4, 100000), CORVANE_INVALID_ARG_2);
-        CHECK_RC(corvane_read_i2c_data(bridge, 0xA3, bytes, 1, 100000),
+        CHECK_RC(corvane_read_i2c_data(bridge, 0xA3, bytes, 1, 100000, &got),
                  CORVANE_I2C_NOT_ACKNOWLEDGED);
     }
 
@@ -191,7 +193,7 @@ int main(void) {
         CHECK_RC(corvane_write_i2c_data(bridge, 0x40, write, 3, 400000), 0);
         CHECK(model.registers[1] == 0x11 && model.registers[2] == 0x22);
         CHECK(model.starts == 1 && model.stops == 1);
-        CHECK_RC(corvane_read_i2c_data(bridge, 0x41, bytes, 2, 400000), 0);
+        CHECK_RC(corvane_read_i2c_data(bridge, 0x41, bytes, 2, 400000, NULL), 0);
         CHECK(bytes[0] == 0x00 && bytes[1] == 0x00); /* pointer after the write: 3, 0 */
     }
 
@@ -199,10 +201,11 @@ int main(void) {
     {
         const uint8_t block[] = {'C', 'v'};
         CHECK_RC(corvane_sim_smbus_set_register(battery, 0x20, block, 2), 0);
-        CHECK_RC(corvane_smb_read_block(bridge, 0x16, bytes, 2, 100000, 1, 0x20), 0);
+        CHECK_RC(corvane_smb_read_block(bridge, 0x16, bytes, 2, 100000, 1, 0x20, &got), 0);
+        CHECK(got == 2);
         CHECK(bytes[0] == 'C' && bytes[1] == 'v');
         CHECK_RC(corvane_sim_device_corrupt_i2c_read_tail(chip, 1), 0);
-        CHECK_RC(corvane_smb_read_block(bridge, 0x16, bytes, 2, 100000, 1, 0x20),
+        CHECK_RC(corvane_smb_read_block(bridge, 0x16, bytes, 2, 100000, 1, 0x20, NULL),
                  CORVANE_PEC_MISMATCH);
         CHECK_RC(corvane_smb_write_block(bridge, 0x16, block, 2, 100000, 1), 0);
     }
