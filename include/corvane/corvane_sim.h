@@ -37,6 +37,10 @@ CORVANE_SIM_API int32_t corvane_sim_host_install(corvane_sim_host** host);
 CORVANE_SIM_API void corvane_sim_host_uninstall(void);
 CORVANE_SIM_API void corvane_sim_host_free(corvane_sim_host* host);
 CORVANE_SIM_API int32_t corvane_sim_host_plug(corvane_sim_host* host, corvane_sim_device* device);
+/* Plugs the device in at `position` in the host's list of HID interfaces (the
+ * order discovery finds them in); past the end means last. */
+CORVANE_SIM_API int32_t corvane_sim_host_plug_at(corvane_sim_host* host, corvane_sim_device* device,
+                                                 size_t position);
 CORVANE_SIM_API int32_t corvane_sim_host_unplug(corvane_sim_host* host, corvane_sim_device* device);
 
 /* One report that crossed (report ID removed). */

@@ -120,6 +120,12 @@ int32_t corvane_sim_host_plug(corvane_sim_host* host, corvane_sim_device* device
     return OnHost(host, [&](SimulatedHost& h) { h.Plug(device->object); });
 }
 
+int32_t corvane_sim_host_plug_at(corvane_sim_host* host, corvane_sim_device* device,
+                                 size_t position) {
+    if (device == nullptr) return NULL_HANDLE;
+    return OnHost(host, [&](SimulatedHost& h) { h.Plug(device->object, position); });
+}
+
 int32_t corvane_sim_host_unplug(corvane_sim_host* host, corvane_sim_device* device) {
     if (device == nullptr) return NULL_HANDLE;
     return OnHost(host, [&](SimulatedHost& h) { h.Unplug(device->object); });

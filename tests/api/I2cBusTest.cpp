@@ -7,9 +7,11 @@
 #include <corvane/sim/SmbusDevice.hpp>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <functional>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace CorvaneTest {
@@ -84,6 +86,11 @@ Bytes_ Counting(int first, std::size_t n) {
     return b;
 }
 
+Bytes_ Join(Bytes_ head, const Bytes_& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
 const std::vector<Call>& Calls() {
     using In = std::span<std::uint8_t>;
     // clang-format off
@@ -125,6 +132,10 @@ const std::vector<Call>& Calls() {
         {"WriteBlockData", [](I2cBus& bus, In) { return bus.WriteBlockData(kRegs, 0x03, Bytes_{9, 8, 7}); },
          0, {{0x90, 0x16, {0x03, 3, 9, 8, 7}}}, true, {},
          [](const Targets& t) { EXPECT_EQ(t.regs->Register(0x03), (Bytes_{9, 8, 7})); }},
+        {"BlockProcessCall",  // the block register echoes the block
+         [](I2cBus& bus, In out) { return bus.BlockProcessCall(kRegs, 0x05, Counting(0x10, 32), out); },
+         32, {{0x94, 0x16, Join({0x05, 32}, Counting(0x10, 32))}, {0x93, 0x17, {}, 33}}, true,
+         Counting(0x10, 32)},
         {"ReadI2cBlockData", [](I2cBus& bus, In out) { return bus.ReadI2cBlockData(kRegs, 0x02, out); },
          2, {{0x94, 0x16, {0x02}}, {0x93, 0x17, {}, 2}}, false, {0x34, 0x12}},
         {"WriteI2cBlockData", [](I2cBus& bus, In) { return bus.WriteI2cBlockData(kRegs, 0x04, Bytes_{1, 2}); },
@@ -205,6 +216,7 @@ class I2cBusTest : public SimTest {
         targets.regs->SetRegister(0x01, {0x5A});
         targets.regs->SetRegister(0x02, {0x34, 0x12});
         targets.regs->SetBlockRegister(0x03, Counting(0xC0, 32));
+        targets.regs->SetBlockRegister(0x05, {});
         eeprom = std::make_shared<Faulty>(targets.eeprom);
         regs = std::make_shared<Faulty>(targets.regs);
         device->AttachTarget(kEeprom, eeprom);
@@ -294,6 +306,7 @@ TEST_F(I2cBusTest, BadArgumentsAndShapesAreRefusedBeforeSending) {
     Bytes_ none;
     Bytes_ one(1);
     Bytes_ block33(33);
+    Bytes_ tooLong(65'536);
     std::array<Corvane::I2cMessage, 2> readThenWrite{{{kEeprom, true, one}, {kEeprom, false, one}}};
     std::array<Corvane::I2cMessage, 2> twoAddresses{{{kEeprom, false, one}, {kRegs, true, one}}};
     const std::vector<std::pair<std::int32_t, int>> rows = {
@@ -305,6 +318,12 @@ TEST_F(I2cBusTest, BadArgumentsAndShapesAreRefusedBeforeSending) {
         {bus.WriteBlockData(kRegs, 0, none), EINVAL},
         {bus.ReadBlockData(kRegs, 0, none), EINVAL},
         {bus.ReadI2cBlockData(kRegs, 0, block33), EINVAL},
+        {bus.BlockProcessCall(kRegs, 0, block33, one), EINVAL},
+        {bus.BlockProcessCall(kRegs, 0, none, one), EINVAL},
+        {bus.BlockProcessCall(kRegs, 0, one, none), EINVAL},
+        {bus.Write(kEeprom, tooLong), EINVAL},
+        {bus.WriteRead(kEeprom, one, tooLong), EINVAL},
+        {bus.WriteRead(kEeprom, tooLong, one), EINVAL},
         {bus.WriteI2cBlockData(kRegs, 0, block33), EINVAL},
         {bus.Transfer(readThenWrite), EOPNOTSUPP},
         {bus.Transfer(twoAddresses), EOPNOTSUPP},
@@ -315,6 +334,40 @@ TEST_F(I2cBusTest, BadArgumentsAndShapesAreRefusedBeforeSending) {
         EXPECT_EQ(Corvane::ResultCodeErrno(rows[i].first), rows[i].second) << i;
     }
     EXPECT_TRUE(host->Trace().empty());
+}
+
+// Linux's adapters give ENXIO for an address nobody acknowledges whatever the
+// length, and so does the bridge, up to the longest write it carries.
+TEST_F(I2cBusTest, ASilentAddressIsNotAcknowledgedAtEveryLength) {
+    Prepare(false);
+    I2cBus bus(*bridge);
+    for (std::size_t length : {1, 60, 61, 66, 65'535}) {
+        EXPECT_EQ(bus.Write(0x33, Bytes_(length)), Corvane::I2C_NOT_ACKNOWLEDGED) << length;
+    }
+}
+
+// PEC switched from another thread while block reads run: each read uses one
+// setting throughout (AddressSanitizer and ThreadSanitizer watch the rest).
+TEST_F(I2cBusTest, PecChangedByAnotherThreadDuringReads) {
+    Prepare(false);
+    host->SetReportTime(std::chrono::microseconds(0));
+    I2cBus bus(*bridge, 1'000'000);
+    std::atomic<bool> done{false};
+    std::thread toggler([&] {
+        for (bool on = true; !done; on = !on) bus.SetPec(on);
+    });
+    int wrong = 0;
+    for (int i = 0; i < 100; ++i) {
+        std::array<std::uint8_t, 32> block{};
+        const std::int32_t rc = bus.ReadBlockData(kRegs, 0x03, block);
+        // The device sends no PEC: a read that wants one finds the next byte wrong.
+        if (rc != 32 && rc != Corvane::PEC_MISMATCH) ++wrong;
+        if (rc == 32 && !std::equal(block.begin(), block.end(), Counting(0xC0, 32).begin()))
+            ++wrong;
+    }
+    done = true;
+    toggler.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

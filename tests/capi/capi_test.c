@@ -238,6 +238,57 @@ int main(void) {
         corvane_bus_free(bus);
     }
 
+    /* A read the device ends early: the count says so, or the call fails. */
+    CHECK_RC(corvane_sim_device_end_next_i2c_read_early(chip), 0);
+    CHECK_RC(corvane_read_i2c_data(bridge, 0xA1, bytes, 4, 100000, &got), 0);
+    CHECK(got == 3);
+    CHECK_RC(corvane_sim_device_end_next_i2c_read_early(chip), 0);
+    CHECK_RC(corvane_read_i2c_data(bridge, 0xA1, bytes, 4, 100000, NULL),
+             CORVANE_I2CBUS_SHORT_READ);
+    CHECK_RC(corvane_sim_device_end_next_i2c_read_early(chip), 0);
+    CHECK_RC(corvane_smb_read_block(bridge, 0x16, bytes, 2, 100000, 0, 0x20, &got), 0);
+    CHECK(got == 1);
+
+    /* A second bridge in front: handles stay on their own chips, whatever is
+     * made and selected meanwhile, and a bus outlives its bridge handle. */
+    {
+        corvane_sim_device* front = NULL;
+        corvane_sim_target* frontEeprom = NULL;
+        corvane_bridge *second = NULL, *other = NULL;
+        corvane_bus* bus = NULL;
+        const uint8_t mark[3] = {0x00, 0x40, 0x5A};
+        CHECK_RC(corvane_sim_device_new(0x3A7C, 0x01D5, &front), 0);
+        CHECK_RC(corvane_sim_eeprom_new(32768, 64, &frontEeprom), 0);
+        CHECK_RC(corvane_sim_device_attach_target(front, 0x50, frontEeprom), 0);
+        CHECK_RC(corvane_sim_host_plug_at(host, front, 0), 0);
+        CHECK_RC(corvane_bridge_open(0x3A7C, 0x01D5, 1, NULL, NULL, &second), 0);
+        CHECK_RC(corvane_bridge_open(0x3A7C, 0x01D5, 2, NULL, NULL, &other),
+                 CORVANE_BRIDGE_NOT_FOUND);
+        CHECK_RC(corvane_bus_new(second, 100000, &bus), 0);
+        corvane_bridge_free(second);
+        CHECK_RC(corvane_bridge_new(0x3A7C, 0x01D5, &other), 0);
+        CHECK_RC(corvane_get_connection_status(other), 1); /* binds to the first: front */
+        CHECK_RC(corvane_bus_write(bus, 0x50, mark, 3), 0);
+        CHECK_RC(corvane_sim_eeprom_read(eeprom, 0x40, bytes, 1), 0);
+        CHECK(bytes[0] == 0x5A);
+        CHECK_RC(corvane_sim_eeprom_read(frontEeprom, 0x40, bytes, 1), 0);
+        CHECK(bytes[0] == 0xFF);
+        CHECK_RC(corvane_bus_read(bus, 0x50, NULL, 0), CORVANE_I2CBUS_INVALID_ARGUMENT);
+        CHECK_RC(corvane_bus_read(bus, 0x50, NULL, 1), CORVANE_I2CBUS_INVALID_ARGUMENT);
+        CHECK_RC(corvane_bus_read(bus, 0x50, bytes, (size_t)65536),
+                 CORVANE_I2CBUS_INVALID_ARGUMENT);
+        CHECK_RC(corvane_sim_host_unplug(host, chip), 0);
+        CHECK_RC(corvane_bus_write(bus, 0x50, mark, 3), CORVANE_BRIDGE_UNPLUGGED);
+        CHECK(corvane_result_errno(CORVANE_BRIDGE_UNPLUGGED) == ENODEV);
+        CHECK_RC(corvane_sim_host_plug(host, chip), 0);
+        CHECK_RC(corvane_bus_write(bus, 0x50, mark, 3), 0);
+        corvane_bus_free(bus);
+        corvane_bridge_free(other);
+        CHECK_RC(corvane_sim_host_unplug(host, front), 0);
+        corvane_sim_target_free(frontEeprom);
+        corvane_sim_device_free(front);
+    }
+
     /* Injected faults: an edited status byte, a silent chip. */
     CHECK_RC(corvane_sim_device_edit_responses(chip, 0x51, Stamp, &status, 1), 0);
     CHECK_RC(corvane_read_gpio_pin_value(bridge, 0), 0x42);
