@@ -1,6 +1,7 @@
 #pragma once
 
 // Umbrella header of the Corvane host library.
+#include "corvane/BusyTimeout.hpp"
 #include "corvane/DevFunctions_M.hpp"
 #include "corvane/DevManagement_M.hpp"
 #include "corvane/DevSettings_M.hpp"
