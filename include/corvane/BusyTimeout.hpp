@@ -21,8 +21,10 @@
 
 namespace Corvane {
 
-// Twice the longest operation at the default 100 kHz, with room to spare: a
-// 65,535-byte write with fixed pacing takes about 16.4 s.
+// The longest single operation, a 65,535-byte transfer with fixed pacing,
+// takes 16.4 s at 100 kHz and 32.8 s at the slowest speed (46,333 Hz) where a
+// report exchange takes 2 ms; the default waits that out with room for
+// refused chunks and a slower host.
 inline constexpr std::uint32_t kDefaultBusyTimeoutMs = 60'000;
 
 // 0 makes an operation try the lock once and fail at once when it is held.
