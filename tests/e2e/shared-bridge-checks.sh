@@ -40,6 +40,24 @@ check shared_reads_interleave_with_the_write writer_still_runs
 check shared_background_write_succeeds wait $writer
 check shared_image_intact image_intact
 
+# Another program holding the node's lock (flock(1) takes the same flock()):
+# past the busy time-out the tool fails naming it; within it, it goes on.
+hid_uevent=$(grep -l 'HID_ID=0003:00003A7C:000001D5' /sys/class/hidraw/*/device/uevent | head -n1)
+hid_node=/dev/$(basename "$(dirname "$(dirname "$hid_uevent")")")
+flock -x "$hid_node" sleep 3 &
+holder=$!
+sleep 0.3
+busy_named() {
+    local out
+    out=$("$tool" --busy-timeout 300 read 0x48 2 2>&1) && return 1
+    echo "$out"
+    [[ $out == *"BRIDGE_BUSY: $hid_node is busy: held by flock (pid $holder)"* ]]
+}
+check shared_busy_names_the_holder busy_named
+check shared_holder_still_holds kill -0 $holder
+check shared_waits_for_the_holder bash -c "[[ \$('$tool' --busy-timeout 10000 read 0x48 2) == '0x17 0x80' ]]"
+wait $holder
+
 if [[ -n $daemon ]]; then
     "$daemon" --foreground >"$shared/daemon.out" 2>"$shared/daemon.err" &
     daemon_pid=$!
