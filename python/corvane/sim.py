@@ -13,6 +13,7 @@ from __future__ import annotations
 import ctypes
 import itertools
 import sys
+import traceback
 from ctypes import CFUNCTYPE, POINTER, Structure, c_int, c_int32, c_int64, c_size_t, c_uint8, c_uint16, c_uint32, c_uint64, c_void_p
 from typing import Dict, Iterable, List, Mapping, Optional, Tuple
 
@@ -222,7 +223,8 @@ def _model_failed(error: BaseException) -> None:
     """Carries the model's exception to the bus call that ran it."""
     if not record_model_error(error):
         # No call of this package drove the bus (a foreign thread): say so at least.
-        sys.unraisablehook(sys.UnraisableHookArgs(type(error), error, error.__traceback__, "corvane.sim model", None))
+        print("Exception in a chip modelled in Python, outside any call of corvane:", file=sys.stderr)
+        traceback.print_exception(type(error), error, error.__traceback__)
 
 
 def _call_model(user: Optional[int], name: str, args: tuple, missing: int, absent: int, check=None):
@@ -268,9 +270,8 @@ def _native_target(target: object) -> Tuple[c_void_p, Optional[int]]:
     """A native target for ``target``: its own handle for the chips the
     library models, else a new callback target and the number that keeps the
     model in ``_models`` (the caller frees the handle)."""
-    native = getattr(target, "_native", None)
-    if isinstance(target, _NativeTarget) and native is not None:
-        return native(), None
+    if isinstance(target, _NativeTarget):
+        return target._handle, None
     number = next(_model_numbers)
     _models[number] = target
     try:
@@ -282,9 +283,6 @@ def _native_target(target: object) -> Tuple[c_void_p, Optional[int]]:
 
 class _NativeTarget(_Handle):
     _free = "target_free"
-
-    def _native(self) -> c_void_p:
-        return self._handle
 
 
 class Eeprom(_NativeTarget):

@@ -2,7 +2,6 @@
 could crash runs in a child interpreter), and errors that cross processes."""
 
 import copy
-import errno
 import gc
 import pickle
 import sys
@@ -12,7 +11,6 @@ import pytest
 from conftest import run_child
 
 import corvane
-from corvane import sim
 from corvane._errors import invalid
 
 

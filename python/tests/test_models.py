@@ -9,7 +9,6 @@ import sys
 
 import pytest
 
-import corvane
 from corvane import sim
 
 
@@ -104,6 +103,12 @@ def test_model_errors_from_bridge_calls(chip, bridge):
     chip.device.attach_target(0x20, Scripted(read_byte=fail(FIRST)))
     with pytest.raises(ModelBug):
         bridge.functions.read_i2c_data(0x41, 2)
+
+
+def test_a_model_error_outside_any_call_of_the_package_is_reported(chip, capsys):
+    chip.device.attach_target(0x20, Scripted(start=fail(FIRST)))
+    sim._start(chip.device._models[0x20], 1)  # as a thread the package did not start would
+    assert capsys.readouterr().err.endswith("ModelBug: first\n")
 
 
 def test_any_object_with_target_methods_can_be_attached(chip, bus):
