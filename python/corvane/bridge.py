@@ -15,6 +15,15 @@ BOTH = 2
 
 DEFAULT_VID = 0x3A7C
 DEFAULT_PID = 0x01D5
+# The bus speeds whose divider fits the chip's byte (DevFunctions_M.hpp).
+MIN_SPEED, MAX_SPEED = 46_333, 4_000_000
+
+
+def bus_speed(hz: int) -> int:
+    """``hz`` when it is a bus speed the bridge can run; ValueError otherwise."""
+    if isinstance(hz, bool) or not isinstance(hz, int) or not MIN_SPEED <= hz <= MAX_SPEED:
+        raise ValueError(f"speed is {MIN_SPEED:,} to {MAX_SPEED:,} Hz, not {hz!r}")
+    return hz
 
 
 def in_range(operation: str, name: str, value: int, low: int, high: int) -> int:
@@ -73,7 +82,7 @@ class Functions(_Facet):
     def write_i2c_data(self, address: int, data: bytes, speed: int = 100_000) -> None:
         """Writes ``data`` to the address byte ``address``, with a STOP."""
         address = _address("write_i2c_data", address)
-        self._do("write_i2c_data", address, byte_array(data), len(data), speed)
+        self._do("write_i2c_data", address, byte_array(data), len(data), bus_speed(speed))
 
     def read_i2c_data(self, address: int, count: int, speed: int = 100_000) -> bytes:
         """Up to ``count`` bytes: only those the device sent, fewer when it
@@ -82,7 +91,7 @@ class Functions(_Facet):
         count = in_range("read_i2c_data", "count", count, 0, 0xFFFF)
         buffer = (ctypes.c_uint8 * max(count, 1))()
         received = ctypes.c_uint32()
-        self._do("read_i2c_data", address, buffer, count, speed, ctypes.byref(received))
+        self._do("read_i2c_data", address, buffer, count, bus_speed(speed), ctypes.byref(received))
         return bytes(buffer[: received.value])
 
     def stop_i2c_data_transfer(self) -> int:
@@ -92,7 +101,7 @@ class Functions(_Facet):
     def smb_write_block(self, address: int, data: bytes, speed: int = 100_000, uses_pec: bool = False) -> None:
         """Writes ``data`` as an SMBus block (PEC appended when ``uses_pec``)."""
         address = _address("smb_write_block", address)
-        self._do("smb_write_block", address, byte_array(data), len(data), speed, int(uses_pec))
+        self._do("smb_write_block", address, byte_array(data), len(data), bus_speed(speed), int(uses_pec))
 
     def smb_read_block(
         self, address: int, count: int, speed: int = 100_000, uses_pec: bool = False, register: int = 0
@@ -104,7 +113,7 @@ class Functions(_Facet):
         register = in_range("smb_read_block", "register", register, 0, 0xFF)
         buffer = (ctypes.c_uint8 * max(count, 1))()
         received = ctypes.c_uint32()
-        self._do("smb_read_block", address, buffer, count, speed, int(uses_pec), register, ctypes.byref(received))
+        self._do("smb_read_block", address, buffer, count, bus_speed(speed), int(uses_pec), register, ctypes.byref(received))
         return bytes(buffer[: received.value])
 
     def reset_device(self) -> None:

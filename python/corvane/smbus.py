@@ -15,14 +15,13 @@ from ._errors import NOT_SUPPORTED, CorvaneError, check, invalid, native_call
 from ._handle import NativeHandle
 from ._native import I2cMessage, byte_array, lib
 from .bridge import DEFAULT_PID, DEFAULT_VID, in_range, open_bridge
+from .bridge import bus_speed as _speed
 
 I2C_SMBUS_BLOCK_MAX = 32
 # Message flags of Linux's struct i2c_msg.
 I2C_M_RD = 0x0001
 I2C_M_TEN = 0x0010
 I2C_M_DMA_SAFE = 0x0200  # the kernel's own marker: no meaning on this bus
-# What speed the bridge's divider byte can give (DevFunctions_M.hpp).
-MIN_SPEED, MAX_SPEED = 46_333, 4_000_000
 
 
 class I2cFunc(IntFlag):
@@ -350,9 +349,3 @@ def _byte(operation: str, name: str, value: int) -> int:
 
 def _word(operation: str, value: int) -> int:
     return in_range(operation, "value", value, 0, 0xFFFF)
-
-
-def _speed(hz: int) -> int:
-    if not isinstance(hz, int) or not MIN_SPEED <= hz <= MAX_SPEED:
-        raise ValueError(f"speed is {MIN_SPEED:,} to {MAX_SPEED:,} Hz, not {hz!r}")
-    return hz

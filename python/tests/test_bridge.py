@@ -199,3 +199,37 @@ def test_bus_time_pacing_moves_the_same_bytes_sooner(chip, bridge):
     assert took["bus-time"] * 2 < took["fixed"]
     with pytest.raises(ValueError):
         corvane.set_pacing("fast")
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda f: f.write_i2c_data(0xA0, b"\0", speed=46_332),
+        lambda f: f.read_i2c_data(0xA1, 1, speed=4_000_001),
+        lambda f: f.smb_read_block(0x16, 1, speed=0),
+        lambda f: f.smb_write_block(0x16, b"\0", speed=1e6),
+    ],
+)
+def test_transfer_speeds_are_checked_in_python(chip, bridge, call):
+    chip.host.clear_trace()
+    with pytest.raises(ValueError, match="speed is 46,333 to 4,000,000 Hz"):
+        call(bridge.functions)
+    assert chip.host.trace() == []
+
+
+@pytest.mark.parametrize(
+    "call, argument",
+    [
+        (lambda f: f.write_i2c_data(0x1A0, b"\0"), "address"),
+        (lambda f: f.read_i2c_data(-0x5F, 1), "address"),
+        (lambda f: f.smb_read_block(0x16, 1, register=0x100), "register"),
+        (lambda f: f.write_gpio_pin_value(0x100, 1), "pin"),
+    ],
+)
+def test_facet_values_are_checked_not_wrapped(chip, bridge, call, argument):
+    chip.host.clear_trace()
+    with pytest.raises(OSError, match=f"{argument} .* is outside") as raised:
+        call(bridge.functions)
+    assert raised.value.errno == errno.EINVAL and chip.host.trace() == []
+    bridge.functions.write_i2c_data(0xA0, b"\0\0", speed=46_333)  # the lowest speed
+    bridge.functions.read_i2c_data(0xA1, 1, speed=4_000_000)  # the highest
