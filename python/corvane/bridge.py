@@ -38,6 +38,17 @@ def in_range(operation: str, name: str, value: int, low: int, high: int) -> int:
     return number
 
 
+def text(name: str, handle: int) -> str:
+    """What the text getter corvane_<name> gives for the handle, at any length."""
+    size = 64
+    while True:
+        buffer = ctypes.create_string_buffer(size)
+        needed = check(native_call(getattr(lib, "corvane_" + name), handle, buffer, size), name)
+        if needed <= size:
+            return buffer.value.decode()
+        size = needed
+
+
 class _Facet:
     def __init__(self, bridge: "Bridge") -> None:
         self._bridge = bridge
@@ -53,13 +64,8 @@ class _Facet:
             check_done(native_call(getattr(lib, "corvane_" + name), handle, *args), name)
 
     def _text(self, name: str) -> str:
-        size = 64
-        while True:
-            buffer = ctypes.create_string_buffer(size)
-            needed = self._call(name, buffer, size)
-            if needed <= size:
-                return buffer.value.decode()
-            size = needed
+        with self._bridge._handle as handle:
+            return text(name, handle)
 
     def _set_text(self, name: str, text: str) -> None:
         self._do(name, text.encode())

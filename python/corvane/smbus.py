@@ -14,7 +14,7 @@ from typing import Iterator, List, Optional, Sequence, Union
 from ._errors import NOT_SUPPORTED, CorvaneError, check, invalid, native_call
 from ._handle import NativeHandle
 from ._native import I2cMessage, byte_array, lib
-from .bridge import DEFAULT_PID, DEFAULT_VID, in_range, open_bridge
+from .bridge import DEFAULT_PID, DEFAULT_VID, in_range, open_bridge, text
 from .bridge import bus_speed as _speed
 
 I2C_SMBUS_BLOCK_MAX = 32
@@ -177,15 +177,14 @@ class SMBus:
             serial, path = None, bus
         bridge = open_bridge(index, serial, path, DEFAULT_VID, DEFAULT_PID)
         try:
+            path = text("bridge_path", bridge)
             handle = ctypes.c_void_p()
             check(lib.corvane_bus_new(bridge, self._speed, ctypes.byref(handle)), "open")
-            text = ctypes.create_string_buffer(4096)
-            check(lib.corvane_bridge_path(bridge, text, len(text)), "open")
         finally:
             lib.corvane_bridge_free(bridge)  # the bus keeps the bridge handle it needs
         self._release()
         self._handle = NativeHandle(handle.value, lib.corvane_bus_free)  # type: ignore[arg-type]
-        self._path = text.value.decode()
+        self._path = path
         self.funcs = BRIDGE_FUNCS
         self._apply_pec()
 
