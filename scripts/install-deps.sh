@@ -10,6 +10,8 @@ packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenc
     libcli11-dev nlohmann-json3-dev libfmt-dev
     # The Python package's tests (python/tests, run by the shared build).
     python3-pytest python3-smbus2 python3-setuptools
+    # A driver written for smbus2, run unchanged over corvane.SMBus (python/examples).
+    python3-bme280
     # libfuse3 for corvane-i2cdev; fuse3 and i2c-tools for its tests.
     libfuse3-dev fuse3 i2c-tools
     # hidapi: the exchange benchmark against hidapi (bench/vm).
