@@ -23,6 +23,7 @@
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <regex>
@@ -602,21 +603,88 @@ TEST_F(ToolTest, APasswordProtectedFlashWantsThePassword) {
     EXPECT_EQ(Sim({"settings", "set", "current-ma", "300"}).code, 0);
 }
 
-// A chip that stays powered keeps its targets' pointers too: the EEPROM's
-// address counter and the sensor's pointer register carry over to the next run.
-TEST_F(ToolTest, TargetsKeepTheirPointersBetweenRuns) {
+// A chip that stays powered keeps what its targets hold: the EEPROM's address
+// counter, the sensor's and the SMBus device's pointer registers, and a
+// register a write has emptied stays empty.
+TEST_F(ToolTest, TargetsKeepWhatTheyHoldBetweenRuns) {
     ASSERT_EQ(Sim({"write", "0x50", "0x00", "0x10", "0x41", "0x42"}).code, 0);
     ASSERT_EQ(Sim({"write", "0x50", "0x00", "0x10"}).code, 0);
     EXPECT_EQ(Sim({"read", "0x50", "2"}).out, "0x41 0x42\n");
     ASSERT_EQ(Sim({"write", "0x48", "0x03", "0x50", "0x00"}).code, 0);
     EXPECT_EQ(Sim({"read", "0x48", "2"}).out, "0x50 0x00\n");
+    ASSERT_EQ(Sim({"get", "0x0b", "0x20", "s"}).code, 0);
+    EXPECT_EQ(Sim({"get", "0x0b"}).out, "0x07\n");               // the count byte of register 0x20
+    EXPECT_EQ(Sim({"get", "0x0b", "0x22", "c"}).out, "0x04\n");  // "LION"
+    ASSERT_EQ(Sim({"write", "0x0b", "0x22", "0x00", "0x5b"}).code, 0);  // count 0, its PEC
+    EXPECT_EQ(Sim({"get", "0x0b", "0x22", "c"}).out, "0x00\n");
 }
 
-TEST_F(ToolTest, ADamagedStateFileIsReportedAndResetRecovers) {
-    WriteFile(state, "{ not json");
-    const Outcome damaged = Sim({"list"});
-    EXPECT_EQ(damaged.code, 1);
-    EXPECT_NE(damaged.err.find("--sim-reset starts afresh"), std::string::npos);
+// A state file that is cut short, damaged or hostile stops the run with the
+// file's name and what is wrong, and is left as it was: nothing of it is taken.
+TEST_F(ToolTest, ADamagedStateFileIsReportedWholeAndResetRecovers) {
+    ASSERT_EQ(Sim({"list"}).code, 0);
+    const std::string good = ReadFile(state);
+    const auto edited = [&](const std::function<void(nlohmann::json&)>& edit) {
+        nlohmann::json file = nlohmann::json::parse(good);
+        edit(file);
+        return file.dump();
+    };
+    const std::string chip = nlohmann::json::parse(good)["chip"];
+    struct Row {
+        std::string contents;
+        std::string why;
+    };
+    const Row rows[] = {
+        {"{ not json", "not JSON, or cut short"},
+        {good.substr(0, good.size() / 2), "not JSON, or cut short"},
+        {"[1, 2]", "not a JSON object"},
+        {edited([](auto& f) { f["format"] = "corvane-sim-state 2"; }), "not of the format"},
+        {edited([](auto& f) { f.erase("sensor"); }), "no sensor"},
+        {edited([&](auto& f) { f["chip"] = chip.substr(0, chip.size() / 2); }),
+         "the chip's flash cannot be read"},
+        {edited([](auto& f) { f["eeprom"] = f["eeprom"].template get<std::string>().substr(1); }),
+         "the EEPROM's contents has an odd number of digits"},
+        {edited([](auto& f) { f["eeprom"] = std::string(65536, 'g'); }),
+         "the EEPROM's contents is not hexadecimal"},
+        {edited([](auto& f) { f["eeprom"] = std::string(65534, 'f'); }),
+         "the EEPROM's contents are 32767 bytes, not 32768"},
+        {edited([](auto& f) { f["eeprom-counter"] = 32768; }),
+         "the EEPROM's address counter is not a number from 0 to 32767"},
+        {edited([](auto& f) { f["eeprom-counter"] = -1; }),
+         "the EEPROM's address counter is not a number"},
+        {edited([](auto& f) { f["smbus"]["0x20abc"] = "00"; }), "SMBus register '0x20abc'"},
+        {edited([](auto& f) { f["smbus"]["32"] = "00"; }), "SMBus register '32'"},
+        {edited([](auto& f) { f["smbus"]["0x23"] = std::string(512, '0'); }),
+         "SMBus register 0x23 holds more than 255 bytes"},
+        {edited([](auto& f) { f["smbus-pointer"] = 256; }), "the SMBus pointer"},
+        {edited([](auto& f) {
+             f["sensor"] = {1, 2, 3};
+         }),
+         "the sensor's registers is not a list of 4"},
+        {edited([](auto& f) { f["sensor"][0] = 65536; }), "the sensor's registers is not a number"},
+        {edited([](auto& f) { f["running"]["gp-value"][0] = 256; }), "running setting gp-value"},
+        {edited([](auto& f) { f["running"]["dac-value"] = "16"; }), "running setting dac-value"},
+        {edited([](auto& f) { f["running"]["dac-value"] = 32; }),
+         "the chip refuses its running settings"},
+        {std::string(1 << 20, ' ') + good, "larger than a state file can be"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        WriteFile(state, row.contents);
+        const Outcome damaged = Sim({"list"});
+        EXPECT_EQ(damaged.code, 1);
+        EXPECT_NE(damaged.err.find("state file " + state.string() + " cannot be used (" + row.why),
+                  std::string::npos)
+            << damaged.err;
+        EXPECT_NE(damaged.err.find("--sim-reset starts afresh"), std::string::npos);
+        EXPECT_EQ(ReadFile(state), row.contents);
+    }
+    // The largest register and pointer are taken.
+    WriteFile(state, edited([](auto& f) {
+                  f["smbus"]["0x23"] = std::string(510, '4');
+                  f["smbus-pointer"] = 255;
+              }));
+    EXPECT_EQ(Sim({"list"}).code, 0);
     EXPECT_EQ(Sim({"--sim-reset", "list"}).code, 0);
     EXPECT_EQ(Sim({"list"}).code, 0);
 }
