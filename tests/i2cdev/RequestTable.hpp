@@ -29,6 +29,10 @@ class Client {
     virtual long Ioctl(std::uint32_t command, std::uint64_t arg) = 0;
     // `size` bytes of the client's memory filled with `fill`.
     virtual std::uint8_t* New(std::size_t size, std::uint8_t fill = 0xEE) = 0;
+    // Where the client sees a byte of its memory (0 for none).
+    virtual std::uint64_t ClientAddress(const void* pointer) const {
+        return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(pointer));
+    }
 
     std::uint8_t* Copy(const std::vector<std::uint8_t>& contents) {
         std::uint8_t* bytes = New(contents.size());
@@ -40,7 +44,7 @@ class Client {
                      static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(pointer)));
     }
     long Smbus(std::uint8_t readWrite, std::uint8_t command, std::uint32_t size, const void* data) {
-        Fields request(pointerBytes_);
+        Fields request(*this);
         request.Put(readWrite, 1).Put(command, 1).Put(0, 2).Put(size, 4).Pointer(data);
         return Ioctl(I2C_SMBUS, Copy(request.bytes));
     }
@@ -51,7 +55,7 @@ class Client {
         const std::uint8_t* buffer;
     };
     long Rdwr(const std::vector<Message>& messages) {
-        Fields list(pointerBytes_);
+        Fields list(*this);
         for (const Message& m : messages) {
             list.Put(m.address, 2).Put(m.flags, 2).Put(m.length, 2).Put(0, 2).Pointer(m.buffer);
         }
@@ -59,25 +63,24 @@ class Client {
                     static_cast<std::uint32_t>(messages.size()));
     }
     long Rdwr(const void* list, std::uint32_t count) {
-        Fields request(pointerBytes_);
+        Fields request(*this);
         request.Pointer(list).Put(count, 4).Put(0, pointerBytes_ - 4);
         return Ioctl(I2C_RDWR, Copy(request.bytes));
     }
 
   private:
     struct Fields {  // little-endian fields, pointers aligned to their width
-        std::size_t pointerBytes;
+        const Client& client;
         std::vector<std::uint8_t> bytes;
-        explicit Fields(std::size_t pointer) : pointerBytes(pointer) {}
+        explicit Fields(const Client& c) : client(c) {}
         Fields& Put(std::uint64_t value, std::size_t size) {
             for (std::size_t i = 0; i < size; ++i)
                 bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
             return *this;
         }
         Fields& Pointer(const void* pointer) {
-            while (bytes.size() % pointerBytes != 0) bytes.push_back(0);
-            return Put(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(pointer)),
-                       pointerBytes);
+            while (bytes.size() % client.pointerBytes_ != 0) bytes.push_back(0);
+            return Put(client.ClientAddress(pointer), client.pointerBytes_);
         }
     };
     std::size_t pointerBytes_;
