@@ -10,8 +10,9 @@ packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenc
     libcli11-dev nlohmann-json3-dev libfmt-dev
     # The Python package's tests (python/tests, run by the shared build).
     python3-pytest python3-smbus2 python3-setuptools
-    # libfuse3 for corvane-i2cdev; fuse3 and i2c-tools for its tests.
-    libfuse3-dev fuse3 i2c-tools
+    # libfuse3 for corvane-i2cdev; fuse3 and i2c-tools for its tests, g++-multilib
+    # for their 32-bit i2c-dev client.
+    libfuse3-dev fuse3 i2c-tools g++-multilib
     # hidapi: the exchange benchmark against hidapi (bench/vm).
     libhidapi-dev "$@")
 missing=()
