@@ -18,10 +18,10 @@ corpus=build/sanitize/fuzz-corpus
 mkdir -p "$corpus" "$corpus-i2cdev" "$corpus-sim-state"
 cp -n tests/fuzz/corpus/* "$corpus"/ 2>/dev/null || true
 CORVANE_FUZZ_SEEDS=$corpus-i2cdev $fuzz/corvane_fuzz_i2cdev
-run() {  # run TARGET SECONDS CORPUS [SEEDS]
+run() {  # run TARGET SECONDS CORPUS [SEEDS]; its last lines, and its status
+    local status=0
     "$fuzz/$1" "${@:3}" -max_total_time="$2" -print_final_stats=1 -rss_limit_mb=2048 \
-        >"build/sanitize/$1.log" 2>&1
-    local status=$?
+        >"build/sanitize/$1.log" 2>&1 || status=$?
     tail -n 12 "build/sanitize/$1.log"
     return $status
 }
