@@ -12,8 +12,9 @@ packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenc
     python3-pytest python3-smbus2 python3-setuptools
     # A driver written for smbus2, run unchanged over corvane.SMBus (python/examples).
     python3-bme280
-    # libfuse3 for corvane-i2cdev; fuse3 and i2c-tools for its tests.
-    libfuse3-dev fuse3 i2c-tools
+    # libfuse3 for corvane-i2cdev; fuse3 and i2c-tools for its tests, g++-multilib
+    # for their 32-bit i2c-dev client.
+    libfuse3-dev fuse3 i2c-tools g++-multilib
     # hidapi: the exchange benchmark against hidapi (bench/vm).
     libhidapi-dev "$@")
 missing=()

@@ -2,7 +2,7 @@
 # Installs what is missing, builds and runs the whole test suite: the format
 # check, the normal build (warnings are errors), the AddressSanitizer/UBSan
 # build (clang, which also builds the fuzz target), the ThreadSanitizer build,
-# the shared libraries, 60 seconds of fuzzing, and the Windows builds under
+# the shared libraries, 84 seconds of fuzzing, and the Windows builds under
 # Wine (scripts/test-windows.sh).
 # Prints the wall time of every step at the end.
 set -euo pipefail

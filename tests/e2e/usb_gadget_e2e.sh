@@ -28,6 +28,11 @@ until_true() {
 }
 gadget=/sys/kernel/config/usb_gadget/corvane-virtual-bridge
 hidraw_count() { [[ $(ls /sys/class/hidraw 2>/dev/null | wc -l) == "$1" ]]; }
+# A one-byte output report to every bridge: no report of the chip's, which a
+# port ignores without dropping the bridge.
+short_reports() { for node in /dev/hidraw*; do printf '\x00\x10' >"$node"; done; }
+# The bridge served on without taking a device away: $1 its stderr.
+still_there() { ! grep -q "went away" "$1"; }
 # The USB device (sysfs name) whose serial number is $1.
 usb_device() { grep -lx "$1" /sys/bus/usb/devices/*/serial 2>/dev/null | head -n1 | xargs -r dirname | xargs -r basename; }
 
@@ -49,6 +54,9 @@ s0=${serials[0]} s1=${serials[1]}
 check tool_lists_both bash -c "'$tool' list | grep -c CVS | grep -qx 2"
 check status_first "$tool" --serial "$s0" adc
 check status_second "$tool" --serial "$s1" adc
+check short_report_written short_reports
+check short_report_ignored bash -c "'$tool' --serial '$s0' adc && '$tool' --serial '$s1' adc"
+check short_report_keeps_the_gadgets still_there "$work/bridge.err"
 # 1 KiB: 16 pages; read back as a 4 KiB device, whose addresses take two bytes like the 32 KiB one.
 head -c 1024 /dev/urandom >"$work/data"
 start=$(ms)
@@ -126,9 +134,12 @@ check state_saved test -s "$work/state.json" -a -s "$work/state.json.2"
 cat "$work/bridge.err"
 
 # ---- the uhid mode ---------------------------------------------------------------
-"$bridge" --uhid --state "$work/state.json" >"$work/uhid.out" 2>>"$work/log" &
+"$bridge" --uhid --state "$work/state.json" >"$work/uhid.out" 2>"$work/uhid.err" &
 bridge_pid=$!
 timeout=20 check uhid_ready until_true grep -qx ready "$work/uhid.out"
+check uhid_short_report_written short_reports
+check uhid_short_report_ignored "$tool" --vid 1234 --pid 5678 adc
+check uhid_short_report_keeps_the_device still_there "$work/uhid.err"
 check uhid_keeps_flash_and_eeprom bash -c "'$tool' --vid 1234 --pid 5678 eeprom read 0x50 4096 -o '$work/back2' &&
     cmp -n 1024 '$work/data' '$work/back2'"
 kill -TERM $bridge_pid
