@@ -125,9 +125,14 @@ node=/dev/$(vhci_node)
 index=$(awk -v node="$node" '$NF == node {print $(NF - 1)}' "$work/list")
 check usbip_only_vhci_node_listed bash -c "[[ \$(grep -c '/dev/' '$work/list') == 1 && -n '$index' ]]"
 check usbip_vhci_node_serial bash -c "grep -A1 ' $node\$' '$work/list' | grep -q 'serial number *$s1\$'"
-timeout=10 check usbip_tool_status until_true "$tool" --device "$index" adc
-check usbip_eeprom_write_read_back bash -c "'$tool' --device '$index' eeprom write 0x50 -i '$work/data' &&
-    '$tool' --device '$index' eeprom read 0x50 4096 -o '$work/back1' && cmp -n 1024 '$work/data' '$work/back1'"
+# Without an index the tool would take the first bridge it finds.
+on_vhci() { [[ -n $index ]] && "$tool" --device "$index" "$@"; }
+usbip_eeprom() {
+    on_vhci eeprom write 0x50 -i "$work/data" && on_vhci eeprom read 0x50 4096 -o "$work/back1" &&
+        cmp -n 1024 "$work/data" "$work/back1"
+}
+timeout=10 check usbip_tool_status until_true on_vhci adc
+check usbip_eeprom_write_read_back usbip_eeprom
 usbip detach -p 0 >>"$work/log" 2>&1
 usbip unbind -b "$busid" >>"$work/log" 2>&1
 kill $usbipd_pid
