@@ -26,6 +26,8 @@ self=$here/$(basename "${BASH_SOURCE[0]}")
 # Inside a root: "COMMAND PACKAGE" for every command this machine has and the
 # root leaves out. Its presence marks a fresh root.
 marker=/etc/corvane-fresh-root
+# CI may run without HOME; ~ still knows it.
+HOME=${HOME:-$(cd ~ && pwd)}
 
 usage() {
     sed -n '/^#   scripts/,/^set -euo/p' "$self" | sed '$d; s/^#//' >&2
