@@ -195,6 +195,9 @@ make_root() {
         package_files <"$work/packages" >"$work/kept-files"
         package_files <"$work/hidden" | LC_ALL=C comm -23 - "$work/kept-files" >"$work/hidden-files"
         sed "s#^#$root.new#" "$work/hidden-files" | xargs -r -d '\n' rm -f 2>/dev/null || true
+        # Python's byte code is nobody's file; left behind, a module's folder
+        # would still import (as an empty namespace package).
+        sed -n "s#^\(.*\)/__init__\.py\$#$root.new\1/__pycache__#p" "$work/hidden-files" | xargs -r -d '\n' rm -rf
         LC_ALL=C sort -r "$work/hidden-files" | sed "s#^#$root.new#" |
             xargs -r -d '\n' rmdir --ignore-fail-on-non-empty 2>/dev/null || true
         # Their commands, to name the package when one is called.
