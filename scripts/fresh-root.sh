@@ -63,8 +63,9 @@ run() {
     binds=(/tmp /var/tmp "$HOME" "${binds[@]}")
     local target=$root
     if ((writable)); then
-        local layer
-        layer=$(mktemp -d "${TMPDIR:-/tmp}/fresh-root.XXXXXX")
+        # Each run's own tmpfs on one folder: mounts are private to the run.
+        local layer=${root%/*}/.layer
+        mkdir -p "$layer"
         mount -t tmpfs tmpfs "$layer"
         mkdir "$layer/upper" "$layer/work" "$layer/merged"
         mount -t overlay overlay -o "lowerdir=$root,upperdir=$layer/upper,workdir=$layer/work" "$layer/merged"
