@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-scripts/install-deps.sh clang libclang-rt-14-dev
+scripts/install-deps.sh sanitize
 source scripts/ccache-env.sh
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j"$(nproc)" --target corvane_fuzz corvane_fuzz_i2cdev corvane_fuzz_sim_state
