@@ -249,6 +249,15 @@ TEST_F(I2cDevAdapterTest, SmbusCallsRoundTripThroughTheTargets) {
          {3, 'a', 'b', 'c'},
          0,
          {3, 'a', 'b', 'c'}},
+        {"block process call, PEC",  // the register echoes the block
+         kPecDevice,
+         true,
+         W,
+         0x22,
+         I2C_SMBUS_BLOCK_PROC_CALL,
+         {3, 'x', 'y', 'z'},
+         0,
+         {3, 'x', 'y', 'z'}},
         {"read byte", kEeprom, false, R, 0, I2C_SMBUS_BYTE, {}, 0, {0x00}},
         {"quick write", kEeprom, false, W, 0, I2C_SMBUS_QUICK, {}, 0, {}},
         {"absent: quick", kAbsent, false, W, 0, I2C_SMBUS_QUICK, {}, -ENXIO, {}},
@@ -437,10 +446,9 @@ TEST_F(I2cDevAdapterTest, FunctionalityInTheClientsLongAndUnplug) {
         EXPECT_EQ(value, I2cDevAdapter::kFunctionality);
         EXPECT_EQ(Bytes(functionality + width, functionality + 8), Bytes(8 - width, 0xEE));
     }
-    EXPECT_EQ(I2cDevAdapter::kFunctionality &
-                  (I2C_FUNC_10BIT_ADDR | I2C_FUNC_NOSTART | I2C_FUNC_SMBUS_BLOCK_PROC_CALL),
-              0u);
+    EXPECT_EQ(I2cDevAdapter::kFunctionality & (I2C_FUNC_10BIT_ADDR | I2C_FUNC_NOSTART), 0u);
     EXPECT_NE(I2cDevAdapter::kFunctionality & I2C_FUNC_SMBUS_READ_BLOCK_DATA, 0u);
+    EXPECT_NE(I2cDevAdapter::kFunctionality & I2C_FUNC_SMBUS_BLOCK_PROC_CALL, 0u);
 
     Client client = Open(kRegisters);
     std::uint8_t* data = memory.New(sizeof(i2c_smbus_data));

@@ -14,7 +14,7 @@ namespace CorvaneI2cDev {
 const std::uint64_t I2cDevAdapter::kFunctionality =
     I2C_FUNC_I2C | I2C_FUNC_SMBUS_PEC | I2C_FUNC_SMBUS_QUICK | I2C_FUNC_SMBUS_BYTE |
     I2C_FUNC_SMBUS_BYTE_DATA | I2C_FUNC_SMBUS_WORD_DATA | I2C_FUNC_SMBUS_PROC_CALL |
-    I2C_FUNC_SMBUS_BLOCK_DATA | I2C_FUNC_SMBUS_I2C_BLOCK;
+    I2C_FUNC_SMBUS_BLOCK_DATA | I2C_FUNC_SMBUS_I2C_BLOCK | I2C_FUNC_SMBUS_BLOCK_PROC_CALL;
 
 namespace {
 
@@ -201,11 +201,9 @@ IoctlReply I2cDevAdapter::Smbus(const OpenFile& file, std::uint64_t arg, ClientA
     }
     if (readWrite != I2C_SMBUS_READ && readWrite != I2C_SMBUS_WRITE) return Fail(EINVAL);
     if (dataSize > 0 && dataAddress == 0) return Fail(EINVAL);
-    // The bridge cannot read zero bytes, nor read a block in the middle of a write.
-    if ((size == I2C_SMBUS_QUICK && read) || size == I2C_SMBUS_BLOCK_PROC_CALL) {
-        return Fail(EOPNOTSUPP);
-    }
-    const bool proc = size == I2C_SMBUS_PROC_CALL;
+    // The bridge cannot read zero bytes.
+    if (size == I2C_SMBUS_QUICK && read) return Fail(EOPNOTSUPP);
+    const bool proc = size == I2C_SMBUS_PROC_CALL || size == I2C_SMBUS_BLOCK_PROC_CALL;
     const bool copyIn = dataSize > 0 && (!read || proc || size == I2C_SMBUS_I2C_BLOCK_DATA);
     const bool copyOut = dataSize > 0 && (read || proc);
     std::vector<ClientRegion> fetch{header}, store;
@@ -223,7 +221,8 @@ IoctlReply I2cDevAdapter::Smbus(const OpenFile& file, std::uint64_t arg, ClientA
     const auto address = static_cast<std::uint8_t>(file.address);
     const std::uint8_t count = value.block[0];
     const auto block = std::span<std::uint8_t>(value.block + 1, I2C_SMBUS_BLOCK_MAX);
-    if ((size == I2C_SMBUS_I2C_BLOCK_DATA || (size == I2C_SMBUS_BLOCK_DATA && !read)) &&
+    if ((size == I2C_SMBUS_I2C_BLOCK_DATA || size == I2C_SMBUS_BLOCK_PROC_CALL ||
+         (size == I2C_SMBUS_BLOCK_DATA && !read)) &&
         count > I2C_SMBUS_BLOCK_MAX) {
         return Fail(EINVAL);
     }
@@ -255,6 +254,11 @@ IoctlReply I2cDevAdapter::Smbus(const OpenFile& file, std::uint64_t arg, ClientA
             result = read ? bus_.ReadBlockData(address, command, block)
                           : bus_.WriteBlockData(address, command, block.first(count));
             if (read && result >= 0) value.block[0] = static_cast<std::uint8_t>(result);
+            break;
+        case I2C_SMBUS_BLOCK_PROC_CALL:
+            // The block sent is copied before the answer lands in the same place.
+            result = bus_.BlockProcessCall(address, command, block.first(count), block);
+            if (result >= 0) value.block[0] = static_cast<std::uint8_t>(result);
             break;
         case I2C_SMBUS_I2C_BLOCK_DATA:
             result = read ? bus_.ReadI2cBlockData(address, command, block.first(count))
