@@ -153,5 +153,6 @@ void AddEepromCommands(CLI::App& app, Tool& tool, Handlers& handlers);
 void AddPinCommands(CLI::App& app, Tool& tool, Handlers& handlers);
 void AddSettingsCommands(CLI::App& app, Tool& tool, Handlers& handlers);
 void AddPasswordCommands(CLI::App& app, Tool& tool, Handlers& handlers);
+void AddUiCommand(CLI::App& app, Tool& tool, Handlers& handlers);
 
 }  // namespace CorvaneTool

@@ -240,6 +240,7 @@ int main(int argc, char** argv) {
     CorvaneTool::AddPinCommands(app, tool, handlers);
     CorvaneTool::AddSettingsCommands(app, tool, handlers);
     CorvaneTool::AddPasswordCommands(app, tool, handlers);
+    CorvaneTool::AddUiCommand(app, tool, handlers);
 
     // Hidden (no group): the build runs it to install the bash completion.
     std::string shell;
