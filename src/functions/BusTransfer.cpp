@@ -11,7 +11,7 @@ namespace Corvane {
 
 namespace {
 
-constexpr std::uint8_t kNackState = 0x25;
+constexpr std::uint8_t kNackState = BusTransfer::kNackState;
 constexpr std::uint8_t kPollOnlyErrorState = 0x21;
 
 }  // namespace
