@@ -11,6 +11,7 @@
 #include "ui/Access.hpp"
 #include "ui/Api.hpp"
 #include "ui/Browser.hpp"
+#include "ui/BusLog.hpp"
 #include "ui/HttpServer.hpp"
 #include "ui/Site.hpp"
 
@@ -33,8 +34,17 @@ void Serve(Tool& tool, const UiOptions& options) {
     const auto port = static_cast<std::uint16_t>(ParseNumber(options.port, "--port", 0, 65535));
     // The virtual chip's state is kept after every change, as each command
     // keeps it, so that a server stopped in any way leaves what it did.
-    Ui::Api api([&tool] { tool.Finish(); });
+    Ui::BusLog busLog(tool.options.trace ? Corvane::ReportTraceFunction(PrintTraceLine)
+                                         : Corvane::ReportTraceFunction());
+    Ui::Api api({.before = [&busLog] { busLog.Begin(); },
+                 .after = [&busLog](const std::string& path) { busLog.End(path); },
+                 .changed = [&tool] { tool.Finish(); }});
     AddSessionEndpoints(api, tool);
+    api.Add("GET", "/api/bus/trace", [&busLog](Ui::Call&) { return busLog.Recent(); });
+    api.Add("POST", "/api/bus/trace/clear", [&busLog](Ui::Call&) {
+        busLog.Clear();
+        return Json::object();
+    });
 
     std::optional<Ui::Access> access;
     Ui::HttpServer server(

@@ -48,7 +48,7 @@ HttpResponse JsonResponse(int status, const Json& document) {
 
 }  // namespace
 
-Api::Api(std::function<void()> changed) : changed_(std::move(changed)) {}
+Api::Api(ApiHooks hooks) : hooks_(std::move(hooks)) {}
 
 void Api::Add(std::string method, std::string path, Endpoint endpoint, EndpointKind kind) {
     entries_.push_back({std::move(method), std::move(path), std::move(endpoint), kind});
@@ -99,16 +99,16 @@ Route Api::Dispatch(const HttpRequest& request) const {
             // One request's operations as one unit: nothing else reaches the library between them.
             Corvane::LibraryLock lock;
             try {
+                if (hooks_.before) hooks_.before();
                 result = match->endpoint(call);
             } catch (...) {
                 failure = CurrentError();
             }
-            if (match->kind.changes && changed_) {
-                try {
-                    changed_();
-                } catch (...) {
-                    if (!failure) failure = CurrentError();
-                }
+            try {
+                if (hooks_.after) hooks_.after(match->path);
+                if (match->kind.changes && hooks_.changed) hooks_.changed();
+            } catch (...) {
+                if (!failure) failure = CurrentError();
             }
         }
         if (streamed) {

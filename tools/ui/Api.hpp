@@ -45,10 +45,17 @@ struct EndpointKind {
     bool changes = false;
 };
 
+// What runs around every request, with the library's lock held.
+struct ApiHooks {
+    std::function<void()> before;
+    std::function<void(const std::string& path)> after;
+    // After a request of an endpoint that may change something.
+    std::function<void()> changed;
+};
+
 class Api {
   public:
-    // `changed` runs after each request of an endpoint that changes something.
-    explicit Api(std::function<void()> changed = {});
+    explicit Api(ApiHooks hooks = {});
 
     void Add(std::string method, std::string path, Endpoint endpoint, EndpointKind kind = {});
 
@@ -64,7 +71,7 @@ class Api {
         EndpointKind kind;
     };
     std::vector<Entry> entries_;
-    std::function<void()> changed_;
+    ApiHooks hooks_;
 };
 
 // Reads a required argument, as the tool's command lines read them: a number

@@ -1,8 +1,10 @@
 #include "Browser.hpp"
 
 #if defined(_WIN32)
-#include <shellapi.h>
 #include <windows.h>
+
+// Needs windows.h first.
+#include <shellapi.h>
 #else
 #include <fcntl.h>
 #include <spawn.h>
