@@ -72,6 +72,7 @@ async function shoot(name) {
 
 test("the address with the token opens the page, the token leaves it", async () => {
   await page.getByText(/^corvane \d/).waitFor();
+  await page.getByRole("heading", { name: "Bridges" }).waitFor();
   assert.equal(new URL(page.url()).search, "");
   await shoot("start");
   assert.deepEqual(problems, []);

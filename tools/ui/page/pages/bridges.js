@@ -1,0 +1,5 @@
+import { html } from "/ui.js";
+
+export function BridgesPage() {
+  return html`<h1>Bridges</h1>`;
+}

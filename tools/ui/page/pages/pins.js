@@ -1,0 +1,5 @@
+import { html } from "/ui.js";
+
+export function PinsPage() {
+  return html`<h1>Pins</h1>`;
+}
