@@ -91,7 +91,7 @@ export function SettingsForm({ title, keys }) {
       ${plan.changes.length === 0 && html`<p>Nothing: the bridge has these settings.</p>`}
       ${plan.changes.length > 0 &&
       html`<table><thead><tr><th>setting</th><th>copy</th><th>now</th><th>then</th></tr></thead>
-        <tbody>${plan.changes.map((c) => html`<tr><td>${c.setting}</td><td>${c.side}</td>
+        <tbody>${plan.changes.map((c) => html`<tr><td>${c.key}</td><td>${c.copy}</td>
           <td class="mono">${shown(c.from)}</td><td class="mono">${shown(c.to)}</td></tr>`)}</tbody></table>`}
       ${plan.refusals.map((r) => html`<p class="failure">${r}</p>`)}
       ${plan.notes.map((n) => html`<p class="muted">${n}</p>`)}
