@@ -5,7 +5,7 @@
 import { after, before, test } from "node:test";
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
-import { mkdirSync, mkdtempSync, rmSync } from "node:fs";
+import { mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import path from "node:path";
 
@@ -70,10 +70,107 @@ async function shoot(name) {
   await page.screenshot({ path: path.join(shots, `${name}.png`), fullPage: true });
 }
 
-test("the address with the token opens the page, the token leaves it", async () => {
+async function open(name) {
+  await page.getByRole("link", { name, exact: true }).click();
+  await page.getByRole("heading", { level: 1 }).first().waitFor();
+}
+
+test("the address with the token opens the bridges page, the token leaves it", async () => {
   await page.getByText(/^corvane \d/).waitFor();
-  await page.getByRole("heading", { name: "Bridges" }).waitFor();
   assert.equal(new URL(page.url()).search, "");
-  await shoot("start");
+  await page.getByRole("cell", { name: "CVS000001" }).waitFor();
+  await shoot("bridges");
+});
+
+test("bus: scan, a register set and read back, a combined transfer, the trace", async () => {
+  await open("Bus");
+  await page.getByRole("button", { name: "Scan" }).click();
+  const grid = page.getByRole("table", { name: "scan" });
+  for (const found of ["0b", "48", "50"]) await grid.getByRole("cell", { name: found, exact: true }).waitFor();
+  assert.equal(await grid.locator("td.found").count(), 3);
+
+  await page.getByLabel("address").fill("0x48");
+  await page.getByLabel("register").fill("0x02");
+  await page.getByLabel("value(s)").fill("0x46");
+  await page.getByRole("button", { name: "Set" }).click();
+  await page.getByLabel("register result").getByText("written 0x46").waitFor();
+  assert.equal(corvane("get", "0x48", "0x02").trim(), "0x46");
+  await page.getByLabel("value(s)").fill("");
+  await page.getByRole("button", { name: "Get" }).click();
+  await page.getByLabel("register result").getByText("read 0x46").waitFor();
+
+  await page.getByLabel("messages").fill("w1@0x48 0x02 r1");
+  await page.getByRole("button", { name: "Run" }).click();
+  await page.getByLabel("transfer result").getByText("0x46").waitFor();
+  // The set went over the bus as a write of register and value.
+  await page.locator("table.trace tr", { hasText: "bus/set" }).getByText("02 46").waitFor();
+  await shoot("bus");
+});
+
+test("EEPROM: a file written with progress, read back, verified", async () => {
+  await open("EEPROM");
+  const text = "Written from the browser test, page by page.\n".repeat(4);
+  await page.getByLabel("file").setInputFiles({ name: "image.txt", mimeType: "text/plain", buffer: Buffer.from(text) });
+  await page.getByRole("button", { name: "Write", exact: true }).click();
+  await page.getByRole("status").getByText(`wrote ${text.length} bytes`).waitFor();
+  assert.equal(await page.locator("progress").getAttribute("max"), String(text.length));
+  const dump = path.join(scratch, "dump.bin");
+  corvane("eeprom", "read", "0x50", "32K", "--length", String(text.length), "-o", dump);
+  assert.equal(readFileSync(dump, "utf8"), text);
+
+  await page.getByLabel("length").fill("0x40");
+  await page.getByRole("button", { name: "Read", exact: true }).click();
+  await page.getByLabel("EEPROM contents").getByText("|Written from th").waitFor();
+  await page.getByRole("button", { name: "Verify" }).click();
+  await page.getByRole("status").getByText("the EEPROM holds the file").waitFor();
+  await shoot("eeprom");
+});
+
+test("pins: GP1 an ADC input, GP3 an output toggled", async () => {
+  await open("Pins");
+  await page.getByLabel("GP1 function").selectOption("adc");
+  await page.getByLabel("GP3 function").selectOption("gpio-out-0");
+  await page.getByRole("button", { name: "Apply functions" }).click();
+  await page.getByRole("button", { name: "Toggle GP3" }).click();
+  await page.getByLabel("GP3 level").getByText("1").waitFor();
+  assert.equal(corvane("gpio", "get", "3").trim(), "1");
+  await shoot("pins");
+});
+
+test("ADC: the plot draws the input as the virtual chip's voltage changes", async () => {
+  await open("ADC");
+  const count = page.getByLabel("sample count");
+  await page.getByLabel("ADC1 millivolts").fill("2500");
+  await page.getByRole("button", { name: "Apply" }).click();
+  await page.getByText(/ADC1 \d+ \(2\.5\d\d V\)/).waitFor();
+  const before = Number(await count.textContent());
+  await page.getByLabel("ADC1 millivolts").fill("800");
+  await page.getByRole("button", { name: "Apply" }).click();
+  await page.getByText(/ADC1 \d+ \(0\.8\d\d V\)/).waitFor();
+  assert.ok(Number(await count.textContent()) > before);
+  // Both levels are among the points drawn.
+  const drawn = await page.evaluate(() => document.querySelector(".u-legend") !== null);
+  assert.ok(drawn);
+  await shoot("adc");
+});
+
+test("settings: a power-up setting checked, confirmed, written; the tool sees it", async () => {
+  await open("Settings");
+  await page.getByLabel("current-ma power-up").waitFor();
+  await open("USB");
+  await page.getByLabel("current-ma power-up").fill("200");
+  await page.getByRole("button", { name: "Check the changes" }).click();
+  const plan = page.getByRole("region", { name: "planned changes" });
+  await plan.getByRole("cell", { name: "current-ma" }).waitFor();
+  await shoot("usb");
+  await plan.getByRole("button", { name: "Write to flash" }).click();
+  await page.getByRole("status").getByText("1 settings written").waitFor();
+  assert.equal(corvane("settings", "get", "current-ma").trim(), "200");
+  await open("Settings");
+  await page.getByLabel("clock-divider power-up").waitFor();
+  await shoot("settings");
+});
+
+test("no failure and no refused resource in the browser's console", () => {
   assert.deepEqual(problems, []);
 });
