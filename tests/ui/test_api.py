@@ -74,7 +74,7 @@ def test_page_and_its_policy(server):
 # (request, arguments, status, what the answer holds, the command that shows
 # the chip's state afterwards and what it prints)
 REQUESTS = [
-    ("/api/bus/scan", {}, 200, {"first": 3, "last": 0x77, "found": [0x0b, 0x48, 0x50]}, None),
+    ("/api/bus/scan", {}, 200, {"first": 8, "last": 0x77, "found": [0x0b, 0x48, 0x50]}, None),
     ("/api/bus/set", {"address": "0x48", "register": "0x02", "values": ["0x4b"]}, 200,
      {"address": 0x48, "register": 2, "mode": "b", "written": [0x4b]}, (["get", "0x48", "0x02"], "0x4b")),
     ("/api/bus/set", {"address": "0x48", "register": "0x02", "values": ["0x1234"], "mode": "w"}, 200,
