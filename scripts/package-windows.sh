@@ -7,6 +7,7 @@
 #   include/  the C++ and C headers
 #   static/   the static libraries with their own CMake package and headers
 #   python/   the Python package, the DLLs beside it
+#   licences/ those of the browser libraries corvane.exe serves (corvane ui)
 #   README.md, LICENSE (when the tree has one)
 # A zip archive when zip is installed, else a .tar.gz.
 # Usage: scripts/package-windows.sh [OUTPUT_DIR]   (default build/package)
@@ -46,6 +47,8 @@ for licence in LICENSE LICENSE.txt COPYING; do
 done
 [[ -n $(ls "$stage"/LICENSE* "$stage"/COPYING 2>/dev/null) ]] ||
     echo "warning: the tree has no licence file; the archive goes without one" >&2
+mkdir -p "$stage/licences"
+cp tools/ui/page/vendor/LICENSE.* tools/ui/page/vendor/VERSIONS "$stage/licences/"
 
 if command -v zip >/dev/null 2>&1; then
     archive=$out/$name.zip
