@@ -34,7 +34,8 @@ Outcome CurrentError() {
             return {502, ErrorDocument(*failure.code, Corvane::ResultCodeName(*failure.code),
                                        failure.explanation)};
         }
-        return {500, ErrorDocument(1, failure.name, failure.explanation)};
+        return {failure.name == "NOT_CONFIRMED" ? 428 : 500,
+                ErrorDocument(1, failure.name, failure.explanation)};
     } catch (const Json::exception& error) {
         return {400, ErrorDocument(2, "USAGE", std::string("in the request: ") + error.what())};
     } catch (const std::exception& error) {

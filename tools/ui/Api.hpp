@@ -9,7 +9,8 @@
 // A failure is answered as the tool's --json answers it: {"code", "name",
 // "message"}, code being the library's result code where there is one (status
 // 502: the bridge or the bus failed), USAGE (400) for arguments that cannot
-// be, and FAILED (500) for the rest.
+// be, NOT_CONFIRMED (428) for a flash write without its confirmation
+// (Confirmations.hpp), and FAILED (500) for the rest.
 //
 // A streamed endpoint answers with one JSON document per line
 // (application/x-ndjson): {"progress": {"stage", "done", "total"}} while it
