@@ -197,3 +197,14 @@ def test_settings_are_written_only_as_confirmed(server, state):
     assert corvane(state, "settings", "get", "product").strip() == "Bench bridge"
     assert server.api("POST", "/api/settings/write",
                       {"settings": settings, "confirmation": plan["confirmation"]}, status=428)
+
+
+def test_pipelined_requests_are_answered_in_order(server):
+    request = (f"GET /api/session HTTP/1.1\r\nHost: 127.0.0.1:{server.port}\r\n"
+               f"X-Corvane-Token: {server.token}\r\n")
+    with socket.create_connection(("127.0.0.1", server.port), timeout=10) as sock:
+        sock.sendall((request + "\r\n" + request + "Connection: close\r\n\r\n").encode())
+        answer = b""
+        while chunk := sock.recv(4096):
+            answer += chunk
+    assert answer.count(b"HTTP/1.1 200 OK") == 2 and answer.count(b'"sim":true') == 2

@@ -211,7 +211,8 @@ void Session::Dispatch(http::request<http::string_body> message) {
     }
     // Until the job answers, only the watch reads; no time-out cuts a long job short.
     stream_.expires_never();
-    Watch();
+    // A next request already read (pipelined) says the client is still there.
+    if (buffer_.size() == 0) Watch();
     server_.Queue([self = shared_from_this(), job = std::move(std::get<Job>(route))] {
         SessionReply reply(self);
         try {
