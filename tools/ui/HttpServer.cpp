@@ -214,6 +214,9 @@ void Session::Dispatch(http::request<http::string_body> message) {
     // A next request already read (pipelined) says the client is still there.
     if (buffer_.size() == 0) Watch();
     server_.Queue([self = shared_from_this(), job = std::move(std::get<Job>(route))] {
+        // Nobody waits for the answer of a request whose client left while it
+        // was queued: it is not carried out.
+        if (self->Gone()) return;
         SessionReply reply(self);
         try {
             job(reply);

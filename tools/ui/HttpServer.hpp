@@ -54,7 +54,7 @@ class Reply {
 };
 
 // Work for the worker thread. A job that neither sends nor ends its reply
-// gets a 500 response.
+// gets a 500 response; one whose client is gone before it starts is dropped.
 using Job = std::function<void(Reply&)>;
 
 // What becomes of a request, decided on the I/O thread: a response at once,
