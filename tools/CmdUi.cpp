@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
+#include <corvane/sim.hpp>
 
 #include <cstdio>
 #include <optional>
@@ -32,6 +33,13 @@ void AddSessionEndpoints(Ui::Api& api, Tool& tool) {
 
 void Serve(Tool& tool, const UiOptions& options) {
     const auto port = static_cast<std::uint16_t>(ParseNumber(options.port, "--port", 0, 65535));
+    // The virtual chip takes the time a bridge takes: a long write shows its
+    // progress, an ADC plot moves at the pace it would, and a browser can
+    // leave in the middle of a transfer as it could on hardware.
+    if (auto host =
+            std::dynamic_pointer_cast<Corvane::Sim::SimulatedHost>(Corvane::GetPlatform())) {
+        host->SetRealTime(true);
+    }
     // The virtual chip's state is kept after every change, as each command
     // keeps it, so that a server stopped in any way leaves what it did.
     Ui::BusLog busLog(tool.options.trace ? Corvane::ReportTraceFunction(PrintTraceLine)
