@@ -88,7 +88,7 @@ void Get(Tool& tool, const GetArgs& args) {
         count = ParseNumber(args.count, "N", 1, kMaxBlock);
     }
 
-    Corvane::I2cBus bus = OpenBus(tool, mode.pec);
+    Corvane::I2cBus bus = OpenBus(tool, mode.pec, Use::Read);
     std::optional<std::int32_t> value;
     std::vector<std::uint8_t> block;
     if (!reg) {
@@ -276,7 +276,14 @@ void Dump(Tool& tool, DumpArgs args) {
     }
     if (mode.kind != 's' && first > last) throw UsageError("FIRST must not be above LAST");
 
-    Corvane::I2cBus bus = OpenBus(tool, mode.pec);
+    Corvane::I2cBus bus = OpenBus(tool, mode.pec, Use::Read);
+    const Work work = Tool::TerminalWork();
+    const auto stopAt = [&](unsigned reg) {
+        work.StopPoint([&] {
+            return fmt::format("interrupted at register {} of {} to {}; nothing shown", Hex(reg),
+                               Hex(first), Hex(last));
+        });
+    };
     std::vector<Cell> cells(kRegisters);
     std::size_t failed = 0;
     std::int32_t firstError = 0;
@@ -298,6 +305,7 @@ void Dump(Tool& tool, DumpArgs args) {
         last = static_cast<unsigned>(length) - 1;
     } else if (mode.kind == 'i') {
         for (unsigned at = first; at <= last; at += kMaxBlock) {
+            stopAt(at);
             std::vector<std::uint8_t> block(std::min<std::size_t>(kMaxBlock, last + 1 - at));
             if (!take(bus.ReadI2cBlockData(address7, static_cast<std::uint8_t>(at), block)))
                 continue;
@@ -305,6 +313,7 @@ void Dump(Tool& tool, DumpArgs args) {
         }
     } else {
         for (unsigned r = first; r <= last; ++r) {
+            stopAt(r);
             const auto reg = static_cast<std::uint8_t>(r);
             const std::int32_t value = mode.kind == 'w' ? bus.ReadWordData(address7, reg)
                                                         : bus.ReadByteData(address7, reg);

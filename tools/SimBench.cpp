@@ -5,6 +5,7 @@
 #include <corvane/sim/SmbusDevice.hpp>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <fstream>
@@ -58,8 +59,10 @@ std::vector<std::uint8_t> Ascii(std::string_view text) {
 
 }  // namespace
 
-SimBench::SimBench(std::filesystem::path stateFile, bool fresh) : stateFile_(std::move(stateFile)) {
-    host_ = Corvane::Sim::SimulatedHost::Install();
+SimBench::SimBench(std::filesystem::path stateFile, bool fresh,
+                   std::shared_ptr<Corvane::Sim::SimulatedHost> host)
+    : stateFile_(std::move(stateFile)) {
+    host_ = host ? std::move(host) : Corvane::Sim::SimulatedHost::Install();
     // The host's clock is virtual: its modelled report time costs no real time
     // and keeps the bus moving at speeds where the library does not pause.
     chip_ = std::make_shared<Corvane::Sim::VirtualDevice>();
@@ -133,6 +136,10 @@ nlohmann::json SimBench::Load() {
     try {
         if (state.at("format").get<std::string>() != kFormat) throw damaged("unknown format");
         if (!chip_->LoadState(state.at("chip").get<std::string>())) throw damaged("chip flash");
+        // What the chip keeps while powered: how it enumerated, an entered password.
+        if (const auto powered = state.find("powered"); powered != state.end()) {
+            if (!chip_->LoadPoweredState(powered->get<std::string>())) throw damaged("chip state");
+        }
         const auto eeprom = FromHex(state.at("eeprom").get<std::string>());
         if (!eeprom || eeprom->size() != kEepromSize) throw damaged("EEPROM contents");
         eeprom_->Contents() = *eeprom;
@@ -162,7 +169,15 @@ std::unique_ptr<Corvane::VrelUsbI2c> BenchBridge(
     Corvane::SetPlatform(host);
     Corvane::SetReportTrace({});
     auto bridge = std::make_unique<Corvane::VrelUsbI2c>(chip.EnumeratedVid(), chip.EnumeratedPid());
-    if (!bridge->Settings->GetConnectionStatus()) return nullptr;
+    // This bench's chip among the others on the host.
+    bridge->Settings->GetConnectionStatus();
+    const std::vector<std::string> paths = Corvane::FoundDevicePaths();
+    const auto at = std::find(paths.begin(), paths.end(), Corvane::Utf16ToUtf8(chip.Path()));
+    if (at == paths.end() ||
+        bridge->Management->SelectDev(static_cast<std::int32_t>(at - paths.begin())) != 0 ||
+        !bridge->Settings->GetConnectionStatus()) {
+        return nullptr;
+    }
     return bridge;
 }
 
@@ -228,6 +243,7 @@ void SimBench::Save() const {
     nlohmann::json state;
     state["format"] = kFormat;
     state["chip"] = chip_->SaveState();
+    state["powered"] = chip_->SavePoweredState();
     state["eeprom"] = ToHex(eeprom_->Contents());
     state["eeprom-counter"] = eeprom_->AddressCounter();
     nlohmann::json registers = nlohmann::json::object();

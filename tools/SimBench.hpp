@@ -29,8 +29,10 @@ class SimBench {
     static constexpr std::uint8_t kSensorAddress = 0x48;
 
     // Loads `stateFile` unless `fresh` or it does not exist yet; throws
-    // Failure for a file it cannot read. Installs the simulated host.
-    SimBench(std::filesystem::path stateFile, bool fresh);
+    // Failure for a file it cannot read. Plugs the chip into `host`, or into a
+    // simulated host it installs.
+    SimBench(std::filesystem::path stateFile, bool fresh,
+             std::shared_ptr<Corvane::Sim::SimulatedHost> host = nullptr);
     ~SimBench();
 
     // $XDG_STATE_HOME/corvane/sim-state.json, or %LOCALAPPDATA%\corvane\... on
