@@ -13,7 +13,9 @@ packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenc
     # libfuse3 for corvane-i2cdev; fuse3 and i2c-tools for its tests.
     libfuse3-dev fuse3 i2c-tools
     # hidapi: the exchange benchmark against hidapi (bench/vm).
-    libhidapi-dev "$@")
+    libhidapi-dev
+    # zsh and fish: the tool's completion scripts are tried in them (tests/tool).
+    zsh fish "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
