@@ -471,6 +471,8 @@ Work Tool::TerminalWork() {
             bar->progress = std::make_unique<Progress>(std::string(stage), total);
         }
         bar->progress->Update(done);
+        // A finished stage leaves the line to what is printed next.
+        if (done >= total) bar->progress.reset();
     };
     work.stop = [] { return InterruptRequested(); };
     return work;
