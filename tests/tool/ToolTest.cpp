@@ -628,7 +628,12 @@ TEST_F(ToolTest, JsonFailureAlsoComesOnStdout) {
          {{"code", 1},
           {"name", "FILE_ERROR"},
           {"message", "cannot write the virtual chip's state to " +
-                          File("blocker/state.json").string() + ": Not a directory"}}},
+                          File("blocker/state.json").string() +
+#if defined(_WIN32)
+                          ": No such file or directory"}}},
+#else
+                          ": Not a directory"}}},
+#endif
         {{"eeprom", "read", "0x50", "16", "-o", "-"},
          2,
          {{"code", 2},
