@@ -78,53 +78,19 @@ void Warn(const std::string& text) {
 
 void SetOne(Tool& tool, const SettingArgs& args) {
     const Setting& setting = FindSetting(args.key);
-    if (!setting.parse) {
-        throw UsageError(fmt::format("{} cannot be set here: {}", setting.key, setting.values));
-    }
     const std::vector<Side> sides =
         args.sides.Sides({setting.SetsCurrent() ? Side::Current : Side::PowerUp});
-    for (Side side : sides) {
-        if (side == Side::Current && !setting.SetsCurrent()) {
-            throw UsageError(fmt::format(
-                "{} is a power-up setting only: leave out --current and --both", setting.key));
-        }
-        if (side == Side::PowerUp && !setting.Has(Side::PowerUp)) {
-            throw UsageError(fmt::format(
-                "{} is a running setting only: leave out --power-up and --both", setting.key));
-        }
-    }
-    const SettingChange change = setting.parse(args.value);
-    const bool id = setting.key == std::string("vid") || setting.key == std::string("pid");
-
-    Json result = {{"key", setting.key}};
-    std::string text = setting.key;
-    const bool flash = std::find(sides.begin(), sides.end(), Side::PowerUp) != sides.end();
-    tool.On(Use::Change, [&](Bridge& bridge) {
-        if (flash && setting.chipRecord) {
-            if (const auto why = ChipRecordRefusal(bridge, tool.PasswordGiven())) {
-                throw Failure(*why, "PASSWORD_NEEDED");
-            }
-        }
-        if (id) {
-            // Said before the flash changes: afterwards the bridge may be out of reach.
-            const auto flashId = [&](const char* key) {
-                return ParseId(ShowSetting(FindSetting(key).get(bridge, Side::PowerUp)), key);
-            };
-            const std::uint16_t wanted = ParseId(args.value, setting.key);
-            const std::uint16_t vid = setting.key == std::string("vid") ? wanted : flashId("vid");
-            const std::uint16_t pid = setting.key == std::string("pid") ? wanted : flashId("pid");
-            if (vid != flashId("vid") || pid != flashId("pid")) Warn(NewIdWarning(vid, pid));
-        }
-        WithFlashHints([&] { ApplySides(sides, [&](Side side) { change(bridge, side); }); });
-        for (Side side : sides) {
-            const Json value = setting.get(bridge, side);
-            result[SideName(side)] = value;
-            text += fmt::format("  {}: {}", SideName(side), ShowSetting(value));
-        }
-    });
+    // Checked before the bridge is opened: a wrong command line sends nothing.
+    CheckSettable(setting, args.value, sides);
+    const Json result = SetSetting(*tool.Handle(Use::Change), setting, args.value, sides,
+                                   tool.PasswordGiven(), Warn);
     if (tool.WantsJson()) {
         Tool::PrintJson(result);
         return;
+    }
+    std::string text = setting.key;
+    for (Side side : sides) {
+        text += fmt::format("  {}: {}", SideName(side), ShowSetting(result[SideName(side)]));
     }
     fmt::print("{}\n", text);
 }

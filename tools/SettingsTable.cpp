@@ -358,6 +358,56 @@ std::optional<std::string> ChipRecordRefusal(Corvane::VrelUsbI2c& bridge, bool p
            "and the chip would take another as its new one)";
 }
 
+void CheckSettable(const Setting& setting, const std::string& value,
+                   const std::vector<Side>& sides) {
+    if (!setting.parse) {
+        throw UsageError(fmt::format("{} cannot be set here: {}", setting.key, setting.values));
+    }
+    for (Side side : sides) {
+        if (side == Side::Current && !setting.SetsCurrent()) {
+            throw UsageError(fmt::format(
+                "{} is a power-up setting only: leave out --current and --both", setting.key));
+        }
+        if (side == Side::PowerUp && !setting.Has(Side::PowerUp)) {
+            throw UsageError(fmt::format(
+                "{} is a running setting only: leave out --power-up and --both", setting.key));
+        }
+    }
+    setting.parse(value);
+}
+
+Json SetSetting(Corvane::BridgeHandle& handle, const Setting& setting, const std::string& value,
+                const std::vector<Side>& sides, bool passwordGiven,
+                const std::function<void(const std::string&)>& warn) {
+    CheckSettable(setting, value, sides);
+    const SettingChange change = setting.parse(value);
+    const std::string key = setting.key;
+    const bool flash = std::find(sides.begin(), sides.end(), Side::PowerUp) != sides.end();
+    return On(handle, [&](Bridge& bridge) {
+        if (flash && setting.chipRecord) {
+            if (const auto why = ChipRecordRefusal(bridge, passwordGiven)) {
+                throw Failure(*why, "PASSWORD_NEEDED");
+            }
+        }
+        if (key == "vid" || key == "pid") {
+            // Said before the flash changes: afterwards the bridge may be out of reach.
+            const auto flashId = [&](const char* which) {
+                return ParseId(ShowSetting(FindSetting(which).get(bridge, Side::PowerUp)), which);
+            };
+            const std::uint16_t wanted = ParseId(value, key);
+            const std::uint16_t vid = key == "vid" ? wanted : flashId("vid");
+            const std::uint16_t pid = key == "pid" ? wanted : flashId("pid");
+            if ((vid != flashId("vid") || pid != flashId("pid")) && warn) {
+                warn(NewIdWarning(vid, pid));
+            }
+        }
+        WithFlashHints([&] { ApplySides(sides, [&](Side side) { change(bridge, side); }); });
+        Json result = {{"key", key}};
+        for (Side side : sides) result[SideName(side)] = setting.get(bridge, side);
+        return result;
+    });
+}
+
 std::string NewIdWarning(std::uint16_t vid, std::uint16_t pid) {
     if (vid == kDefaultVid && pid == kDefaultPid) {
         return fmt::format(

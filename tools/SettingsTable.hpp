@@ -70,6 +70,20 @@ Json ReadSetting(const Setting& setting, Corvane::VrelUsbI2c& bridge, Side side)
 // or nothing when they may go ahead.
 std::optional<std::string> ChipRecordRefusal(Corvane::VrelUsbI2c& bridge, bool passwordGiven);
 
+// UsageError when `setting` cannot be set to `value` in `sides`: read-only,
+// a copy it does not have, a value it does not take. Sends nothing.
+void CheckSettable(const Setting& setting, const std::string& value,
+                   const std::vector<Side>& sides);
+
+// `settings set`: sets `setting` to `value` (as text) in `sides`, the
+// power-up copy first (ApplySides), after what the flash needs
+// (ChipRecordRefusal, a Failure PASSWORD_NEEDED) and, before new USB IDs
+// go to the flash, a word to `warn`. Returns {"key", and per copy changed
+// "current"/"power-up": the value read back}.
+Json SetSetting(Corvane::BridgeHandle& bridge, const Setting& setting, const std::string& value,
+                const std::vector<Side>& sides, bool passwordGiven,
+                const std::function<void(const std::string&)>& warn);
+
 // Before a new USB ID goes to the flash: what the person must know.
 std::string NewIdWarning(std::uint16_t vid, std::uint16_t pid);
 
