@@ -263,6 +263,8 @@ Json ReadAdc(Corvane::BridgeHandle& handle, std::optional<double> vdd) {
 Json ReadInterrupt(Corvane::BridgeHandle& handle) {
     return On(handle, [](Corvane::VrelUsbI2c& bridge) {
         const std::int32_t flag = CheckValue(bridge.Functions->GetInterruptPinState());
+        // Above 1 it is the device's status, not a flag.
+        if (flag > 1) throw Failure(flag, "");
         const std::int32_t mode = CheckValue(
             bridge.Settings->GetInterruptPinMode(Corvane::DllConstants::CURRENT_SETTINGS_ONLY));
         return Json{{"flag", flag == 1}, {"mode", InterruptModeName(mode)}};
