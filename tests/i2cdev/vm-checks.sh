@@ -18,8 +18,8 @@ check() {  # check NAME EXPECTED ACTUAL
     if [[ $2 == "$3" ]]; then pass "$1"; else fail "$1: expected '$2', got '$3'"; fi
 }
 # Without its clients nothing here would run: a failure, not a skip.
-for tool in i2cdetect i2cget i2cset i2cdump i2ctransfer; do
-    command -v $tool >/dev/null || { echo "FAIL $tool missing (Debian package i2c-tools)"; exit 1; }
+for program in i2cdetect i2cget i2cset i2cdump i2ctransfer; do
+    command -v $program >/dev/null || { echo "FAIL $program missing (Debian package i2c-tools)"; exit 1; }
 done
 $python -c 'import smbus2' 2>/dev/null || { echo "FAIL python3-smbus2 missing"; exit 1; }
 command -v pgrep >/dev/null || { echo "FAIL pgrep missing (Debian package procps)"; exit 1; }
