@@ -13,6 +13,7 @@
 #include "ui/Api.hpp"
 #include "ui/Browser.hpp"
 #include "ui/BusLog.hpp"
+#include "ui/Endpoints.hpp"
 #include "ui/HttpServer.hpp"
 #include "ui/Site.hpp"
 
@@ -48,6 +49,8 @@ void Serve(Tool& tool, const UiOptions& options) {
                  .after = [&busLog](const std::string& path) { busLog.End(path); },
                  .changed = [&tool] { tool.Finish(); }});
     AddSessionEndpoints(api, tool);
+    Ui::Session session(tool);
+    Ui::AddEndpoints(api, session);
     api.Add("GET", "/api/bus/trace", [&busLog](Ui::Call&) { return busLog.Recent(); });
     api.Add("POST", "/api/bus/trace/clear", [&busLog](Ui::Call&) {
         busLog.Clear();

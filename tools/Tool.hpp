@@ -26,6 +26,10 @@ class App;
 class Option;
 }  // namespace CLI
 
+namespace Corvane::Sim {
+class VirtualDevice;
+}  // namespace Corvane::Sim
+
 namespace CorvaneTool {
 
 // JSON output keeps the order in which the tool builds it.
@@ -190,6 +194,9 @@ class Tool {
     std::uint32_t Speed() const { return speed_; }
     bool WantsJson() const { return options.json; }
     bool Simulated() const { return !sims_.empty(); }
+    // With --sim: the virtual chip plugged in as bridge `index` (in the order
+    // discovery finds them); null for none.
+    std::shared_ptr<Corvane::Sim::VirtualDevice> SimChip(std::size_t index) const;
     // Whether --password-file gives the access password for this run.
     bool PasswordGiven() const { return !options.passwordFile.empty(); }
 

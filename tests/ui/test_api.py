@@ -77,10 +77,11 @@ REQUESTS = [
     ("/api/bus/scan", {}, 200, {"first": 8, "last": 0x77, "found": [0x0b, 0x48, 0x50]}, None),
     ("/api/bus/set", {"address": "0x48", "register": "0x02", "values": ["0x4b"]}, 200,
      {"address": 0x48, "register": 2, "mode": "b", "written": [0x4b]}, (["get", "0x48", "0x02"], "0x4b")),
-    ("/api/bus/set", {"address": "0x48", "register": "0x02", "values": ["0x1234"], "mode": "w"}, 200,
-     {"written": [0x34, 0x12]}, (["get", "0x48", "0x02", "w"], "0x1234")),
+    # The sensor keeps a word's nine high bits; SMBus sends its low byte first.
+    ("/api/bus/set", {"address": "0x48", "register": "0x02", "values": ["0x8050"], "mode": "w"}, 200,
+     {"written": [0x50, 0x80]}, (["get", "0x48", "0x02", "w"], "0x8050")),
     ("/api/bus/get", {"address": "0x48", "register": "0x02", "mode": "w"}, 200,
-     {"value": 0x1234}, None),
+     {"value": 0x8050}, None),
     ("/api/bus/get", {"address": "0x51"}, 502,
      {"code": -23, "name": "I2C_NOT_ACKNOWLEDGED"}, None),
     ("/api/bus/set", {"address": "0xa0", "register": "0", "values": ["1"]}, 400,
@@ -131,8 +132,13 @@ def test_eeprom_write_streams_progress_then_reads_back(server, state, tmp_path):
     lines = server.stream("/api/eeprom/write",
                           {"address": "0x50", "size": "32K", "offset": "0x100", "data": IMAGE.hex()})
     assert lines[-1]["result"]["written"] == len(IMAGE) and lines[-1]["result"]["verified"]
-    done = [line["progress"]["done"] for line in lines if "progress" in line]
-    assert done == sorted(done) and done[-1] == len(IMAGE)
+    stages = {}
+    for line in lines[:-1]:
+        stages.setdefault(line["progress"]["stage"], []).append(line["progress"]["done"])
+    # Written page by page, then read back to compare.
+    assert list(stages) == ["eeprom write", "eeprom verify"]
+    for done in stages.values():
+        assert done == sorted(done) and done[-1] == len(IMAGE)
     read = server.stream("/api/eeprom/read", {"address": "0x50", "size": "32K", "offset": "0x100",
                                              "length": str(len(IMAGE))})
     assert bytes.fromhex(read[-1]["result"]["data"]) == IMAGE
