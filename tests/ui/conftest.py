@@ -28,9 +28,9 @@ def tool_command(state, *args):
 
 
 class Server:
-    def __init__(self, state):
+    def __init__(self, state, *options):
         self.state = state
-        self.process = subprocess.Popen(tool_command(state, "ui", "--no-browser"),
+        self.process = subprocess.Popen(tool_command(state, *options, "ui", "--no-browser"),
                                         stdout=subprocess.PIPE)
         deadline = time.monotonic() + START_SECONDS
         printed = b""

@@ -8,7 +8,7 @@ import threading
 
 import pytest
 
-from conftest import PATH_PREFIX, corvane
+from conftest import PATH_PREFIX, Server, corvane
 
 
 def test_serves_session(server, state):
@@ -98,9 +98,11 @@ REQUESTS = [
      (["gpio", "get", "3"], "1")),
     ("/api/pins/config", {"gp0": "adc"}, 400, {"name": "USAGE"}, None),
     ("/api/pins/set", {"pin": "3", "value": "0"}, 200, {"pin": 3, "value": 0}, (["gpio", "get", "3"], "0")),
-    ("/api/dac", {"value": "16"}, 200, {"value": 16}, (["--json", "dac"], '"value": 16')),
+    ("/api/dac", {"value": "31"}, 200, {"value": 31}, (["--json", "dac"], '"value": 31')),
     ("/api/dac", {"value": "32"}, 400, {"name": "USAGE"}, None),
+    ("/api/interrupt/clear", {}, 200, {"cleared": True}, None),
     ("/api/sim/adc", {"channel": "0", "millivolts": "1200"}, 200, {}, None),
+    ("/api/sim/adc", {"channel": "3", "millivolts": "1200"}, 400, {"name": "USAGE"}, None),
     ("/api/adc", {"vdd": "3.3"}, 200, {"reference": "vdd", "adc-input": [True, False, False]}, None),
     ("/api/bridges/select", {"serial": "CVS999999"}, 502, {"name": "BRIDGE_NOT_FOUND"}, None),
     ("/api/nothing", {}, 404, {"name": "USAGE"}, None),
@@ -115,6 +117,25 @@ def test_request(server, state, path, arguments, status, answer, shown):
     if shown:
         command, text = shown
         assert text in corvane(state, *command)
+
+
+def test_the_bridge_chosen_by_serial_is_the_one_worked_on(tmp_path):
+    state = tmp_path / "sim-state.json"
+    server = Server(state, "--sim-bridges", "2")
+    try:
+        def chosen(answer):
+            return [(d["serial"], d["selected"]) for d in answer["devices"]]
+
+        assert chosen(server.api("GET", "/api/bridges")) == [("CVS000001", True), ("CVS000002", False)]
+        assert chosen(server.api("POST", "/api/bridges/select", {"serial": "CVS000002"})) == [
+            ("CVS000001", False), ("CVS000002", True)]
+        server.api("POST", "/api/dac", {"value": "7"})
+        assert server.api("GET", "/api/pins")["dac"]["value"] == 7
+        for serial, value in (("CVS000001", 0), ("CVS000002", 7)):
+            shown = corvane(state, "--sim-bridges", "2", "--serial", serial, "--json", "dac")
+            assert json.loads(shown)["value"] == value
+    finally:
+        server.stop()
 
 
 def test_adc_follows_the_virtual_input(server):
