@@ -13,7 +13,10 @@ packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenc
     # libfuse3 for corvane-i2cdev; fuse3 and i2c-tools for its tests.
     libfuse3-dev fuse3 i2c-tools
     # hidapi: the exchange benchmark against hidapi (bench/vm).
-    libhidapi-dev "$@")
+    libhidapi-dev
+    # The Debian packages (scripts/package-debian.sh) and the checks of the
+    # installed packages (man for their manual pages).
+    debhelper dh-python lintian man-db "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
