@@ -13,4 +13,7 @@ setup(
     # The Windows release puts corvane.dll and corvane_sim.dll into the package.
     package_data={"corvane": ["*.dll"]},
     python_requires=">=3.8",
+    license="MIT",
+    license_files=["LICENSE"],
+    classifiers=["License :: OSI Approved :: MIT License"],
 )
