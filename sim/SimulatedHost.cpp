@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <string>
 #include <thread>
 
 namespace Corvane::Sim {
@@ -28,6 +29,14 @@ struct Channel {
     std::uint64_t generation;
 };
 
+// A device's inter-process lock: a library channel holds it, or another
+// program until `until` (never, when not set), or nobody.
+struct DeviceLock {
+    PlatformHandle channel = kInvalidHandle;
+    std::string other;  // the other program's name; empty when it holds nothing
+    std::optional<microseconds> until;
+};
+
 }  // namespace
 
 struct SimulatedHost::State {
@@ -48,6 +57,34 @@ struct SimulatedHost::State {
     std::map<std::size_t, HostFault> pendingFaults;
     std::vector<std::pair<std::size_t, std::shared_ptr<VirtualDevice>>> unpluggedByFault;
     std::vector<std::shared_ptr<VirtualDevice>> silencedByFault;
+    std::map<std::shared_ptr<VirtualDevice>, DeviceLock> locks;  // held ones only
+    std::size_t lockTakes = 0;
+
+    std::shared_ptr<VirtualDevice> DeviceOf(PlatformHandle channel) const {
+        const auto it = channels.find(channel);
+        return it == channels.end() ? nullptr : it->second.device.lock();
+    }
+
+    // The other program's hold on `device`, ended where its time is up.
+    DeviceLock* Lock(const std::shared_ptr<VirtualDevice>& device) {
+        const auto it = locks.find(device);
+        if (it == locks.end()) return nullptr;
+        if (!it->second.other.empty() && it->second.until && *it->second.until <= now) {
+            locks.erase(it);
+            return nullptr;
+        }
+        return &it->second;
+    }
+
+    bool LibraryHolds(PlatformHandle channel) {
+        auto device = DeviceOf(channel);
+        const DeviceLock* lock = device ? Lock(device) : nullptr;
+        return lock && lock->channel != kInvalidHandle;
+    }
+
+    void Unlock(PlatformHandle channel) {
+        std::erase_if(locks, [&](const auto& entry) { return entry.second.channel == channel; });
+    }
 
     // Counts one transfer on `channel` and makes a fault due now happen.
     // Returns true when this transfer's wait must fail.
@@ -221,6 +258,66 @@ void SimulatedHost::ClearFaults() {
     state_->unpluggedByFault.clear();
 }
 
+bool SimulatedHost::HoldLock(const std::shared_ptr<VirtualDevice>& device, std::string holder,
+                             std::optional<std::chrono::microseconds> duration) {
+    std::lock_guard lock(state_->mutex);
+    if (!device || state_->Lock(device)) return false;
+    DeviceLock& held = state_->locks[device];
+    held.other = holder.empty() ? "another program" : std::move(holder);
+    if (duration) held.until = state_->now + *duration;
+    return true;
+}
+
+void SimulatedHost::ReleaseLock(const std::shared_ptr<VirtualDevice>& device) {
+    std::lock_guard lock(state_->mutex);
+    const auto it = state_->locks.find(device);
+    if (it != state_->locks.end() && !it->second.other.empty()) state_->locks.erase(it);
+}
+
+LockOwner SimulatedHost::LockOwnerOf(const std::shared_ptr<VirtualDevice>& device) const {
+    std::lock_guard lock(state_->mutex);
+    const DeviceLock* held = state_->Lock(device);
+    if (!held) return LockOwner::Nobody;
+    return held->other.empty() ? LockOwner::Library : LockOwner::OtherProgram;
+}
+
+std::size_t SimulatedHost::LockTakeCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->lockTakes;
+}
+
+LockOutcome SimulatedHost::LockChannel(PlatformHandle channel, std::uint32_t timeoutMs) {
+    std::lock_guard lock(state_->mutex);
+    if (state_->channels.count(channel) == 0) return LockOutcome::Failed;
+    auto device = state_->DeviceOf(channel);
+    if (!device) return LockOutcome::Held;  // a foreign interface: nothing to share
+    if (const DeviceLock* held = state_->Lock(device)) {
+        if (held->channel == channel) return LockOutcome::Held;
+        const microseconds deadline = state_->now + milliseconds(timeoutMs);
+        if (!held->until || *held->until > deadline) {
+            state_->Pass(deadline - state_->now);
+            return LockOutcome::Busy;
+        }
+        state_->Pass(*held->until - state_->now);
+        state_->locks.erase(device);
+    }
+    state_->locks[device].channel = channel;
+    ++state_->lockTakes;
+    return LockOutcome::Held;
+}
+
+void SimulatedHost::UnlockChannel(PlatformHandle channel) {
+    std::lock_guard lock(state_->mutex);
+    state_->Unlock(channel);
+}
+
+std::string SimulatedHost::LockHolder(PlatformHandle channel) {
+    std::lock_guard lock(state_->mutex);
+    auto device = state_->DeviceOf(channel);
+    const DeviceLock* held = device ? state_->Lock(device) : nullptr;
+    return held ? held->other : std::string();
+}
+
 std::vector<HidInterfaceInfo> SimulatedHost::ListHidInterfaces() {
     std::lock_guard lock(state_->mutex);
     ++state_->discoveries;
@@ -271,7 +368,7 @@ TransferOutcome SimulatedHost::WriteReport(PlatformHandle channel, PlatformHandl
         return TransferOutcome::TimedOut;
     }
     state_->Pass(state_->reportTime);
-    TraceEntry entry{true, {}};
+    TraceEntry entry{true, {}, state_->LibraryHolds(channel)};
     std::copy(report.begin() + 1, report.end(), entry.bytes.begin());
     state_->trace.push_back(entry);
     device->Receive(entry.bytes, state_->now);
@@ -293,7 +390,7 @@ TransferOutcome SimulatedHost::ReadReport(PlatformHandle channel, PlatformHandle
         return TransferOutcome::TimedOut;
     }
     state_->Pass(state_->reportTime);
-    state_->trace.push_back(TraceEntry{false, *response});
+    state_->trace.push_back(TraceEntry{false, *response, state_->LibraryHolds(channel)});
     report[0] = 0x00;
     std::copy(response->begin(), response->end(), report.begin() + 1);
     return TransferOutcome::Done;
@@ -316,6 +413,7 @@ void SimulatedHost::CloseHandle(PlatformHandle handle) {
             }
         }
     }
+    state_->Unlock(handle);  // the lock goes with its channel
     state_->channels.erase(handle);
     state_->events.erase(handle);
 }

@@ -40,6 +40,26 @@ std::vector<std::string> NodeDiagnostics(std::uint16_t vid, std::uint16_t pid) {
     return lines;
 }
 
+// The path of the device the tool talks to, for messages; empty before one is selected.
+std::string& SelectedPath() {
+    static std::string path;
+    return path;
+}
+
+// "/dev/hidraw0 is busy: held by corvane-i2cdev (pid 1234) for more than ...".
+std::string BusyExplanation() {
+    const std::string holder = Corvane::LastBusyHolder();
+    return fmt::format("{} is busy: held by {} for more than {} ms (--busy-timeout)",
+                       SelectedPath().empty() ? "the bridge" : SelectedPath(),
+                       holder.empty() ? "another program" : holder, Corvane::GetBusyTimeout());
+}
+
+std::string Explanation(std::int32_t code, const std::string& why) {
+    if (!why.empty()) return why;
+    if (code == Corvane::BRIDGE_BUSY) return BusyExplanation();
+    return Corvane::ResultCodeDescription(code);
+}
+
 }  // namespace
 
 std::string TraceLine(const Corvane::TracedReport& report) {
@@ -56,11 +76,11 @@ void PrintTraceLine(const Corvane::TracedReport& report) {
 }
 
 Failure::Failure(std::int32_t resultCode, const std::string& why)
-    : std::runtime_error(
-          fmt::format("error {} {}: {}", resultCode, Corvane::ResultCodeName(resultCode),
-                      why.empty() ? Corvane::ResultCodeDescription(resultCode) : why)),
+    : std::runtime_error(fmt::format("error {} {}: {}", resultCode,
+                                     Corvane::ResultCodeName(resultCode),
+                                     Explanation(resultCode, why))),
       code(resultCode),
-      explanation(why.empty() ? Corvane::ResultCodeDescription(resultCode) : why) {}
+      explanation(Explanation(resultCode, why)) {}
 
 Failure::Failure(const std::string& message, std::string kind)
     : std::runtime_error("error: " + message), name(std::move(kind)), explanation(message) {}
@@ -146,6 +166,7 @@ void Tool::Start() {
     }
     Corvane::SetPacing(options.pacing == "bus-time" ? Corvane::Pacing::BusTime
                                                     : Corvane::Pacing::Fixed);
+    Corvane::SetBusyTimeout(ParseNumber(options.busyTimeout, "--busy-timeout", 0, UINT32_MAX));
     if (!options.sim && (options.simReset || !options.simState.empty())) {
         throw UsageError("--sim-state and --sim-reset go with --sim");
     }
@@ -176,6 +197,7 @@ Corvane::VrelUsbI2c& Tool::Bridge(bool enterPassword) {
     if (!selected_) {
         SelectDevice();
         selected_ = true;
+        SelectedPath() = bridge.Management->GetSelectedDevInfo();
     }
     if (enterPassword && !options.passwordFile.empty() && !passwordEntered_) {
         passwordEntered_ = true;

@@ -73,6 +73,8 @@ struct GlobalOptions {
     std::string serial;  // empty: not given
     std::string speed = "100000";
     std::string pacing = "fixed";  // or "bus-time" (corvane/Pacing.hpp)
+    // ms (corvane/BusyTimeout.hpp)
+    std::string busyTimeout = std::to_string(Corvane::kDefaultBusyTimeoutMs);
     bool json = false;
     bool trace = false;
     bool sim = false;

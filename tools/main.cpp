@@ -203,6 +203,12 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"fixed", "bus-time"}))
         ->capture_default_str()
         ->group("Device");
+    app.add_option("--busy-timeout", options.busyTimeout,
+                   "wait at most MS while another program uses the bridge, then fail with "
+                   "BRIDGE_BUSY")
+        ->type_name("MS")
+        ->capture_default_str()
+        ->group("Device");
     app.add_option("--password-file", options.passwordFile,
                    "present the access password in FILE (its first line) before the command")
         ->type_name("FILE")

@@ -43,6 +43,14 @@ enum class TransferOutcome {
     Gone,      // the channel is dead (device removed, bad handle); it will never work again
 };
 
+// How a wait for a device's inter-process lock ended (Platform::LockChannel).
+enum class LockOutcome {
+    Held,    // this channel holds the lock now
+    Busy,    // another program kept it for the whole time-out
+    Failed,  // the lock cannot be had through this channel (device gone, bad
+             // handle, a system error); waiting longer would not help
+};
+
 // Contract shared by every backend. Calls come from one thread at a time
 // (the library serialises its own operations). No call throws. A transfer
 // the system completed with an error is never reported as Done: the library
@@ -95,6 +103,30 @@ class CORVANE_API Platform {
     // SleepMs() and SleepUs() pass time on. The default is the system's
     // steady clock; a platform with its own clock must return that one.
     virtual std::uint64_t MonotonicUs();
+
+    // ---- the device's inter-process lock ----------------------------------
+    // Several programs may have one device open; each exchanges its reports
+    // with the device only while it holds the device's lock through its read
+    // channel. The lock belongs to the channel: closing the channel releases
+    // it. The library takes it on one channel at a time and never twice.
+
+    // Takes the lock of the device behind read channel `channel`, waiting at
+    // most timeoutMs (0: one try) on the clock of MonotonicUs() while another
+    // program holds it. Returns Held, then discards the input reports queued
+    // on the channel so far: they answered another program's commands. Busy
+    // when another program held it all along, Failed when the channel cannot
+    // take it (see LockOutcome). The default takes nothing and returns Held:
+    // a platform without a lock serialises nothing between programs.
+    virtual LockOutcome LockChannel(PlatformHandle channel, std::uint32_t timeoutMs);
+
+    // Releases the lock `channel` holds; nothing when it holds none. The
+    // default does nothing.
+    virtual void UnlockChannel(PlatformHandle channel);
+
+    // Who holds the lock of the device behind `channel` now, for people:
+    // "corvane-i2cdev (pid 1234)". Empty when nobody does or the platform
+    // cannot tell (the default).
+    virtual std::string LockHolder(PlatformHandle channel);
 };
 
 // The platform in use now; never null.

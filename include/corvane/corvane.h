@@ -101,6 +101,17 @@ CORVANE_API uint32_t corvane_version_number(void);
 CORVANE_API int32_t corvane_set_pacing(int32_t pacing);
 CORVANE_API int32_t corvane_get_pacing(void);
 
+/* How long an operation waits while another program uses the bridge
+ * (corvane/BusyTimeout.hpp), for the whole process, in ms: default 60000;
+ * 0 tries once. Past it the operation fails with CORVANE_BRIDGE_BUSY and has
+ * sent nothing. corvane_busy_holder() names who held the bridge at the
+ * calling thread's last CORVANE_BRIDGE_BUSY, "corvane-i2cdev (pid 1234)", or
+ * "" where the system cannot tell; the text stays valid until the thread's
+ * next call of it. */
+CORVANE_API void corvane_set_busy_timeout(uint32_t ms);
+CORVANE_API uint32_t corvane_get_busy_timeout(void);
+CORVANE_API const char* corvane_busy_holder(void);
+
 /* ---- the bridge (Corvane::VrelUsbI2c) ---------------------------------------- */
 typedef struct corvane_bridge corvane_bridge;
 

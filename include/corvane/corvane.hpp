@@ -2,6 +2,7 @@
 
 // Umbrella header of the Corvane host library.
 #include "corvane/BridgeHandle.hpp"
+#include "corvane/BusyTimeout.hpp"
 #include "corvane/DevFunctions_M.hpp"
 #include "corvane/DevManagement_M.hpp"
 #include "corvane/DevSettings_M.hpp"

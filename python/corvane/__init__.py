@@ -33,9 +33,23 @@ def get_pacing() -> str:
     return _PACINGS[_lib.corvane_get_pacing()]
 
 
+def set_busy_timeout(ms: int) -> None:
+    """How long an operation waits, at most, while another program uses the
+    bridge (default 60000 ms; 0 tries once); past it CorvaneError BRIDGE_BUSY
+    (errno EBUSY), nothing sent. For the whole process."""
+    _lib.corvane_set_busy_timeout(ms)
+
+
+def get_busy_timeout() -> int:
+    """The wait set by set_busy_timeout(), in ms."""
+    return _lib.corvane_get_busy_timeout()
+
+
 __all__ = [
     "set_pacing",
     "get_pacing",
+    "set_busy_timeout",
+    "get_busy_timeout",
     "Bridge",
     "CorvaneError",
     "SMBus",

@@ -96,6 +96,8 @@ LIBRARY_FUNCTIONS: Dict[str, tuple] = {
     "corvane_version_number": (_U32,),
     "corvane_set_pacing": (_I32, _I32),
     "corvane_get_pacing": (_I32,),
+    "corvane_set_busy_timeout": (None, _U32),
+    "corvane_get_busy_timeout": (_U32,),
     "corvane_bridge_new": (_I32, _U32, _U32, POINTER(_B)),
     "corvane_bridge_open": (_I32, _U32, _U32, _I32, c_char_p, c_char_p, POINTER(_B)),
     "corvane_bridge_path": (_I32, _B, c_char_p, c_size_t),

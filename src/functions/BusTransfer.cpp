@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "corvane/ResultCodes.hpp"
+#include "protocol/DevCom.hpp"
 #include "protocol/Records.hpp"
 
 namespace Corvane {
@@ -33,7 +34,7 @@ std::optional<BusTiming> BusTransfer::TimingFor(std::uint32_t speed) {
 // state, within their budgets; their results keep to the codes their callers
 // know, and -6 is not among them.
 std::int32_t BusTransfer::Exchange(const Report& request, Report& response) {
-    if (!DevComTransport::WriteReport(request)) return REPORT_WRITE_FAILED;
+    if (!DevComTransport::WriteReport(request)) return DevCom::WriteFailure();
     if (!DevComTransport::ReadReport(response)) return REPORT_READ_FAILED;
     return SUCCESS;
 }

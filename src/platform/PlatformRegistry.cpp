@@ -17,6 +17,16 @@ std::uint64_t Platform::MonotonicUs() {
         std::chrono::duration_cast<std::chrono::microseconds>(since).count());
 }
 
+LockOutcome Platform::LockChannel(PlatformHandle, std::uint32_t) {
+    return LockOutcome::Held;
+}
+
+void Platform::UnlockChannel(PlatformHandle) {}
+
+std::string Platform::LockHolder(PlatformHandle) {
+    return {};
+}
+
 namespace {
 
 std::mutex& RegistryMutex() {

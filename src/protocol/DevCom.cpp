@@ -60,10 +60,14 @@ Records::PinBytes Pins(const std::uint8_t* values) {
 }  // namespace
 
 std::int32_t DevCom::ExchangeCommand(const Report& request, Report& answer, SecretBytes secret) {
-    if (!WriteReport(request, secret)) return REPORT_WRITE_FAILED;
+    if (!WriteReport(request, secret)) return WriteFailure();
     if (!ReadReport(answer)) return REPORT_READ_FAILED;
     if (answer[0] != request[0]) return RESPONSE_MISMATCH;
     return SUCCESS;
+}
+
+std::int32_t DevCom::WriteFailure() {
+    return BridgeWasBusy() ? BRIDGE_BUSY : REPORT_WRITE_FAILED;
 }
 
 void DevCom::ClearReportTail(Report& report, std::size_t first) {
@@ -188,7 +192,7 @@ std::int32_t DevCom::ResetChip() {
     Report request = Request(RESET_CHIP, 0xAB);
     request[2] = 0xCD;
     request[3] = 0xEF;
-    return WriteReport(request) ? SUCCESS : REPORT_WRITE_FAILED;
+    return WriteReport(request) ? SUCCESS : WriteFailure();
 }
 
 void DevCom::StoreAccessPassword(const char* password) {

@@ -29,6 +29,10 @@ class DevCom : public DevComTransport {
     static std::int32_t ExchangeCommand(const Report& request, Report& answer,
                                         SecretBytes secret = {});
 
+    // The result of a command report that WriteReport() did not send:
+    // BRIDGE_BUSY when another program kept the device busy, else -4.
+    static std::int32_t WriteFailure();
+
     // Sets bytes `first` to 63 of a report to zero; 64 or more changes nothing.
     static void ClearReportTail(Report& report, std::size_t first);
 

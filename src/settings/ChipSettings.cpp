@@ -33,10 +33,10 @@ std::int32_t SetFlag(Field field, std::int32_t value) {
 }
 
 // Whether a chip settings write with this result may have reached the
-// device's flash: only a write that was never sent (-4) or that the device
-// refused (its status) is known to have left it unchanged.
+// device's flash: only a write that was never sent (-4, BRIDGE_BUSY) or that
+// the device refused (its status) is known to have left it unchanged.
 bool MayHaveBeenWritten(std::int32_t result) {
-    return result != REPORT_WRITE_FAILED && result <= 0;
+    return result != REPORT_WRITE_FAILED && result != BRIDGE_BUSY && result <= 0;
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "transport/DevComTransport.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string_view>
 
+#include "corvane/BusyTimeout.hpp"
 #include "transport/DeviceState.hpp"
 
 namespace Corvane {
@@ -30,8 +32,19 @@ void CopyPath(char16_t* slot, const std::u16string& path) {
     std::copy(path.begin(), path.end(), slot);
 }
 
+void ReleaseBridge() {
+    DeviceState& s = DeviceState::Default();
+    if (s.lockedChannel == kInvalidHandle) return;
+    ChannelPlatform().UnlockChannel(s.lockedChannel);
+    s.lockedChannel = kInvalidHandle;
+}
+
 void CloseIfOpen(PlatformHandle& handle) {
     if (handle != kInvalidHandle) {
+        DeviceState& s = DeviceState::Default();
+        // The lock goes with its channel; the next exchange of the
+        // operation takes it again on the channel it then uses.
+        if (handle == s.lockedChannel) ReleaseBridge();
         ChannelPlatform().CloseHandle(handle);
         handle = kInvalidHandle;
     }
@@ -49,7 +62,64 @@ void CloseEntry(std::size_t index) {
     CloseIfOpen(s.hRdHandleLst[index]);
 }
 
+std::atomic<std::uint32_t>& BusyTimeoutMs() {
+    static std::atomic<std::uint32_t> ms{kDefaultBusyTimeoutMs};
+    return ms;
+}
+
+// Per thread: each thread's caller asks about its own BRIDGE_BUSY.
+std::string& BusyHolder() {
+    thread_local std::string holder;
+    return holder;
+}
+
 }  // namespace
+
+void SetBusyTimeout(std::uint32_t ms) {
+    BusyTimeoutMs().store(ms, std::memory_order_relaxed);
+}
+
+std::uint32_t GetBusyTimeout() {
+    return BusyTimeoutMs().load(std::memory_order_relaxed);
+}
+
+std::string LastBusyHolder() {
+    return BusyHolder();
+}
+
+void DevComTransport::BeginOperation() {
+    ++DeviceState::Default().operationDepth;
+}
+
+void DevComTransport::EndOperation() {
+    if (--DeviceState::Default().operationDepth == 0) ReleaseBridge();
+}
+
+bool DevComTransport::BridgeWasBusy() {
+    return DeviceState::Default().bridgeBusy;
+}
+
+bool DevComTransport::HoldBridge() {
+    DeviceState& s = DeviceState::Default();
+    if (s.operationDepth == 0) return true;
+    if (s.lockedChannel != kInvalidHandle && s.lockedChannel == s.hReadHandle) return true;
+    // An operation talks to one device: it never waits for one lock while
+    // holding another, which two programs could do the other way round.
+    ReleaseBridge();
+    switch (ChannelPlatform().LockChannel(s.hReadHandle, GetBusyTimeout())) {
+        case LockOutcome::Held:
+            s.lockedChannel = s.hReadHandle;
+            return true;
+        case LockOutcome::Busy:
+            s.bridgeBusy = true;
+            BusyHolder() = ChannelPlatform().LockHolder(s.hReadHandle);
+            return false;
+        case LockOutcome::Failed:
+            break;
+    }
+    DropConnection();
+    return false;
+}
 
 std::recursive_mutex& DevComTransport::ApiMutex() {
     return DeviceState::Default().apiMutex;
@@ -193,6 +263,7 @@ bool DevComTransport::DiscoverDevices() {
         s.channelPlatform = platform;
         s.hWriteHandle = kInvalidHandle;
         s.hReadHandle = kInvalidHandle;
+        s.lockedChannel = kInvalidHandle;
     }
 
     for (const HidInterfaceInfo& info : interfaces) {
@@ -263,10 +334,12 @@ bool DevComTransport::WriteReport(const Report& report, SecretBytes secret) {
     std::array<std::uint8_t, kWireReportSize> wire{};
     wire[0] = 0x00;
     std::copy(report.begin(), report.end(), wire.begin() + 1);
+    s.bridgeBusy = false;
     if (!s.DeviceDetected) {
         DiscoverDevices();
         if (!s.DeviceDetected) return false;
     }
+    if (!HoldBridge()) return false;
     Trace(ReportDirection::Sent, report, secret);
     return Finish(ChannelPlatform().WriteReport(s.hWriteHandle, s.HIDOverlapped.event, wire,
                                                 kTransferTimeoutMs),
@@ -275,10 +348,12 @@ bool DevComTransport::WriteReport(const Report& report, SecretBytes secret) {
 
 bool DevComTransport::ReadReport(Report& report) {
     DeviceState& s = DeviceState::Default();
+    s.bridgeBusy = false;
     if (!s.DeviceDetected) {
         DiscoverDevices();
         if (!s.DeviceDetected) return false;
     }
+    if (!HoldBridge()) return false;
     std::array<std::uint8_t, kWireReportSize> wire{};
     if (!Finish(ChannelPlatform().ReadReport(s.hReadHandle, s.HIDOverlapped.event, wire,
                                              kTransferTimeoutMs),

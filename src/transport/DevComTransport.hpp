@@ -32,6 +32,17 @@ class DevComTransport {
     // threads never interleave their reports on the shared channels.
     static std::recursive_mutex& ApiMutex();
 
+    // Bracket one public operation. Its first report exchange takes the
+    // connected device's inter-process lock (waiting at most the busy
+    // time-out, corvane/BusyTimeout.hpp), and the end of the outermost
+    // operation releases it: one operation is one unit for other programs.
+    static void BeginOperation();
+    static void EndOperation();
+
+    // Whether the last WriteReport() or ReadReport() failed because another
+    // program held the device for the whole busy time-out; nothing was sent.
+    static bool BridgeWasBusy();
+
     // The access password that every chip-settings write carries unless it
     // names its own; zeros after a reset.
     static const AccessPassword& RememberedPassword();
@@ -49,10 +60,11 @@ class DevComTransport {
     // device and connects the selected one. Returns IsConnected().
     static bool DiscoverDevices();
 
-    // Sends one command report (discovering first when not connected). True
-    // when the transfer finished within 1000 ms. A time-out, a failed wait or
-    // a dead channel cancels the transfer and drops the connection, so the
-    // next exchange rediscovers.
+    // Sends one command report (discovering first when not connected; taking
+    // the device's lock first inside an operation). True when the transfer
+    // finished within 1000 ms. A time-out, a failed wait or a dead channel
+    // cancels the transfer and drops the connection, so the next exchange
+    // rediscovers.
     static bool WriteReport(const Report& report, SecretBytes secret = {});
 
     // Receives one response report into `report`. True when one arrived within
@@ -107,6 +119,10 @@ class DevComTransport {
     // Hands the report to the trace function, if one is set, with `secret` zeroed.
     static void Trace(ReportDirection direction, const Report& report, SecretBytes secret = {});
     static void DropConnection();
+    // Inside an operation: takes the device's lock on the connection's read
+    // channel unless that channel holds it already. False when it cannot be
+    // had: busy (BridgeWasBusy()), or failed, which drops the connection.
+    static bool HoldBridge();
     // The connection after one transfer on `channel`; true when it was done.
     static bool Finish(TransferOutcome outcome, PlatformHandle channel);
 };

@@ -70,6 +70,15 @@ struct DeviceState {
     // threads never interleave their reports on the shared channels.
     std::recursive_mutex apiMutex;
 
+    // Public operations under way (nested ones count too), under apiMutex.
+    int operationDepth = 0;
+    // The read channel that holds the device's inter-process lock for the
+    // operation under way, or kInvalidHandle.
+    PlatformHandle lockedChannel = kInvalidHandle;
+    // The last exchange failed because another program held the device for
+    // the whole busy time-out.
+    bool bridgeBusy = false;
+
   private:
     static constexpr std::array<PlatformHandle, kMaxDevices> InvalidHandles() {
         std::array<PlatformHandle, kMaxDevices> handles{};

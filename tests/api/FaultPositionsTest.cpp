@@ -1,12 +1,10 @@
 // For every public operation that exchanges reports: the device is unplugged,
 // goes silent, or a wait fails, at each report position in turn. The
 // operation must fail within the transport's time-outs, send nothing after
-// the failure, and the same library object must work once the device is back.
+// the failure and leave the bridge's lock free, and the same library object
+// must work once the device is back.
 #include "common/PublicOperations.hpp"
 #include "common/SimTest.hpp"
-
-#include <corvane/sim/Eeprom.hpp>
-#include <corvane/sim/SmbusDevice.hpp>
 
 #include <functional>
 #include <vector>
@@ -17,24 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 using Corvane::VrelUsbI2c;
 using Corvane::Sim::HostFault;
-
-// A plain caller's arguments. Selectors take BOTH where accepted, for the
-// most reports.
-class UsualArguments : public Arguments {
-  public:
-    std::int64_t Number(std::int64_t, std::int64_t, std::int64_t usual, std::int64_t) override {
-        return usual;
-    }
-    std::int32_t Selector(bool setter) override {
-        return setter ? Corvane::DllConstants::BOTH : Corvane::DllConstants::PWRUP_DEFAULTS_ONLY;
-    }
-    TextArgument Text(const char* usual) override { return {usual}; }
-    std::vector<std::uint8_t> PinArray() override { return std::vector<std::uint8_t>(4, 0); }
-    std::size_t Size(std::size_t, std::size_t usual) override { return usual; }
-    BusArguments Bus(std::uint8_t address, std::uint32_t count, std::uint32_t speed) override {
-        return {address, count, std::vector<std::uint8_t>(150, 0x5A), speed};
-    }
-};
 
 // Every operation that exchanges reports; a result counts as 0 unless negative.
 struct Operation {
@@ -67,18 +47,7 @@ const char* FaultName(HostFault fault) {
     return "?";
 }
 
-class FaultPositionsTest : public SimTest {
-  protected:
-    // A fresh simulated host with one device and a connected library object.
-    void FreshWithTargets() {
-        Fresh();
-        device->AttachTarget(0x50, std::make_shared<Corvane::Sim::Eeprom>(4096, 32));
-        auto smbus = std::make_shared<Corvane::Sim::SmbusDevice>(0x0B);
-        smbus->EnablePec(true);
-        smbus->SetRegister(0x20, {1, 2, 3, 4});
-        device->AttachTarget(0x0B, smbus);
-    }
-};
+using FaultPositionsTest = SimTest;
 
 TEST_F(FaultPositionsTest, EveryOperationFailsCleanlyAtEveryReport) {
     std::size_t positions = 0;
@@ -110,6 +79,7 @@ TEST_F(FaultPositionsTest, EveryOperationFailsCleanlyAtEveryReport) {
                 // Silence shows at the read after a silenced write.
                 const std::size_t failedAt = fault == HostFault::Silence ? k + 1 : k;
                 EXPECT_LE(host->TransferCount() - base, failedAt + 1) << "sent after the failure";
+                EXPECT_EQ(host->LockOwnerOf(device), Corvane::Sim::LockOwner::Nobody);
 
                 host->ClearFaults();
                 std::int32_t again = op.run(*bridge);

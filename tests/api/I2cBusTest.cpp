@@ -341,7 +341,7 @@ TEST_F(I2cBusTest, BadArgumentsAndShapesAreRefusedBeforeSending) {
 TEST_F(I2cBusTest, ASilentAddressIsNotAcknowledgedAtEveryLength) {
     Prepare(false);
     I2cBus bus(*bridge);
-    for (std::size_t length : {1, 60, 61, 66, 65'535}) {
+    for (std::size_t length : {1u, 60u, 61u, 66u, 65'535u}) {
         EXPECT_EQ(bus.Write(0x33, Bytes_(length)), Corvane::I2C_NOT_ACKNOWLEDGED) << length;
     }
 }

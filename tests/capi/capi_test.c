@@ -100,6 +100,11 @@ int main(void) {
     CHECK_RC(corvane_get_pacing(), CORVANE_PACING_FIXED);
     CHECK_RC(corvane_set_pacing(CORVANE_PACING_BUS_TIME), 0);
     CHECK_RC(corvane_get_pacing(), CORVANE_PACING_BUS_TIME);
+    CHECK(corvane_get_busy_timeout() == 60000);
+    corvane_set_busy_timeout(0);
+    CHECK(corvane_get_busy_timeout() == 0);
+    CHECK(strcmp(corvane_busy_holder(), "") == 0);
+    corvane_set_busy_timeout(60000);
 
     /* Null handles and missing out-pointers. */
     CHECK_RC(corvane_get_dev_count(NULL), CORVANE_NULL_HANDLE);

@@ -58,6 +58,24 @@ class Arguments {
     std::uint64_t exchanges = 0;
 };
 
+// A plain caller's arguments. Selectors take BOTH where accepted, for the
+// most reports.
+class UsualArguments : public Arguments {
+  public:
+    std::int64_t Number(std::int64_t, std::int64_t, std::int64_t usual, std::int64_t) override {
+        return usual;
+    }
+    std::int32_t Selector(bool setter) override {
+        return setter ? Corvane::DllConstants::BOTH : Corvane::DllConstants::PWRUP_DEFAULTS_ONLY;
+    }
+    TextArgument Text(const char* usual) override { return {usual}; }
+    std::vector<std::uint8_t> PinArray() override { return std::vector<std::uint8_t>(4, 0); }
+    std::size_t Size(std::size_t, std::size_t usual) override { return usual; }
+    BusArguments Bus(std::uint8_t address, std::uint32_t count, std::uint32_t speed) override {
+        return {address, count, std::vector<std::uint8_t>(150, 0x5A), speed};
+    }
+};
+
 // What an operation gives when a text it reads does not come back.
 inline constexpr std::int64_t kNoText = -1;
 
@@ -89,7 +107,7 @@ inline std::vector<std::uint8_t> FlashBits(
 }
 
 inline std::set<std::int64_t> ExchangeFailures(std::set<std::int64_t> more = {}) {
-    more.insert({-4, -5, -6});
+    more.insert({-4, -5, -6, Corvane::BRIDGE_BUSY});
     return more;
 }
 
@@ -128,7 +146,11 @@ inline std::vector<PublicOperation> PublicOperations() {
          [](VrelUsbI2c& b, A& a) {
              return b.Functions->EnterAccessPassword(a.Text("12345678").Narrow());
          }},
-        {"ResetDevice", {-4}, 0, 1, [](VrelUsbI2c& b, A&) { return b.Functions->ResetDevice(); }},
+        {"ResetDevice",
+         {-4, Corvane::BRIDGE_BUSY},
+         0,
+         1,
+         [](VrelUsbI2c& b, A&) { return b.Functions->ResetDevice(); }},
         {"ClearInterruptPinState", exchange, 255, 1,
          [](VrelUsbI2c& b, A&) { return b.Functions->ClearInterruptPinState(); }},
         {"GetAdcData", exchange, 255, 1,
@@ -146,7 +168,7 @@ inline std::vector<PublicOperation> PublicOperations() {
              return b.Functions->WriteGpioPinValue(pin, a.Get<std::uint8_t>(0, 1, 1));
          }},
         {"WriteI2cData",
-         {-4, -5, -18, -19, -22, -23, -203, -204},
+         {-4, -5, -18, -19, -22, -23, -203, -204, Corvane::BRIDGE_BUSY},
          0,
          kArgumentsDecide,
          [](VrelUsbI2c& b, A& a) {
@@ -155,7 +177,7 @@ inline std::vector<PublicOperation> PublicOperations() {
              return b.Functions->WriteI2cData(bus.address, bus.buffer, bus.count, bus.speed);
          }},
         {"ReadI2cData",
-         {-4, -5, -22, -23, -24, -25, -26, -27, -203, -204},
+         {-4, -5, -22, -23, -24, -25, -26, -27, -203, -204, Corvane::BRIDGE_BUSY},
          0,
          kArgumentsDecide,
          [](VrelUsbI2c& b, A& a) {
@@ -166,7 +188,7 @@ inline std::vector<PublicOperation> PublicOperations() {
         {"StopI2cDataTransfer", exchange, 255, 1,
          [](VrelUsbI2c& b, A&) { return b.Functions->StopI2cDataTransfer(); }},
         {"SmbWriteBlock",
-         {-4, -5, -8, -18, -19, -22, -23, -203, -204},
+         {-4, -5, -8, -18, -19, -22, -23, -203, -204, Corvane::BRIDGE_BUSY},
          0,
          kArgumentsDecide,
          [](VrelUsbI2c& b, A& a) {
@@ -176,7 +198,8 @@ inline std::vector<PublicOperation> PublicOperations() {
              return b.Functions->SmbWriteBlock(bus.address, bus.buffer, bus.count, bus.speed, pec);
          }},
         {"SmbReadBlock",
-         {-4, -5, -8, -11, -12, -18, -19, -22, -23, -24, -25, -26, -27, -203, -204},
+         {-4, -5, -8, -11, -12, -18, -19, -22, -23, -24, -25, -26, -27, -203, -204,
+          Corvane::BRIDGE_BUSY},
          0,
          kArgumentsDecide,
          [](VrelUsbI2c& b, A& a) {

@@ -85,6 +85,16 @@ class SimTest : public ::testing::Test {
         Connect();
     }
 
+    // Fresh(), with an EEPROM at 0x50 and an SMBus device with PEC at 0x0B.
+    void FreshWithTargets() {
+        Fresh();
+        device->AttachTarget(0x50, std::make_shared<Corvane::Sim::Eeprom>(4096, 32));
+        auto smbus = std::make_shared<Corvane::Sim::SmbusDevice>(0x0B);
+        smbus->EnablePec(true);
+        smbus->SetRegister(0x20, {1, 2, 3, 4});
+        device->AttachTarget(0x0B, smbus);
+    }
+
     std::shared_ptr<SimulatedHost> host;
     std::shared_ptr<VirtualDevice> device;
     std::unique_ptr<Corvane::VrelUsbI2c> bridge;

@@ -2,10 +2,11 @@
 # The USB end-to-end checks, run inside the VM by vm-run.sh (see README.md):
 # corvane-virtual-bridge serves virtual chips as USB gadgets on dummy_hcd, which
 # the kernel's USB core and usbhid enumerate like plugged-in bridges; the
-# corvane tool drives them. Then USB/IP over loopback and the uhid mode.
-# Usage: usb_gadget_e2e.sh VIRTUAL_BRIDGE CORVANE_TOOL
+# corvane tool drives them. Then USB/IP over loopback, the uhid mode, and
+# several programs on one bridge (shared-bridge-checks.sh).
+# Usage: usb_gadget_e2e.sh VIRTUAL_BRIDGE CORVANE_TOOL [CORVANE_I2CDEV]
 set -uo pipefail
-bridge=$1 tool=$2
+bridge=$1 tool=$2 daemon=${3-}
 work=$(mktemp -d)
 passed=0 failed=0
 check() {
@@ -132,6 +133,8 @@ check uhid_keeps_flash_and_eeprom bash -c "'$tool' --vid 1234 --pid 5678 eeprom 
     cmp -n 1024 '$work/data' '$work/back2'"
 kill -TERM $bridge_pid
 check uhid_bridge_exits wait $bridge_pid
+
+source "$(dirname "${BASH_SOURCE[0]}")/shared-bridge-checks.sh"
 
 echo "E2E DONE passed=$passed failed=$failed"
 ((failed == 0 && passed > 0))

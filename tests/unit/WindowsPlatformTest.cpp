@@ -9,6 +9,7 @@
 
 #include <array>
 #include <string>
+#include <thread>
 
 #include "platform/windows/WindowsPlatform.hpp"
 
@@ -18,6 +19,7 @@ namespace {
 using Corvane::ChannelAccess;
 using Corvane::kInvalidHandle;
 using Corvane::kWireReportSize;
+using Corvane::LockOutcome;
 using Corvane::PlatformHandle;
 using Corvane::TransferOutcome;
 using Corvane::WindowsPlatform;
@@ -224,6 +226,43 @@ TEST(WindowsBackend, AMissingPathOpensNoChannel) {
                                    u"001111000030}",
                                    ChannelAccess::Read),
               kInvalidHandle);
+}
+
+// Two programs on one device: two backends, each with a read channel of the
+// same path, on threads of their own (a mutex belongs to a thread).
+TEST(WindowsBackend, OneThreadAtATimeHoldsADevicesLock) {
+    const std::wstring name =
+        L"\\\\.\\pipe\\corvane-lock-" + std::to_wstring(::GetCurrentProcessId());
+    const std::u16string path(name.begin(), name.end());
+    HANDLE servers[2];
+    for (HANDLE& server : servers) {
+        server = ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 2,
+                                    4096, 4096, 0, nullptr);
+        ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    }
+    WindowsPlatform first, second;
+    const PlatformHandle mine = first.OpenChannel(path, ChannelAccess::Read);
+    const PlatformHandle theirs = second.OpenChannel(path, ChannelAccess::Read);
+    ASSERT_NE(mine, kInvalidHandle);
+    ASSERT_NE(theirs, kInvalidHandle);
+    const auto other = [&](auto step) { std::thread(step).join(); };
+
+    EXPECT_EQ(first.LockChannel(mine, 0), LockOutcome::Held);
+    other([&] { EXPECT_EQ(second.LockChannel(theirs, 0), LockOutcome::Busy); });
+    first.UnlockChannel(mine);
+    other([&] {
+        EXPECT_EQ(second.LockChannel(theirs, 0), LockOutcome::Held);
+        second.UnlockChannel(theirs);
+    });
+    // Closing the channel lets go too.
+    EXPECT_EQ(first.LockChannel(mine, 0), LockOutcome::Held);
+    first.CloseHandle(mine);
+    other([&] {
+        EXPECT_EQ(second.LockChannel(theirs, 0), LockOutcome::Held);
+        second.CloseHandle(theirs);
+    });
+    EXPECT_EQ(first.LockChannel(kInvalidHandle, 0), LockOutcome::Failed);
+    for (HANDLE server : servers) ::CloseHandle(server);
 }
 
 }  // namespace

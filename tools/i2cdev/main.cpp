@@ -97,6 +97,11 @@ int main(int argc, char** argv) {
                    "device's fixed pauses")
         ->check(CLI::IsMember({"fixed", "bus-time"}))
         ->capture_default_str();
+    app.add_option("--busy-timeout", options.busyTimeout,
+                   "wait at most MS while another program uses the bridge, then fail the "
+                   "request with EBUSY")
+        ->type_name("MS")
+        ->capture_default_str();
     app.add_flag("--sim", options.sim, "serve the virtual chip of 'corvane --sim' instead");
     app.add_option("--sim-state", options.simState,
                    "the virtual chip's state file (default as for 'corvane --sim')")

@@ -19,6 +19,15 @@ namespace Corvane::Sim {
 struct TraceEntry {
     bool toDevice;
     std::array<std::uint8_t, 64> bytes;
+    // Whether the library held the device's inter-process lock as the report crossed.
+    bool locked = false;
+};
+
+// Who holds a virtual device's inter-process lock.
+enum class LockOwner {
+    Nobody,
+    Library,       // a channel of the library, through Platform::LockChannel()
+    OtherProgram,  // HoldLock() in the test's name
 };
 
 // Faults the host can make happen at one report transfer (a write or a read).
@@ -86,6 +95,22 @@ class CORVANE_SIM_API SimulatedHost : public Platform {
     // silenced ones answer again, pending ones are dropped.
     void ClearFaults();
 
+    // ---- the devices' inter-process lock ----------------------------------------
+    // Every virtual device has one lock, which the library takes through a
+    // channel (Platform::LockChannel) and which closing that channel releases.
+    // A library waiting for it passes virtual time only.
+
+    // Makes another program, named `holder` ("corvane-i2cdev (pid 1234)"),
+    // hold `device`'s lock from now on: for `duration` of virtual time, or
+    // until ReleaseLock(). False, and nothing changes, while another holds it.
+    bool HoldLock(const std::shared_ptr<VirtualDevice>& device, std::string holder,
+                  std::optional<std::chrono::microseconds> duration = {});
+    // The other program lets go; nothing when it holds nothing.
+    void ReleaseLock(const std::shared_ptr<VirtualDevice>& device);
+    LockOwner LockOwnerOf(const std::shared_ptr<VirtualDevice>& device) const;
+    // Times the library took a device's lock so far.
+    std::size_t LockTakeCount() const;
+
     // ---- Platform -------------------------------------------------------------
     std::vector<HidInterfaceInfo> ListHidInterfaces() override;
     PlatformHandle OpenChannel(const std::u16string& path, ChannelAccess access) override;
@@ -103,6 +128,12 @@ class CORVANE_SIM_API SimulatedHost : public Platform {
     void SleepUs(std::uint32_t us) override;
     // Now() in microseconds.
     std::uint64_t MonotonicUs() override;
+    // Queued answers are the library's own (the host runs one program), so
+    // taking the lock discards none.
+    LockOutcome LockChannel(PlatformHandle channel, std::uint32_t timeoutMs) override;
+    void UnlockChannel(PlatformHandle channel) override;
+    // The other program's name while it holds the lock.
+    std::string LockHolder(PlatformHandle channel) override;
 
   private:
     struct State;

@@ -36,6 +36,8 @@ class HidrawChannel {
 
     ChannelAccess Access() const { return access_; }
     int Fd() const { return fd_; }
+    // Detach() has released the node.
+    bool Gone() const { return gone_; }
 
     // Writes the 65-byte report (report ID first) in one write().
     TransferOutcome Write(std::span<const std::uint8_t, kWireReportSize> report,

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "corvane/Utf.hpp"
+#include "platform/linux/HidrawLock.hpp"
 #include "platform/linux/HidrawSysfs.hpp"
 
 namespace Corvane {
@@ -104,6 +105,21 @@ void LinuxHidrawPlatform::CloseHandle(PlatformHandle handle) {
         channels_.erase(it);
     }
     monitor_.Forget(closing.get());
+}
+
+LockOutcome LinuxHidrawPlatform::LockChannel(PlatformHandle channel, std::uint32_t timeoutMs) {
+    HidrawChannel* open = Find(channel);
+    if (!open || open->Gone()) return LockOutcome::Failed;
+    return LockNode(open->Fd(), timeoutMs);
+}
+
+void LinuxHidrawPlatform::UnlockChannel(PlatformHandle channel) {
+    if (HidrawChannel* open = Find(channel)) UnlockNode(open->Fd());
+}
+
+std::string LinuxHidrawPlatform::LockHolder(PlatformHandle channel) {
+    HidrawChannel* open = Find(channel);
+    return open ? NodeLockHolder(open->Fd()) : std::string();
 }
 
 namespace {

@@ -38,6 +38,10 @@ class LinuxHidrawPlatform final : public Platform {
     // Sleeps on the monotonic clock to an absolute deadline, resuming after signals.
     void SleepMs(std::uint32_t ms) override;
     void SleepUs(std::uint32_t us) override;
+    // flock() on the read channel's node (HidrawLock.hpp).
+    LockOutcome LockChannel(PlatformHandle channel, std::uint32_t timeoutMs) override;
+    void UnlockChannel(PlatformHandle channel) override;
+    std::string LockHolder(PlatformHandle channel) override;
 
     // The nodes of vendorId/productId and whether this process can open them.
     std::vector<DeviceNodeStatus> ProbeNodes(std::uint16_t vendorId, std::uint16_t productId) const;

@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <cwchar>
 #include <iterator>
 #include <new>
 #include <optional>
@@ -235,9 +236,83 @@ std::vector<HidInterfaceInfo> WindowsPlatform::ListHidInterfaces() {
 
 PlatformHandle WindowsPlatform::OpenChannel(const std::u16string& path, ChannelAccess access) {
     const DWORD desired = access == ChannelAccess::Write ? GENERIC_WRITE : GENERIC_READ;
-    return FromHandle(::CreateFileW(ToWide(path).c_str(), desired,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OVERLAPPED, nullptr));
+    const PlatformHandle channel =
+        FromHandle(::CreateFileW(ToWide(path).c_str(), desired, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (channel != kInvalidHandle && access == ChannelAccess::Read) {
+        try {
+            readPaths_[ToHandle(channel)] = path;
+        } catch (const std::bad_alloc&) {
+            // Without its path the channel cannot take the lock: LockChannel fails.
+        }
+    }
+    return channel;
+}
+
+namespace {
+
+// The mutex name of a device path: paths may hold backslashes, which names
+// may not, and the case of a path varies between the system's listings.
+std::wstring LockName(const std::u16string& path, const wchar_t* space) {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (char16_t c : path) {
+        const char16_t lower = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+        hash = (hash ^ lower) * 1099511628211ull;
+    }
+    wchar_t name[64];
+    std::swprintf(name, 64, L"%ls\\corvane-bridge-%016llx", space,
+                  static_cast<unsigned long long>(hash));
+    return name;
+}
+
+HANDLE OpenLock(const std::u16string& path) {
+    const std::wstring global = LockName(path, L"Global");
+    // Another program may have made the global one that this one may not create.
+    if (HANDLE mutex = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, global.c_str())) {
+        return mutex;
+    }
+    if (HANDLE mutex = ::CreateMutexW(nullptr, FALSE, global.c_str())) return mutex;
+    return ::CreateMutexW(nullptr, FALSE, LockName(path, L"Local").c_str());
+}
+
+}  // namespace
+
+LockOutcome WindowsPlatform::LockChannel(PlatformHandle channel, std::uint32_t timeoutMs) {
+    const HANDLE file = ToHandle(channel);
+    const auto path = readPaths_.find(file);
+    if (path == readPaths_.end()) return LockOutcome::Failed;
+    if (heldLocks_.count(file) != 0) return LockOutcome::Held;
+    const HANDLE mutex = OpenLock(path->second);
+    if (mutex == nullptr) return LockOutcome::Failed;
+    switch (::WaitForSingleObject(mutex, timeoutMs)) {
+        case WAIT_OBJECT_0:
+        case WAIT_ABANDONED:
+            try {
+                heldLocks_[file] = mutex;
+            } catch (const std::bad_alloc&) {
+                ::ReleaseMutex(mutex);
+                ::CloseHandle(mutex);
+                return LockOutcome::Failed;
+            }
+            // The HID class driver queues every input report for every open
+            // handle: the ones queued so far answered other programs.
+            ::HidD_FlushQueue(file);
+            return LockOutcome::Held;
+        case WAIT_TIMEOUT:
+            ::CloseHandle(mutex);
+            return LockOutcome::Busy;
+        default:
+            ::CloseHandle(mutex);
+            return LockOutcome::Failed;
+    }
+}
+
+void WindowsPlatform::UnlockChannel(PlatformHandle channel) {
+    const auto held = heldLocks_.find(ToHandle(channel));
+    if (held == heldLocks_.end()) return;
+    ::ReleaseMutex(held->second);
+    ::CloseHandle(held->second);
+    heldLocks_.erase(held);
 }
 
 PlatformHandle WindowsPlatform::CreateTransferEvent() {
@@ -344,6 +419,8 @@ void WindowsPlatform::CancelTransfer(PlatformHandle channel) {
 void WindowsPlatform::CloseHandle(PlatformHandle handle) {
     const HANDLE closing = ToHandle(handle);
     if (closing == nullptr) return;
+    UnlockChannel(handle);  // the lock goes with its channel
+    readPaths_.erase(closing);
     if (outstanding_ != nullptr &&
         (closing == outstanding_ || closing == record_->overlapped.hEvent)) {
         SettleOutstanding();

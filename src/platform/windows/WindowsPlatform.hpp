@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -58,6 +59,13 @@ class WindowsPlatform final : public Platform {
     void CloseHandle(PlatformHandle handle) override;
     void SleepMs(std::uint32_t ms) override;
     void SleepUs(std::uint32_t us) override;
+    // A named mutex of the device path: Global\corvane-bridge- and a hash of
+    // the path (Local\ where this program may not create global objects).
+    // Owned by the thread that took it, which is the one that releases it:
+    // the library runs one operation on one thread. An abandoned mutex (its
+    // program died holding it) counts as taken.
+    LockOutcome LockChannel(PlatformHandle channel, std::uint32_t timeoutMs) override;
+    void UnlockChannel(PlatformHandle channel) override;
 
     // The HID interfaces of this vendor and product, each opened for reading
     // and writing once and closed again.
@@ -86,6 +94,10 @@ class WindowsPlatform final : public Platform {
     // Cancels the transfer still outstanding, if any, and waits for the
     // cancellation to land before the record is used again.
     void SettleOutstanding();
+
+    // The device path of every open read channel, and the mutex each holds.
+    std::map<HANDLE, std::u16string> readPaths_;
+    std::map<HANDLE, HANDLE> heldLocks_;
 
     std::unique_ptr<TransferRecord> record_;
     HANDLE outstanding_ = nullptr;  // channel of a transfer that did not finish
