@@ -15,6 +15,7 @@
 
 #include "../Tool.hpp"
 #include "CuseServer.hpp"
+#include "FollowBridge.hpp"
 #include "I2cDevAdapter.hpp"
 
 namespace {
@@ -108,6 +109,8 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_flag("--sim-reset", options.simReset, "start the virtual chip afresh");
     app.add_flag("-f,--foreground", foreground, "stay in the foreground (for systemd)");
+    CorvaneI2cDev::FollowOptions follow;
+    CorvaneI2cDev::AddFollowOptions(app, follow);
     app.footer(
         "Prints the node's path once it exists, serves until SIGTERM or SIGINT, then removes\n"
         "the node. Needs the cuse kernel module and access to /dev/cuse (root).\n"
@@ -121,6 +124,18 @@ int main(int argc, char** argv) {
     }
     try {
         tool.Start();
+        const auto announce = [&](const std::string& path) {
+            if (foreground) {
+                std::cout << path << std::endl;
+            } else {
+                Detach(readyFd, path);
+            }
+        };
+        if (!follow.bridge.empty()) {
+            const int status = CorvaneI2cDev::FollowBridge(follow, tool, bus, announce);
+            tool.Finish();
+            return status;
+        }
         Corvane::I2cBus i2c(tool.Bridge(false), tool.Speed());
         const std::string name = "i2c-" + std::to_string(bus >= 0 ? bus : FreeBusNumber());
         if (struct stat node{}; stat(("/dev/" + name).c_str(), &node) == 0) {
@@ -128,13 +143,7 @@ int main(int argc, char** argv) {
         }
         CorvaneI2cDev::I2cDevAdapter adapter(i2c);
         CorvaneI2cDev::CuseServer server(adapter, name);
-        const int status = server.Run([&](const std::string& path) {
-            if (foreground) {
-                std::cout << path << std::endl;
-            } else {
-                Detach(readyFd, path);
-            }
-        });
+        const int status = server.Run(announce);
         tool.Finish();
         return status;
     } catch (const UsageError& e) {
