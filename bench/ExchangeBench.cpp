@@ -9,6 +9,7 @@
 
 #if defined(__linux__)
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,7 +61,10 @@ BENCHMARK(BM_StatusExchange_SimulatedHost);
 #if defined(__linux__)
 // The hidraw backend's own cost (poll/read, and the hand-off to the write
 // thread) over two FIFOs, one each way, answered by a thread running the
-// virtual chip; no kernel HID driver involved.
+// virtual chip; no kernel HID driver involved. Arg write_thread: 1 a plain
+// node, written through the channel's write thread; 0 the same FIFO listed in
+// the scratch sysfs tree as a uhid node, which the backend writes on the
+// caller's thread. Counts the process's voluntary thread switches per exchange.
 void BM_StatusExchange_HidrawBackendOverFifos(benchmark::State& state) {
     namespace fs = std::filesystem;
     char pattern[] = "/tmp/corvane-bench-XXXXXX";
@@ -69,14 +73,21 @@ void BM_StatusExchange_HidrawBackendOverFifos(benchmark::State& state) {
         return;
     }
     const fs::path root = pattern;
-    const std::string toDevice = (root / "to-device").string();
+    const std::string toDevice = (root / "hidraw0").string();
     const std::string fromDevice = (root / "from-device").string();
     ::mkfifo(toDevice.c_str(), 0600);
     ::mkfifo(fromDevice.c_str(), 0600);
+    if (state.range(0) == 0) {
+        const fs::path node =
+            root / "sys/devices/virtual/misc/uhid/0003:3A7C:01D5.0001/hidraw/hidraw0";
+        fs::create_directories(node);
+        fs::create_directory_symlink("../..", node / "device");
+        fs::create_directories(root / "sys/class/hidraw");
+        fs::create_directory_symlink(node, root / "sys/class/hidraw/hidraw0");
+    }
     // O_RDWR: the device ends open at once and never see end-of-file.
     const int deviceIn = ::open(toDevice.c_str(), O_RDWR | O_CLOEXEC);
     const int deviceOut = ::open(fromDevice.c_str(), O_RDWR | O_CLOEXEC);
-
     std::atomic<bool> stop{false};
     std::thread chip([&] {
         Corvane::Sim::VirtualDevice device;
@@ -100,6 +111,12 @@ void BM_StatusExchange_HidrawBackendOverFifos(benchmark::State& state) {
     std::array<std::uint8_t, Corvane::kWireReportSize> out{};
     out[1] = 0x10;
     std::array<std::uint8_t, Corvane::kWireReportSize> in{};
+    const auto switches = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return static_cast<double>(usage.ru_nvcsw);
+    };
+    const double switchesBefore = switches();
     for (auto _ : state) {
         if (platform.WriteReport(writer, event, out, 1000) != Corvane::TransferOutcome::Done ||
             platform.ReadReport(reader, event, in, 1000) != Corvane::TransferOutcome::Done ||
@@ -108,6 +125,8 @@ void BM_StatusExchange_HidrawBackendOverFifos(benchmark::State& state) {
             break;
         }
     }
+    state.counters["switches"] =
+        benchmark::Counter(switches() - switchesBefore, benchmark::Counter::kAvgIterations);
     stop = true;
     platform.WriteReport(writer, event, out, 1000);  // wakes the chip thread
     chip.join();
@@ -117,7 +136,7 @@ void BM_StatusExchange_HidrawBackendOverFifos(benchmark::State& state) {
     ::close(deviceOut);
     fs::remove_all(root);
 }
-BENCHMARK(BM_StatusExchange_HidrawBackendOverFifos);
+BENCHMARK(BM_StatusExchange_HidrawBackendOverFifos)->ArgName("write_thread")->Arg(1)->Arg(0);
 #endif
 
 }  // namespace

@@ -11,7 +11,7 @@ setup(
     long_description=open("README.md", encoding="utf-8").read(),
     packages=["corvane"],
     # The Windows release puts corvane.dll and corvane_sim.dll into the package.
-    package_data={"corvane": ["*.dll"]},
+    package_data={"corvane": ["*.dll", "py.typed"]},
     python_requires=">=3.8",
     license="MIT",
     license_files=["LICENSE"],

@@ -7,7 +7,7 @@
 # built against it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 zip unzip
+scripts/install-deps.sh windows
 source scripts/ccache-env.sh
 jobs=$(nproc)
 start=$SECONDS

@@ -12,7 +12,26 @@ Eeprom::Eeprom(std::size_t sizeBytes, std::size_t pageBytes)
     }
 }
 
+bool Eeprom::InRange(std::size_t offset, std::size_t count) const {
+    return offset <= memory_.size() && count <= memory_.size() - offset;
+}
+
+bool Eeprom::Read(std::size_t offset, std::span<std::uint8_t> data) const {
+    std::lock_guard lock(mutex_);
+    if (!InRange(offset, data.size())) return false;
+    std::copy_n(memory_.begin() + static_cast<std::ptrdiff_t>(offset), data.size(), data.begin());
+    return true;
+}
+
+bool Eeprom::Write(std::size_t offset, std::span<const std::uint8_t> data) {
+    std::lock_guard lock(mutex_);
+    if (!InRange(offset, data.size())) return false;
+    std::copy(data.begin(), data.end(), memory_.begin() + static_cast<std::ptrdiff_t>(offset));
+    return true;
+}
+
 bool Eeprom::Start(bool read) {
+    std::lock_guard lock(mutex_);
     if (now_ < busyUntil_) return false;  // still storing the last page
     // A repeated START ends a write without storing it, as the chip does.
     writing_ = !read;
@@ -22,6 +41,7 @@ bool Eeprom::Start(bool read) {
 }
 
 bool Eeprom::WriteByte(std::uint8_t value) {
+    std::lock_guard lock(mutex_);
     if (!writing_) return false;
     if (addressBytes_ == 0) {
         addressHigh_ = value;
@@ -50,12 +70,14 @@ bool Eeprom::WriteByte(std::uint8_t value) {
 }
 
 std::uint8_t Eeprom::ReadByte() {
+    std::lock_guard lock(mutex_);
     const std::uint8_t value = memory_[counter_];
     counter_ = (counter_ + 1) % memory_.size();
     return value;
 }
 
 void Eeprom::Stop() {
+    std::lock_guard lock(mutex_);
     if (writing_ && pageDirty_) {
         CommitPage();
         busyUntil_ = now_ + writeCycle_;

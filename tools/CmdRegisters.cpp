@@ -22,8 +22,9 @@ namespace {
 constexpr std::size_t kMaxBlock = Corvane::I2cBus::kMaxBlock;
 constexpr unsigned kRegisters = 256;
 
-// An i2c-tools transaction mode: b byte, w word, c write byte / read byte,
-// s SMBus block, i I2C block; a trailing p asks for PEC as in i2c-tools.
+// An i2c-tools transaction mode: b byte, w word, W word at even registers
+// (i2cdump), c write byte / read byte (i2cdump: consecutive bytes), s SMBus
+// block, i I2C block; a trailing p asks for PEC as in i2c-tools.
 struct Mode {
     char kind = 'b';
     bool pec = false;
@@ -33,7 +34,7 @@ std::optional<Mode> AsMode(std::string_view text) {
     if (text.empty() || text.size() > 2 || (text.size() == 2 && text[1] != 'p')) {
         return std::nullopt;
     }
-    if (std::string_view("bwcsi").find(text[0]) == std::string_view::npos) return std::nullopt;
+    if (std::string_view("bwWcsi").find(text[0]) == std::string_view::npos) return std::nullopt;
     return Mode{text[0], text.size() == 2};
 }
 
@@ -66,16 +67,35 @@ std::string ModeName(const Mode& mode) {
 
 // ---- get -------------------------------------------------------------------
 
+// i2c-tools' -y (never ask), -f (force access to an address a kernel driver
+// holds: no driver holds one on a bridge) and -a (every address).
+struct I2cToolsFlags {
+    bool yes = false;
+    bool force = false;
+    bool all = false;
+};
+
+void AddI2cToolsFlags(CLI::App* command, I2cToolsFlags& flags, bool force, bool all) {
+    command->add_flag("-y", flags.yes, "accepted as i2c-tools take it; the tool never asks");
+    if (force) {
+        command->add_flag("-f", flags.force,
+                          "accepted as i2c-tools take it; no kernel driver holds an address on "
+                          "the bridge");
+    }
+    if (all) command->add_flag("-a", flags.all, "allow every address, 0x00 to 0x7f");
+}
+
 struct GetArgs {
     std::string address;
     std::string reg;
     std::string mode;
     std::string count;
     bool pec = false;
+    I2cToolsFlags flags;
 };
 
 void Get(Tool& tool, const GetArgs& args) {
-    const std::uint8_t address7 = ParseAddress(args.address);
+    const std::uint8_t address7 = ParseAddress(args.address, args.flags.all);
     std::optional<std::uint8_t> reg;
     if (!args.reg.empty()) reg = ParseByte(args.reg, "REG");
     const Mode mode = ParseMode(args.mode.empty() ? "b" : args.mode, "bwcsi", args.pec);
@@ -132,8 +152,43 @@ struct SetArgs {
     std::string address;
     std::string reg;
     std::vector<std::string> values;  // the mode, when given, last
+    std::string mask;
+    bool readBack = false;
     bool pec = false;
+    I2cToolsFlags flags;
 };
+
+// i2cset -r: what the register holds now, against what was written. i2cset's
+// lines on stdout; a mismatch or a failed read exits with 1, as from i2cset.
+void ReadBack(Tool& tool, Corvane::I2cBus& bus, std::uint8_t address7, std::uint8_t reg,
+              const Mode& mode, unsigned written) {
+    const std::int32_t read = mode.kind == 'w'   ? bus.ReadWordData(address7, reg)
+                              : mode.kind == 'c' ? bus.ReadByte(address7)
+                                                 : bus.ReadByteData(address7, reg);
+    const int digits = mode.kind == 'w' ? 4 : 2;
+    const bool matched = read >= 0 && static_cast<unsigned>(read) == written;
+    if (tool.WantsJson()) {
+        if (matched) {
+            Tool::PrintJson({{"address", address7},
+                             {"register", reg},
+                             {"mode", ModeName(mode)},
+                             {"written", written},
+                             {"readback", read}});
+        }
+    } else if (read < 0) {
+        fmt::print("Warning - readback failed\n");
+    } else if (!matched) {
+        fmt::print("Warning - data mismatch - wrote {}, read back {}\n", Hex(written, digits),
+                   Hex(static_cast<unsigned>(read), digits));
+    } else {
+        fmt::print("Value {} written, readback matched\n", Hex(written, digits));
+    }
+    if (read < 0) BusValue(read, address7);
+    if (!matched) {
+        throw Failure(fmt::format("{} holds {}, not the {} written", Hex(reg),
+                                  Hex(static_cast<unsigned>(read), digits), Hex(written, digits)));
+    }
+}
 
 void Set(Tool& tool, const SetArgs& args) {
     const std::uint8_t address7 = ParseAddress(args.address);
@@ -153,16 +208,38 @@ void Set(Tool& tool, const SetArgs& args) {
         throw UsageError("several VALUEs need mode s or i");
     }
     if (texts.size() > kMaxBlock) throw UsageError("a block holds at most 32 VALUEs");
+    const unsigned widest = mode.kind == 'w' ? 0xFFFF : 0xFF;
+    std::optional<unsigned> mask;
+    if (!args.mask.empty()) {
+        if (mode.kind != 'b' && mode.kind != 'w') throw UsageError("-m goes with modes b and w");
+        mask = ParseNumber(args.mask, "MASK", 1, widest);
+    }
+    if (args.readBack && mode.kind != 'b' && mode.kind != 'w' && mode.kind != 'c') {
+        throw UsageError("-r reads back modes b, w and c");
+    }
     std::vector<std::uint8_t> bytes;
-    std::uint16_t word = 0;
-    if (mode.kind == 'w') {
-        word = static_cast<std::uint16_t>(ParseNumber(texts[0], "VALUE", 0, 0xFFFF));
-        bytes = {static_cast<std::uint8_t>(word & 0xFF), static_cast<std::uint8_t>(word >> 8)};
+    unsigned value = 0;
+    if (mode.kind == 'b' || mode.kind == 'w') {
+        value = ParseNumber(texts[0], "VALUE", 0, widest);
     } else {
         bytes = ParseBytes(texts, "VALUE");
     }
 
     Corvane::I2cBus bus = OpenBus(tool, mode.pec);
+    if (mask) {  // i2cset -m: only the mask's bits change
+        const std::int32_t old =
+            mode.kind == 'w' ? bus.ReadWordData(address7, reg) : bus.ReadByteData(address7, reg);
+        if (old < 0) {
+            throw Failure(old, fmt::format("cannot read the old value of {} for -m: {}", Hex(reg),
+                                           Corvane::ResultCodeDescription(old)));
+        }
+        value = (value & *mask) | (static_cast<unsigned>(old) & ~*mask & widest);
+    }
+    if (mode.kind == 'w') {
+        bytes = {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
+    } else if (mode.kind == 'b') {
+        bytes = {static_cast<std::uint8_t>(value)};
+    }
     std::int32_t result = 0;
     switch (mode.kind) {
         case 'c':
@@ -172,7 +249,7 @@ void Set(Tool& tool, const SetArgs& args) {
             result = bus.WriteByteData(address7, reg, bytes[0]);
             break;
         case 'w':
-            result = bus.WriteWordData(address7, reg, word);
+            result = bus.WriteWordData(address7, reg, static_cast<std::uint16_t>(value));
             break;
         case 's':
             result = bus.WriteBlockData(address7, reg, bytes);
@@ -182,7 +259,9 @@ void Set(Tool& tool, const SetArgs& args) {
             break;
     }
     BusValue(result, address7);
-    if (tool.WantsJson()) {
+    if (args.readBack) {
+        ReadBack(tool, bus, address7, reg, mode, mode.kind == 'c' ? reg : value);
+    } else if (tool.WantsJson()) {
         Tool::PrintJson({{"address", address7},
                          {"register", reg},
                          {"mode", ModeName(mode)},
@@ -195,34 +274,40 @@ void Set(Tool& tool, const SetArgs& args) {
 struct DumpArgs {
     std::string address;
     std::string mode;
-    std::string first;
-    std::string last;
+    std::string bank;
+    std::string bankRegister;
     std::string range;
     bool pec = false;
+    I2cToolsFlags flags;
 };
 
 // A register's value, or nothing when it could not be read (XX).
 using Cell = std::optional<std::uint16_t>;
 
-char AsciiCell(const Cell& cell) {
-    if (!cell) return 'X';
-    const unsigned byte = *cell & 0xFF;
+// A byte of the table, -1 for XX.
+char AsciiCell(int byte) {
+    if (byte < 0) return 'X';
     if (byte == 0x00 || byte == 0xFF) return '.';
     return byte < 0x20 || byte >= 0x7F ? '?' : static_cast<char>(byte);
 }
 
 // i2cdump's byte table: 16 registers a row with their characters; blanks
 // outside FIRST..LAST. An SMBus block (`block`) ends at its length instead.
-std::string ByteTable(const std::vector<Cell>& cells, unsigned first, unsigned last, bool block) {
+// Mode W (`pairs`) reads a word at each even register: its two bytes fill
+// two cells, or both are XX.
+std::string ByteTable(const std::vector<Cell>& cells, unsigned first, unsigned last, bool block,
+                      bool pairs) {
     std::string table = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
     for (unsigned row = first / 16 * 16; row <= last; row += 16) {
         std::string hex = fmt::format("{:02x}: ", row);
         std::string ascii;
         for (unsigned r = row; r < row + 16; ++r) {
             const bool outside = r < first || r > last;
-            hex += outside ? "   " : cells[r] ? fmt::format("{:02x} ", *cells[r]) : "XX ";
+            const Cell& cell = pairs ? cells[r & ~1u] : cells[r];
+            const int byte = !cell ? -1 : pairs && (r & 1) ? *cell >> 8 : *cell & 0xFF;
+            hex += outside ? "   " : byte >= 0 ? fmt::format("{:02x} ", byte) : "XX ";
             if (outside && block) continue;
-            ascii += outside ? ' ' : AsciiCell(cells[r]);
+            ascii += outside ? ' ' : AsciiCell(byte);
         }
         table += hex + "   " + ascii + "\n";
     }
@@ -251,32 +336,50 @@ bool RegisterFailure(std::int32_t result) {
            result == Corvane::I2CBUS_BLOCK_COUNT_INVALID || result == Corvane::I2CBUS_SHORT_READ;
 }
 
-void Dump(Tool& tool, DumpArgs args) {
-    const std::uint8_t address7 = ParseAddress(args.address);
-    // MODE may be left out: "dump 0x48 0x10 0x1f".
-    if (!args.mode.empty() && !AsMode(args.mode) &&
-        std::isdigit(static_cast<unsigned char>(args.mode[0]))) {
-        if (!args.last.empty())
-            throw UsageError(fmt::format("MODE must be b, w, s or i, not '{}'", args.mode));
-        args.last = std::exchange(args.first, std::exchange(args.mode, ""));
+// The registers FIRST-LAST of -r, as i2cdump takes them.
+std::pair<unsigned, unsigned> DumpRange(const std::string& range, const Mode& mode) {
+    const std::size_t dash = range.find('-');
+    if (dash == std::string::npos) throw UsageError("-r takes FIRST-LAST: -r 0x10-0x1f");
+    const unsigned first = ParseByte(range.substr(0, dash), "FIRST");
+    const unsigned last = ParseByte(range.substr(dash + 1), "LAST");
+    if (first > last) throw UsageError("FIRST must not be above LAST");
+    if (mode.kind == 's') throw UsageError("mode s reads one block: no -r");
+    if (mode.kind == 'W' && (first % 2 != 0 || last % 2 == 0)) {
+        throw UsageError("mode W reads words at even registers: FIRST even, LAST odd");
     }
-    const Mode mode = ParseMode(args.mode.empty() ? "b" : args.mode, "bwsi", args.pec);
-    if (!args.range.empty()) {
-        const std::size_t dash = args.range.find('-');
-        if (!args.first.empty() || dash == std::string::npos) {
-            throw UsageError("-r takes FIRST-LAST, instead of FIRST and LAST");
-        }
-        args.first = args.range.substr(0, dash);
-        args.last = args.range.substr(dash + 1);
+    return {first, last};
+}
+
+void Dump(Tool& tool, const DumpArgs& args) {
+    const std::uint8_t address7 = ParseAddress(args.address, args.flags.all);
+    const Mode mode = ParseMode(args.mode.empty() ? "b" : args.mode, "bwWsic", args.pec);
+    // BANK: for mode s the block's register, for the others a register bank
+    // selected through BANKREG (0x4e) while the dump runs; bank 0 selects none.
+    const unsigned bank = args.bank.empty()  ? 0
+                          : mode.kind == 's' ? ParseByte(args.bank, "BANK")
+                                             : ParseNumber(args.bank, "BANK", 0, 15);
+    if (mode.kind == 's' && !args.bankRegister.empty()) {
+        throw UsageError("mode s takes its block's register as BANK, and no BANKREG");
     }
-    unsigned first = args.first.empty() ? 0 : ParseByte(args.first, "FIRST");
-    unsigned last = args.last.empty() ? 0xFF : ParseByte(args.last, "LAST");
-    if (mode.kind == 's' && !args.last.empty()) {
-        throw UsageError("mode s reads one block: give its REG as FIRST, and no LAST");
-    }
-    if (mode.kind != 's' && first > last) throw UsageError("FIRST must not be above LAST");
+    const std::uint8_t bankRegister =
+        args.bankRegister.empty() ? 0x4E : ParseByte(args.bankRegister, "BANKREG");
+    auto [first, last] = args.range.empty() ? std::pair<unsigned, unsigned>(0x00, 0xFF)
+                                            : DumpRange(args.range, mode);
 
     Corvane::I2cBus bus = OpenBus(tool, mode.pec);
+    std::optional<std::uint8_t> oldBank;
+    if (bank != 0 && mode.kind != 's') {
+        const std::int32_t old = bus.ReadByteData(address7, bankRegister);
+        const std::int32_t set =
+            old < 0 ? old
+                    : bus.WriteByteData(address7, bankRegister,
+                                        static_cast<std::uint8_t>(bank | (old & 0xF0)));
+        if (set < 0) {
+            throw Failure(set, fmt::format("cannot select bank {} through register {}: {}", bank,
+                                           Hex(bankRegister), Corvane::ResultCodeDescription(set)));
+        }
+        oldBank = static_cast<std::uint8_t>(old);
+    }
     std::vector<Cell> cells(kRegisters);
     std::size_t failed = 0;
     std::int32_t firstError = 0;
@@ -287,47 +390,54 @@ void Dump(Tool& tool, DumpArgs args) {
         if (firstError == 0) firstError = result;
         return false;
     };
+    std::size_t asked = 0;
     if (mode.kind == 's') {
         std::array<std::uint8_t, kMaxBlock> block{};
         const std::int32_t length =
-            bus.ReadBlockData(address7, static_cast<std::uint8_t>(first), block);
-        if (length < 0) BusValue(length, address7);
+            BusValue(bus.ReadBlockData(address7, static_cast<std::uint8_t>(bank), block), address7);
         for (std::int32_t i = 0; i < length; ++i)
             cells[static_cast<std::size_t>(i)] = block[static_cast<std::size_t>(i)];
         first = 0;
         last = static_cast<unsigned>(length) - 1;
     } else if (mode.kind == 'i') {
-        for (unsigned at = first; at <= last; at += kMaxBlock) {
+        for (unsigned at = first; at <= last; at += kMaxBlock, ++asked) {
             std::vector<std::uint8_t> block(std::min<std::size_t>(kMaxBlock, last + 1 - at));
             if (!take(bus.ReadI2cBlockData(address7, static_cast<std::uint8_t>(at), block)))
                 continue;
             for (std::size_t i = 0; i < block.size(); ++i) cells[at + i] = block[i];
         }
     } else {
-        for (unsigned r = first; r <= last; ++r) {
+        // Mode c reads on from FIRST, which one written byte selects.
+        if (mode.kind == 'c') {
+            BusValue(bus.WriteByte(address7, static_cast<std::uint8_t>(first)), address7);
+        }
+        for (unsigned r = first; r <= last; r += mode.kind == 'W' ? 2 : 1, ++asked) {
             const auto reg = static_cast<std::uint8_t>(r);
-            const std::int32_t value = mode.kind == 'w' ? bus.ReadWordData(address7, reg)
-                                                        : bus.ReadByteData(address7, reg);
+            const std::int32_t value = mode.kind == 'c'   ? bus.ReadByte(address7)
+                                       : mode.kind == 'b' ? bus.ReadByteData(address7, reg)
+                                                          : bus.ReadWordData(address7, reg);
             if (take(value)) cells[r] = static_cast<std::uint16_t>(value);
         }
     }
-    const std::size_t asked =
-        mode.kind == 'i' ? (last - first + kMaxBlock) / kMaxBlock : last - first + 1;
-    if (failed == asked) BusValue(firstError, address7);
+    if (oldBank) BusValue(bus.WriteByteData(address7, bankRegister, *oldBank), address7);
 
     if (tool.WantsJson()) {
+        if (failed == asked && asked > 0) BusValue(firstError, address7);
         Json values = Json::array();
-        for (unsigned r = first; r <= last; ++r)
+        for (unsigned r = first; r <= last; r += mode.kind == 'W' ? 2 : 1)
             values.push_back(cells[r] ? Json(*cells[r]) : Json());
         Tool::PrintJson({{"address", address7},
                          {"mode", ModeName(mode)},
                          {"first", first},
                          {"last", last},
-                         {mode.kind == 'w' ? "words" : "data", values}});
+                         {mode.kind == 'w' || mode.kind == 'W' ? "words" : "data", values}});
     } else {
-        fmt::print("{}", mode.kind == 'w' ? WordTable(cells, first, last)
-                                          : ByteTable(cells, first, last, mode.kind == 's'));
+        fmt::print("{}", mode.kind == 'w'
+                             ? WordTable(cells, first, last)
+                             : ByteTable(cells, first, last, mode.kind == 's', mode.kind == 'W'));
     }
+    // What i2cdump prints is on stdout; that nothing answered is a failure here.
+    if (failed == asked && asked > 0) BusValue(firstError, address7);
     if (failed > 0) {
         fmt::print(stderr, "corvane: {} read{} failed (XX): {}\n", failed, failed == 1 ? "" : "s",
                    Corvane::ResultCodeDescription(firstError));
@@ -345,6 +455,7 @@ void AddRegisterCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     auto getArgs = std::make_shared<GetArgs>();
     auto* get = app.add_subcommand(
         "get", "Read a register as i2cget does: ADDR alone reads a byte without a register");
+    AddI2cToolsFlags(get, getArgs->flags, true, true);
     get->add_option("ADDR", getArgs->address, "7-bit target address")->required();
     get->add_option("REG", getArgs->reg, "register (command) byte");
     get->add_option("MODE", getArgs->mode, "b (default), w, c, s or i");
@@ -358,6 +469,12 @@ void AddRegisterCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
         "set",
         "Write a register as i2cset does: VALUE... [MODE], MODE last (default b; without a "
         "VALUE only REG is sent)");
+    AddI2cToolsFlags(set, setArgs->flags, false, false);
+    set->add_option("-m", setArgs->mask,
+                    "modes b and w: change only the bits of MASK (the others are read first)")
+        ->type_name("MASK");
+    set->add_flag("-r", setArgs->readBack,
+                  "read the register back and compare, as i2cset -r (exit 1 on a mismatch)");
     set->add_option("ADDR", setArgs->address, "7-bit target address")->required();
     set->add_option("REG", setArgs->reg, "register (command) byte")->required();
     set->add_option("VALUE", setArgs->values,
@@ -368,17 +485,24 @@ void AddRegisterCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
 
     auto dumpArgs = std::make_shared<DumpArgs>();
     auto* dump = app.add_subcommand(
-        "dump", "Show registers FIRST to LAST (0x00 to 0xff) in i2cdump's table");
+        "dump", "Show a target's registers in i2cdump's table, as i2cdump takes its arguments");
+    AddI2cToolsFlags(dump, dumpArgs->flags, false, true);
+    dump->add_option("-r", dumpArgs->range, "only registers FIRST to LAST (0x00-0xff)")
+        ->type_name("FIRST-LAST");
     dump->add_option("ADDR", dumpArgs->address, "7-bit target address")->required();
-    dump->add_option("MODE", dumpArgs->mode, "b (default), w, s or i");
-    dump->add_option("FIRST", dumpArgs->first, "first register; for mode s the block's register");
-    dump->add_option("LAST", dumpArgs->last, "last register");
-    dump->add_option("-r", dumpArgs->range, "FIRST-LAST, as i2cdump takes it")->type_name("RANGE");
+    dump->add_option("MODE", dumpArgs->mode, "b (default), w, W, s, i or c");
+    dump->add_option("BANK", dumpArgs->bank,
+                     "register bank 0 to 15 to select first (0: none); mode s: the block's "
+                     "register");
+    dump->add_option("BANKREG", dumpArgs->bankRegister,
+                     "the register that selects the bank (default 0x4e)");
     dump->add_flag("--pec", dumpArgs->pec, "packet error checking");
     dump->footer(
-        "XX marks a register that could not be read. In the characters . is 0x00 or 0xff, ? "
-        "another unprintable byte. Mode w shows the word read at each register; mode i reads "
-        "32-byte blocks.");
+        "MODE: b byte data, w word data (a word at each register), W word data at the even "
+        "registers, s SMBus block, i I2C block (32-byte blocks), c consecutive bytes (one byte "
+        "written selects FIRST, then bytes read on). XX marks a register that could not be "
+        "read; when none could, the table is printed and the tool exits with 1. In the "
+        "characters . is 0x00 or 0xff, ? another unprintable byte.");
     handlers[dump] = [&tool, dumpArgs] { Dump(tool, *dumpArgs); };
 }
 

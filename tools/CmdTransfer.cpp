@@ -47,7 +47,7 @@ std::uint8_t NextInRun(std::uint8_t value, char suffix) {
     }
 }
 
-std::vector<Message> ParseMessages(const std::vector<std::string>& words) {
+std::vector<Message> ParseMessages(const std::vector<std::string>& words, bool allAddresses) {
     std::vector<Message> messages;
     std::optional<std::uint8_t> lastAddress;
     for (std::size_t w = 0; w < words.size();) {
@@ -67,7 +67,7 @@ std::vector<Message> ParseMessages(const std::vector<std::string>& words) {
             message.length =
                 ParseNumber(length, fmt::format("the length in '{}'", desc), 0, kLongestMessage);
         }
-        if (at != std::string::npos) lastAddress = ParseAddress(desc.substr(at + 1));
+        if (at != std::string::npos) lastAddress = ParseAddress(desc.substr(at + 1), allAddresses);
         if (!lastAddress) {
             throw UsageError(fmt::format("'{}' needs an address: {}@0x50", desc, desc));
         }
@@ -120,8 +120,17 @@ std::string Line(const Message& message, std::size_t index, bool withData) {
     return line;
 }
 
-void Transfer(Tool& tool, const std::vector<std::string>& words, bool verbose) {
-    std::vector<Message> messages = ParseMessages(words);
+// i2ctransfer's options besides the messages: -v, and -y, -f, -a as i2c-tools take them.
+struct TransferOptions {
+    bool verbose = false;
+    bool yes = false;
+    bool force = false;
+    bool all = false;
+};
+
+void Transfer(Tool& tool, const std::vector<std::string>& words, const TransferOptions& options) {
+    const bool verbose = options.verbose;
+    std::vector<Message> messages = ParseMessages(words, options.all);
     for (const Message& message : messages) {
         if (message.read && !message.lengthFromTarget && message.length == 0) {
             Unsupported(messages, "it cannot read zero bytes");
@@ -189,7 +198,7 @@ void Transfer(Tool& tool, const std::vector<std::string>& words, bool verbose) {
 
 void AddTransferCommand(CLI::App& app, Tool& tool, Handlers& handlers) {
     auto words = std::make_shared<std::vector<std::string>>();
-    auto verbose = std::make_shared<bool>(false);
+    auto options = std::make_shared<TransferOptions>();
     auto* transfer =
         app.add_subcommand("transfer",
                            "Send I2C messages as i2ctransfer does, one line per read message: "
@@ -199,14 +208,19 @@ void AddTransferCommand(CLI::App& app, Tool& tool, Handlers& handlers) {
                      "r or w, the length, @ADDR (may be left out after "
                      "the first message), then a write's data bytes")
         ->required();
-    transfer->add_flag("-v", *verbose, "show every message as i2ctransfer -v does");
+    transfer->add_flag("-v", options->verbose, "show every message as i2ctransfer -v does");
+    transfer->add_flag("-y", options->yes, "accepted as i2c-tools take it; the tool never asks");
+    transfer->add_flag("-f", options->force,
+                       "accepted as i2c-tools take it; no kernel driver holds an address on the "
+                       "bridge");
+    transfer->add_flag("-a", options->all, "allow every address, 0x00 to 0x7f");
     transfer->footer(
         "A data byte with a suffix fills the rest of its message: 0= repeats it, 0+ counts up, "
         "0xff- counts down, 0p gives i2ctransfer's pseudo-random bytes. r? reads an SMBus block "
         "whose length the target sends (after w1 to the same address). The bridge carries out "
         "one write, one read, or a write followed by a read of the same address after a "
         "repeated START; other shapes are refused before anything is sent.");
-    handlers[transfer] = [&tool, words, verbose] { Transfer(tool, *words, *verbose); };
+    handlers[transfer] = [&tool, words, options] { Transfer(tool, *words, *options); };
 }
 
 }  // namespace CorvaneTool

@@ -97,7 +97,7 @@ std::uint16_t ParseHexId(std::string_view text, std::string_view what) {
     return static_cast<std::uint16_t>(*value);
 }
 
-std::uint8_t ParseAddress(std::string_view text) {
+std::uint8_t ParseAddress(std::string_view text, bool all) {
     const auto value = DecimalOrHex(text);
     if (!value) {
         throw UsageError(
@@ -109,9 +109,11 @@ std::uint8_t ParseAddress(std::string_view text) {
             "(addresses here are 7-bit, {} to {})",
             text, Hex(static_cast<unsigned>(*value >> 1)), Hex(kFirstAddress), Hex(kLastAddress)));
     }
-    if (*value < kFirstAddress || *value > kLastAddress) {
-        throw UsageError(fmt::format("ADDR must be a 7-bit I2C address from {} to {}, not {}",
-                                     Hex(kFirstAddress), Hex(kLastAddress), text));
+    const unsigned first = all ? 0x00 : kFirstAddress, last = all ? 0x7F : kLastAddress;
+    if (*value < first || *value > last) {
+        throw UsageError(fmt::format("ADDR must be a 7-bit I2C address from {} to {}{}, not {}",
+                                     Hex(first), Hex(last), all ? "" : " (0x00 to 0x7f with -a)",
+                                     text));
     }
     return static_cast<std::uint8_t>(*value);
 }

@@ -18,8 +18,8 @@ std::uint32_t ParseNumber(std::string_view text, std::string_view what, std::uin
                           std::uint32_t max);
 // Hexadecimal with or without 0x (USB vendor and product IDs).
 std::uint16_t ParseHexId(std::string_view text, std::string_view what);
-// A 7-bit I2C address, 0x03 to 0x77.
-std::uint8_t ParseAddress(std::string_view text);
+// A 7-bit I2C address, 0x03 to 0x77; with `all` (i2c-tools' -a) 0x00 to 0x7f.
+std::uint8_t ParseAddress(std::string_view text, bool all = false);
 std::uint8_t ParseByte(std::string_view text, std::string_view what);
 std::vector<std::uint8_t> ParseBytes(const std::vector<std::string>& texts, std::string_view what);
 // A frequency in Hz; k and M suffixes count kHz and MHz (400k, 1M, 3.4M).

@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 #include <corvane/sim/Eeprom.hpp>
 #include <corvane/sim/SmbusDevice.hpp>
-#include <nlohmann/json.hpp>
 
 #include <array>
 #include <cstdlib>
@@ -11,6 +10,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "SimState.hpp"
 #include "TemperatureSensor.hpp"
 #include "Terminal.hpp"
 #include "Tool.hpp"
@@ -18,39 +18,6 @@
 namespace CorvaneTool {
 
 namespace {
-
-constexpr const char* kFormat = "corvane-sim-state 1";
-
-std::string ToHex(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0x0F];
-    }
-    return text;
-}
-
-std::optional<std::vector<std::uint8_t>> FromHex(const std::string& text) {
-    if (text.size() % 2 != 0) return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(text.size() / 2);
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        unsigned value = 0;
-        for (std::size_t k = i; k < i + 2; ++k) {
-            const char c = text[k];
-            const int digit = c >= '0' && c <= '9'   ? c - '0'
-                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                     : -1;
-            if (digit < 0) return std::nullopt;
-            value = value * 16 + static_cast<unsigned>(digit);
-        }
-        bytes.push_back(static_cast<std::uint8_t>(value));
-    }
-    return bytes;
-}
 
 std::vector<std::uint8_t> Ascii(std::string_view text) {
     return {text.begin(), text.end()};
@@ -69,7 +36,7 @@ SimBench::SimBench(std::filesystem::path stateFile, bool fresh) : stateFile_(std
     smbus_->EnableByteCount(true);
     sensor_ = std::make_shared<TemperatureSensor>();
     Fill();
-    nlohmann::json running;
+    std::optional<RunningSettings> running;
     if (!fresh && std::filesystem::exists(stateFile_)) running = Load();
 
     chip_->AttachTarget(kEepromAddress, eeprom_);
@@ -81,7 +48,7 @@ SimBench::SimBench(std::filesystem::path stateFile, bool fresh) : stateFile_(std
     chip_->SetAdcInput(2, 600);
     chip_->SetPinInput(0, 1);
     host_->Plug(chip_);
-    if (!running.is_null()) RestoreRunningSettings(running);
+    if (running) RestoreRunningSettings(*running);
 }
 
 SimBench::~SimBench() = default;
@@ -116,40 +83,34 @@ void SimBench::Fill() {
     smbus_->SetRegister(0x22, Ascii("LION"));     // chemistry
 }
 
-nlohmann::json SimBench::Load() {
-    const auto damaged = [this](const std::string& why) {
-        return Failure(fmt::format(
-            "the virtual chip's state file {} cannot be used ({}); --sim-reset starts afresh",
-            Utf8Text(stateFile_), why));
-    };
+Failure SimBench::Damaged(const std::string& why) const {
+    return Failure(fmt::format(
+        "the virtual chip's state file {} cannot be used ({}); --sim-reset starts afresh",
+        Utf8Text(stateFile_), why));
+}
+
+// The whole file is checked before the bench takes any of it; the chip's flash
+// first, which takes all of its text or nothing.
+std::optional<RunningSettings> SimBench::Load() {
     std::ifstream in(stateFile_, std::ios::binary);
-    if (!in) throw damaged("cannot open it");
-    nlohmann::json state;
+    if (!in) throw Damaged("cannot open it");
+    std::string text(kMaxStateBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (in.bad()) throw Damaged("cannot read it");
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    SimState state;
     try {
-        state = nlohmann::json::parse(in);
-    } catch (const nlohmann::json::exception&) {
-        throw damaged("not JSON");
+        state = ParseSimState(text, kEepromSize);
+    } catch (const StateError& e) {
+        throw Damaged(e.what());
     }
-    try {
-        if (state.at("format").get<std::string>() != kFormat) throw damaged("unknown format");
-        if (!chip_->LoadState(state.at("chip").get<std::string>())) throw damaged("chip flash");
-        const auto eeprom = FromHex(state.at("eeprom").get<std::string>());
-        if (!eeprom || eeprom->size() != kEepromSize) throw damaged("EEPROM contents");
-        eeprom_->Contents() = *eeprom;
-        eeprom_->SetAddressCounter(state.value("eeprom-counter", std::size_t{0}));
-        for (const auto& [index, contents] : state.at("smbus").items()) {
-            const auto bytes = FromHex(contents.get<std::string>());
-            const auto number = std::stoul(index, nullptr, 0);
-            if (!bytes || number > 0xFF) throw damaged("SMBus registers");
-            smbus_->SetRegister(static_cast<std::uint8_t>(number), *bytes);
-        }
-        sensor_->Restore(state.at("sensor").get<TemperatureSensor::Registers>());
-        return state.value("running", nlohmann::json());
-    } catch (const nlohmann::json::exception& e) {
-        throw damaged(e.what());
-    } catch (const std::logic_error&) {  // std::stoul
-        throw damaged("SMBus registers");
-    }
+    if (!chip_->LoadState(state.chip)) throw Damaged("the chip's flash cannot be read");
+    eeprom_->Contents() = std::move(state.eeprom);
+    eeprom_->SetAddressCounter(state.eepromCounter);
+    smbus_->SetRegisters(std::move(state.smbusRegisters));
+    smbus_->SetPointer(state.smbusPointer);
+    sensor_->Restore(state.sensor);
+    return state.running;
 }
 
 namespace {
@@ -170,74 +131,62 @@ constexpr std::int32_t kCurrent = Corvane::DllConstants::CURRENT_SETTINGS_ONLY;
 
 }  // namespace
 
-// The run-time settings as the chip has them now; null when they cannot be read.
-nlohmann::json SimBench::RunningSettings() const {
+// The run-time settings as the chip has them now; none when they cannot be read.
+std::optional<RunningSettings> SimBench::ReadRunningSettings() const {
     const auto bridge = BenchBridge(host_, *chip_);
-    if (!bridge) return nullptr;
+    if (!bridge) return std::nullopt;
     Corvane::DevSettings_M& settings = *bridge->Settings;
-    std::array<std::uint8_t, 4> designation{}, direction{}, value{};
+    RunningSettings running;
     const std::int32_t values[] = {
-        settings.GetGpPinConfiguration(kCurrent, designation, direction, value),
-        settings.GetClockPinDividerValue(kCurrent),
-        settings.GetClockPinDutyCycle(kCurrent),
-        settings.GetDacVoltageReference(),
-        settings.GetDacValue(),
-        settings.GetAdcVoltageReference(),
-        settings.GetInterruptPinMode(kCurrent)};
+        settings.GetGpPinConfiguration(kCurrent, running.gpDesignation, running.gpDirection,
+                                       running.gpValue),
+        running.clockDivider = settings.GetClockPinDividerValue(kCurrent),
+        running.clockDuty = settings.GetClockPinDutyCycle(kCurrent),
+        running.dacReference = settings.GetDacVoltageReference(),
+        running.dacValue = settings.GetDacValue(),
+        running.adcReference = settings.GetAdcVoltageReference(),
+        running.interruptMode = settings.GetInterruptPinMode(kCurrent)};
     for (std::int32_t v : values) {
-        if (v < 0) return nullptr;
+        if (v < 0) return std::nullopt;
     }
-    return {{"gp-designation", designation},
-            {"gp-direction", direction},
-            {"gp-value", value},
-            {"clock-divider", values[1]},
-            {"clock-duty", values[2]},
-            {"dac-reference", values[3]},
-            {"dac-value", values[4]},
-            {"adc-reference", values[5]},
-            {"interrupt-mode", values[6]}};
+    return running;
 }
 
 // A real chip keeps its run-time settings while it stays plugged in; the
-// virtual one gets them back at the start of each run.
-void SimBench::RestoreRunningSettings(const nlohmann::json& running) {
+// virtual one gets them back at the start of each run. A setting the chip
+// refuses makes the file unusable rather than the chip half restored.
+void SimBench::RestoreRunningSettings(const RunningSettings& running) {
     const auto bridge = BenchBridge(host_, *chip_);
     if (!bridge) return;
     Corvane::DevSettings_M& settings = *bridge->Settings;
-    try {
-        const auto designation = running.at("gp-designation").get<std::array<std::uint8_t, 4>>();
-        const auto direction = running.at("gp-direction").get<std::array<std::uint8_t, 4>>();
-        const auto value = running.at("gp-value").get<std::array<std::uint8_t, 4>>();
-        settings.SetGpPinConfiguration(kCurrent, designation, direction, value);
-        const auto divider = running.at("clock-divider").get<std::int32_t>();
-        if (divider > 0) {
-            settings.SetClockPinConfiguration(kCurrent, divider,
-                                              running.at("clock-duty").get<std::int32_t>());
+    const std::int32_t results[] = {
+        settings.SetGpPinConfiguration(kCurrent, running.gpDesignation, running.gpDirection,
+                                       running.gpValue),
+        running.clockDivider > 0
+            ? settings.SetClockPinConfiguration(kCurrent, running.clockDivider, running.clockDuty)
+            : 0,
+        settings.SetDacVoltageReference(running.dacReference),
+        settings.SetDacValue(running.dacValue),
+        settings.SetAdcVoltageReference(running.adcReference),
+        running.interruptMode > 0 ? settings.SetInterruptPinMode(kCurrent, running.interruptMode)
+                                  : 0};
+    for (const std::int32_t result : results) {
+        if (result < 0) {
+            throw Damaged(fmt::format("the chip refuses its running settings: {}",
+                                      Corvane::ResultCodeName(result)));
         }
-        settings.SetDacVoltageReference(running.at("dac-reference").get<std::int32_t>());
-        settings.SetDacValue(running.at("dac-value").get<std::int32_t>());
-        settings.SetAdcVoltageReference(running.at("adc-reference").get<std::int32_t>());
-        const auto mode = running.at("interrupt-mode").get<std::int32_t>();
-        if (mode > 0) settings.SetInterruptPinMode(kCurrent, mode);
-    } catch (const nlohmann::json::exception&) {
-        // Settings the file does not hold stay as the chip powered up.
     }
 }
 
 void SimBench::Save() const {
-    nlohmann::json state;
-    state["format"] = kFormat;
-    state["chip"] = chip_->SaveState();
-    state["eeprom"] = ToHex(eeprom_->Contents());
-    state["eeprom-counter"] = eeprom_->AddressCounter();
-    nlohmann::json registers = nlohmann::json::object();
-    for (unsigned index = 0; index <= 0xFF; ++index) {
-        const auto contents = smbus_->Register(static_cast<std::uint8_t>(index));
-        if (!contents.empty()) registers[fmt::format("0x{:02x}", index)] = ToHex(contents);
-    }
-    state["smbus"] = registers;
-    state["sensor"] = sensor_->Saved();
-    state["running"] = RunningSettings();
+    SimState state;
+    state.chip = chip_->SaveState();
+    state.eeprom = eeprom_->Contents();
+    state.eepromCounter = eeprom_->AddressCounter();
+    state.smbusRegisters = smbus_->Registers();
+    state.smbusPointer = smbus_->Pointer();
+    state.sensor = sensor_->Saved();
+    state.running = ReadRunningSettings();
 
     std::error_code error;
     std::filesystem::create_directories(stateFile_.parent_path(), error);
@@ -246,7 +195,7 @@ void SimBench::Save() const {
     temporary += ".new";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << state.dump(1) << '\n';
+        out << FormatSimState(state);
         if (!out.flush()) {
             throw Failure(
                 fmt::format("cannot write the virtual chip's state to {}", Utf8Text(temporary)));

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <corvane/sim.hpp>
-#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
+
+#include "SimState.hpp"
 
 namespace Corvane::Sim {
 class Eeprom;
@@ -13,6 +16,7 @@ class SmbusDevice;
 
 namespace CorvaneTool {
 
+class Failure;
 class TemperatureSensor;
 
 // The virtual bench of --sim: a Corvane chip on the simulated host with an
@@ -29,7 +33,8 @@ class SimBench {
     static constexpr std::uint8_t kSensorAddress = 0x48;
 
     // Loads `stateFile` unless `fresh` or it does not exist yet; throws
-    // Failure for a file it cannot read. Installs the simulated host.
+    // Failure naming the file for one it cannot read or use whole, and then
+    // keeps nothing of it. Installs the simulated host.
     SimBench(std::filesystem::path stateFile, bool fresh);
     ~SimBench();
 
@@ -48,10 +53,11 @@ class SimBench {
 
   private:
     // Returns the run-time settings kept in the file, if any.
-    nlohmann::json Load();
-    nlohmann::json RunningSettings() const;
-    void RestoreRunningSettings(const nlohmann::json& running);
+    std::optional<RunningSettings> Load();
+    std::optional<RunningSettings> ReadRunningSettings() const;
+    void RestoreRunningSettings(const RunningSettings& running);
     void Fill();
+    Failure Damaged(const std::string& why) const;
 
     std::filesystem::path stateFile_;
     std::shared_ptr<Corvane::Sim::SimulatedHost> host_;

@@ -5,11 +5,13 @@
 # Runs inside the VM (one boot), from the build tree:
 #
 #   tests/e2e/vm-run.sh --modules "uhid hid-generic usbhid libcomposite usb_f_hid" \
-#       --timeout 600 -- bash bench/vm/exchange-vm.sh build/ci [COUNT]
+#       --timeout 600 -- bash bench/vm/exchange-vm.sh build/ci [COUNT [BASELINE]]
 #
-# Each way runs COUNT (default 300) exchanges per round, five rounds.
+# Each way runs COUNT (default 300) exchanges per round, five rounds. With
+# BASELINE, the build tree of an earlier version, its library and backend
+# ("ours-base", "backend-base") take turns with this one's in every round.
 set -uo pipefail
-build=$1 count=${2:-300}
+build=$1 count=${2:-300} baseline=${3:-}
 bridge=$build/tools/virtual-bridge/corvane-virtual-bridge
 tool=$build/tools/corvane
 hidraw=$build/bench/corvane_vm_exchange_hidraw
@@ -30,8 +32,14 @@ sleep 0.5
 # Rounds interleave the ways, so that a busy host slows them alike.
 exchange_rounds() {
     for round in 1 2 3 4 5; do
-        for way in ours backend hidapi bare; do
-            echo "BENCH $1 round $round $("$hidraw" $way 3a7c 01d5 "$count" 2>&1)"
+        for way in ours ours-base backend backend-base hidapi bare; do
+            local program=$hidraw
+            if [[ $way == *-base ]]; then
+                [[ -n $baseline ]] || continue
+                program=$baseline/bench/corvane_vm_exchange_hidraw
+            fi
+            echo "BENCH $1 round $round $("$program" ${way%-base} 3a7c 01d5 "$count" 2>&1 |
+                sed "s/^${way%-base} /$way /")"
         done
     done
 }

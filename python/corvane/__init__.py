@@ -1,11 +1,13 @@
 """The Corvane USB I2C/SMBus bridge from Python.
 
 - ``Bridge``: the library's facets ``functions``, ``settings``, ``management``;
-- ``SMBus`` and ``i2c_msg``: smbus2's interface over the bridge;
+- ``SMBus``, ``i2c_msg`` and ``I2cFunc``: smbus2's interface over the bridge
+  (``from corvane import SMBus`` in place of ``from smbus2 import SMBus``);
 - ``corvane.sim``: the simulated host and virtual chip, for tests without hardware.
 
 Failures raise ``CorvaneError``, an ``OSError`` whose errno is what a Linux
-i2c-dev bus gives for the same failure.
+i2c-dev bus gives for the same failure (and so a ``FileNotFoundError``,
+``TimeoutError``, ... where Python has a class for that errno).
 """
 
 from ._errors import CorvaneError, check
@@ -13,7 +15,7 @@ from ._native import VERSION as __version__
 from ._native import lib as _lib
 from ._native import library_version
 from .bridge import BOTH, CURRENT_SETTINGS_ONLY, PWRUP_DEFAULTS_ONLY, Bridge
-from .smbus import SMBus, i2c_msg
+from .smbus import I2cFunc, SMBus, i2c_msg
 
 _PACINGS = ("fixed", "bus-time")
 
@@ -53,6 +55,7 @@ __all__ = [
     "Bridge",
     "CorvaneError",
     "SMBus",
+    "I2cFunc",
     "i2c_msg",
     "library_version",
     "CURRENT_SETTINGS_ONLY",

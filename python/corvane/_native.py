@@ -165,7 +165,9 @@ BUS_FUNCTIONS: Dict[str, tuple] = {
     "corvane_bus_new": (_I32, _B, _U32, POINTER(_B)),
     "corvane_bus_free": (None, _B),
     "corvane_bus_set_speed": (_I32, _B, _U32),
+    "corvane_bus_speed": (_I64, _B),
     "corvane_bus_set_pec": (_I32, _B, _I32),
+    "corvane_bus_pec": (_I32, _B),
     "corvane_bus_write": (_I32, _B, _U8, _P8, c_size_t),
     "corvane_bus_read": (_I32, _B, _U8, _P8, c_size_t),
     "corvane_bus_write_read": (_I32, _B, _U8, _P8, c_size_t, _P8, c_size_t),
@@ -188,9 +190,7 @@ BUS_FUNCTIONS: Dict[str, tuple] = {
 lib = _open("corvane", "CORVANE_LIBRARY")
 library_version = check_version(lib)
 _declare(lib, LIBRARY_FUNCTIONS)
-has_bus = hasattr(lib, "corvane_bus_new")
-if has_bus:
-    _declare(lib, BUS_FUNCTIONS)
+_declare(lib, BUS_FUNCTIONS)
 
 _sim: Optional[ctypes.CDLL] = None
 

@@ -93,6 +93,15 @@ std::int32_t SetRegister(corvane_sim_target* device, const uint8_t* data, size_t
     });
 }
 
+// The arguments of an EEPROM copy checked in their order: 0 or INVALID_ARG_N.
+std::int32_t CheckEepromCopy(const Eeprom& eeprom, std::size_t offset, const void* data,
+                             std::size_t count) {
+    if (offset > eeprom.Size()) return INVALID_ARG_1;
+    if (count > eeprom.Size() - offset) return INVALID_ARG_3;
+    if (data == nullptr && count > 0) return INVALID_ARG_2;
+    return SUCCESS;
+}
+
 }  // namespace
 
 extern "C" {
@@ -319,24 +328,20 @@ int32_t corvane_sim_eeprom_new(size_t size, size_t page, corvane_sim_target** ta
 int32_t corvane_sim_eeprom_read(corvane_sim_target* eeprom, size_t offset, uint8_t* data,
                                 size_t count) {
     return OnTarget<Eeprom>(eeprom, [&](Eeprom& e) {
-        const auto& memory = e.Contents();
-        if (offset > memory.size()) return INVALID_ARG_1;
-        if (count > memory.size() - offset) return INVALID_ARG_3;
-        if (data == nullptr && count > 0) return INVALID_ARG_2;
-        std::copy_n(memory.begin() + static_cast<std::ptrdiff_t>(offset), count, data);
-        return SUCCESS;
+        const std::int32_t rc = CheckEepromCopy(e, offset, data, count);
+        // The memory is copied under the EEPROM's lock: a transfer may be writing it.
+        if (rc == SUCCESS) e.Read(offset, {data, count});
+        return rc;
     });
 }
 
 int32_t corvane_sim_eeprom_write(corvane_sim_target* eeprom, size_t offset, const uint8_t* data,
                                  size_t count) {
     return OnTarget<Eeprom>(eeprom, [&](Eeprom& e) {
-        auto& memory = e.Contents();
-        if (offset > memory.size()) return INVALID_ARG_1;
-        if (count > memory.size() - offset) return INVALID_ARG_3;
-        if (data == nullptr && count > 0) return INVALID_ARG_2;
-        std::copy_n(data, count, memory.begin() + static_cast<std::ptrdiff_t>(offset));
-        return SUCCESS;
+        const std::int32_t rc = CheckEepromCopy(e, offset, data, count);
+        // The memory is copied under the EEPROM's lock: a transfer may be writing it.
+        if (rc == SUCCESS) e.Write(offset, {data, count});
+        return rc;
     });
 }
 

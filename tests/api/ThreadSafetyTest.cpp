@@ -3,9 +3,14 @@
 // every thread reads back exactly what it wrote.
 #include "common/SimTest.hpp"
 
+#include <corvane/corvane.h>
+#include <corvane/corvane_sim.h>
 #include <corvane/sim/Eeprom.hpp>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -90,6 +95,44 @@ TEST_F(ThreadSafetyTest, ConstructionWaitsForRunningOperations) {
     stop = true;
     worker.join();
     EXPECT_EQ(failures.load(), 0);
+}
+
+// The C accessors of a virtual EEPROM copy its memory while transfers on
+// another thread write it (a data race for ThreadSanitizer unless they lock).
+TEST_F(ThreadSafetyTest, EepromAccessorsRunBesideTransfers) {
+    corvane_sim_host* simHost = nullptr;
+    corvane_sim_device* chip = nullptr;
+    corvane_sim_target* eeprom = nullptr;
+    corvane_bridge* handle = nullptr;
+    ASSERT_EQ(corvane_sim_host_install(&simHost), 0);
+    ASSERT_EQ(corvane_sim_host_set_report_time_us(simHost, 0), 0);
+    ASSERT_EQ(corvane_sim_device_new(0x3A7C, 0x01D5, &chip), 0);
+    ASSERT_EQ(corvane_sim_eeprom_new(256, 16, &eeprom), 0);
+    ASSERT_EQ(corvane_sim_device_attach_target(chip, 0x50, eeprom), 0);
+    ASSERT_EQ(corvane_sim_host_plug(simHost, chip), 0);
+    ASSERT_EQ(corvane_bridge_open(0x3A7C, 0x01D5, 0, nullptr, nullptr, &handle), 0);
+
+    constexpr int kRounds = 100;
+    std::atomic<int> wrong{0};
+    std::thread bus([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            std::uint8_t page[18] = {0x00, 0x10};
+            std::fill(std::begin(page) + 2, std::end(page), static_cast<std::uint8_t>(i));
+            if (corvane_write_i2c_data(handle, 0xA0, page, 18, 400000) != 0) ++wrong;
+            corvane_sim_host_advance_clock_us(simHost, 10000);  // the write cycle
+        }
+    });
+    std::uint8_t copy[16];
+    for (int i = 0; i < kRounds; ++i) {
+        if (corvane_sim_eeprom_read(eeprom, 0x10, copy, sizeof copy) != 0) ++wrong;
+        if (corvane_sim_eeprom_write(eeprom, 0x18, copy, 1) != 0) ++wrong;
+    }
+    bus.join();
+    EXPECT_EQ(wrong.load(), 0);
+    corvane_bridge_free(handle);
+    corvane_sim_target_free(eeprom);
+    corvane_sim_device_free(chip);
+    corvane_sim_host_free(simHost);
 }
 
 }  // namespace

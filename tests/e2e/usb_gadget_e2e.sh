@@ -28,8 +28,19 @@ until_true() {
 }
 gadget=/sys/kernel/config/usb_gadget/corvane-virtual-bridge
 hidraw_count() { [[ $(ls /sys/class/hidraw 2>/dev/null | wc -l) == "$1" ]]; }
+# A one-byte output report to every bridge: no report of the chip's, which a
+# port ignores without dropping the bridge.
+short_reports() { for node in /dev/hidraw*; do printf '\x00\x10' >"$node"; done; }
+# The bridge served on without taking a device away: $1 its stderr.
+still_there() { ! grep -q "went away" "$1"; }
 # The USB device (sysfs name) whose serial number is $1.
 usb_device() { grep -lx "$1" /sys/bus/usb/devices/*/serial 2>/dev/null | head -n1 | xargs -r dirname | xargs -r basename; }
+
+# Debian's tools the checks run (scripts/install-deps.sh installs them).
+for need in ip:iproute2 usbip:usbip usbipd:usbip; do
+    command -v "${need%:*}" >/dev/null ||
+        { echo "E2E FAIL ${need%:*} not found (Debian package ${need#*:})" && ((failed++)); }
+done
 
 mount -t configfs none /sys/kernel/config 2>/dev/null
 modprobe dummy_hcd num=2 || { echo "E2E FAIL modules"; exit 1; }
@@ -49,6 +60,9 @@ s0=${serials[0]} s1=${serials[1]}
 check tool_lists_both bash -c "'$tool' list | grep -c CVS | grep -qx 2"
 check status_first "$tool" --serial "$s0" adc
 check status_second "$tool" --serial "$s1" adc
+check short_report_written short_reports
+check short_report_ignored bash -c "'$tool' --serial '$s0' adc && '$tool' --serial '$s1' adc"
+check short_report_keeps_the_gadgets still_there "$work/bridge.err"
 # 1 KiB: 16 pages; read back as a 4 KiB device, whose addresses take two bytes like the 32 KiB one.
 head -c 1024 /dev/urandom >"$work/data"
 start=$(ms)
@@ -108,12 +122,26 @@ timeout=5 until_true bash -c "usbip list -r 127.0.0.1 >/dev/null 2>&1" || true
 start=$(ms)
 check usbip_bind usbip bind -b "$busid"
 check usbip_attach usbip attach -r 127.0.0.1 -b "$busid"
-usbip_hidraw() { cat /sys/class/hidraw/hidraw*/device/uevent 2>/dev/null | grep -q "HID_PHYS=usb-vhci_hcd"; }
+vhci_node() { grep -l "HID_PHYS=usb-vhci_hcd" /sys/class/hidraw/hidraw*/device/uevent 2>/dev/null | cut -d/ -f5; }
+usbip_hidraw() { [[ -n $(vhci_node) ]]; }
 timeout=40 check usbip_hidraw until_true usbip_hidraw
 echo "E2E TIME usbip_attach_ms=$(($(ms) - start))"
-timeout=10 check usbip_tool_status until_true "$tool" --serial "$s1" adc
-check usbip_eeprom_write_read_back bash -c "'$tool' --serial '$s1' eeprom write 0x50 -i '$work/data' &&
-    '$tool' --serial '$s1' eeprom read 0x50 4096 -o '$work/back1' && cmp -n 1024 '$work/data' '$work/back1'"
+# The checks below reach the bridge through the node behind vhci-hcd alone, by
+# its index in the tool's list: the gadget's own node, which USB/IP takes away
+# from this side when it binds, must not answer for it.
+node=/dev/$(vhci_node)
+"$tool" list >"$work/list" 2>&1
+index=$(awk -v node="$node" '$NF == node {print $(NF - 1)}' "$work/list")
+check usbip_only_vhci_node_listed bash -c "[[ \$(grep -c '/dev/' '$work/list') == 1 && -n '$index' ]]"
+check usbip_vhci_node_serial bash -c "grep -A1 ' $node\$' '$work/list' | grep -q 'serial number *$s1\$'"
+# Without an index the tool would take the first bridge it finds.
+on_vhci() { [[ -n $index ]] && "$tool" --device "$index" "$@"; }
+usbip_eeprom() {
+    on_vhci eeprom write 0x50 -i "$work/data" && on_vhci eeprom read 0x50 4096 -o "$work/back1" &&
+        cmp -n 1024 "$work/data" "$work/back1"
+}
+timeout=10 check usbip_tool_status until_true on_vhci adc
+check usbip_eeprom_write_read_back usbip_eeprom
 usbip detach -p 0 >>"$work/log" 2>&1
 usbip unbind -b "$busid" >>"$work/log" 2>&1
 kill $usbipd_pid
@@ -126,9 +154,12 @@ check state_saved test -s "$work/state.json" -a -s "$work/state.json.2"
 cat "$work/bridge.err"
 
 # ---- the uhid mode ---------------------------------------------------------------
-"$bridge" --uhid --state "$work/state.json" >"$work/uhid.out" 2>>"$work/log" &
+"$bridge" --uhid --state "$work/state.json" >"$work/uhid.out" 2>"$work/uhid.err" &
 bridge_pid=$!
 timeout=20 check uhid_ready until_true grep -qx ready "$work/uhid.out"
+check uhid_short_report_written short_reports
+check uhid_short_report_ignored "$tool" --vid 1234 --pid 5678 adc
+check uhid_short_report_keeps_the_device still_there "$work/uhid.err"
 check uhid_keeps_flash_and_eeprom bash -c "'$tool' --vid 1234 --pid 5678 eeprom read 0x50 4096 -o '$work/back2' &&
     cmp -n 1024 '$work/data' '$work/back2'"
 kill -TERM $bridge_pid

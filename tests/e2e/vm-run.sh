@@ -12,8 +12,9 @@
 # kernel package's module tree; COMMAND runs in DIR (default: the current
 # directory) as root. Its stdout and stderr are this script's; the exit status
 # is COMMAND's, 124 when the VM did not finish within the time-out (default
-# 600 s), 77 when qemu or the kernel cannot be had here, 125 for a VM that
-# broke down otherwise.
+# 600 s), 125 when the VM cannot run here (qemu, a tool or the kernel cannot
+# be had: the reason is printed) or broke down, and 77 (skipped) only when the
+# person running asked for it with CORVANE_SKIP_VM=1.
 #
 # The kernel package is downloaded once into $CORVANE_VM_CACHE (the build
 # tree's e2e-cache when CTest runs it; default: build/vm-cache in the source
@@ -39,13 +40,19 @@ done
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 cache=${CORVANE_VM_CACHE:-$here/../../build/vm-cache}
-skip() { echo "vm-run: skipped: $*" >&2; exit 77; }
 broken() { echo "vm-run: $*" >&2; exit 125; }
+# Something the VM needs cannot be had: a failure like any other, since a
+# skip would pass where the test never ran.
+unavailable() { broken "cannot run the VM: $* (CORVANE_SKIP_VM=1 skips the VM tests)"; }
+if [[ ${CORVANE_SKIP_VM:-0} == 1 ]]; then
+    echo "vm-run: skipped: CORVANE_SKIP_VM=1" >&2
+    exit 77
+fi
 
-command -v qemu-system-x86_64 >/dev/null ||
-    skip "qemu-system-x86_64 not found (Debian package qemu-system-x86; scripts/install-deps.sh installs it)"
-for tool in cpio gzip dpkg-deb apt-get apt-cache depmod modprobe; do
-    command -v "$tool" >/dev/null || skip "$tool not found"
+# Each tool with its Debian package (scripts/install-deps.sh installs them).
+for tool in qemu-system-x86_64:qemu-system-x86 cpio:cpio gzip:gzip dpkg-deb:dpkg apt-get:apt apt-cache:apt \
+    depmod:kmod modprobe:kmod; do
+    command -v "${tool%:*}" >/dev/null || unavailable "${tool%:*} not found (Debian package ${tool#*:})"
 done
 mkdir -p "$cache" && cache=$(cd "$cache" && pwd) || broken "cannot create the cache $cache"
 
@@ -103,7 +110,7 @@ initrd=$cache/initrd-$(cat "$here/vm-init" "$0" | sha1sum | cut -c1-12).gz
     (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$initrd.new" && mv "$initrd.new" "$initrd"
 ) 9>"$cache/.lock"
 status=$?
-((status == 77)) && skip "the kernel cannot be had here (see above)"
+((status == 77)) && unavailable "the kernel or busybox cannot be had here (see above)"
 ((status == 0)) || broken "cannot prepare the kernel in $cache"
 kernel=$cache/kernel
 version=$(ls "$kernel/lib/modules")

@@ -23,6 +23,7 @@
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <regex>
@@ -489,7 +490,20 @@ TEST_F(ToolTest, TraceNeverShowsAPassword) {
 struct FailureCase {
     std::vector<std::string> args;
     std::string message;  // the whole line on stderr
+    std::string out = "";
 };
+
+// i2cdump's table of a target where no register could be read.
+std::string UnreadableTable() {
+    std::string table = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
+    for (const char* row : {"00", "10", "20", "30", "40", "50", "60", "70", "80", "90", "a0", "b0",
+                            "c0", "d0", "e0", "f0"}) {
+        table += std::string(row) + ": ";
+        for (int i = 0; i < 16; ++i) table += "XX ";
+        table += "   " + std::string(16, 'X') + "\n";
+    }
+    return table;
+}
 
 TEST_F(ToolTest, FailuresNameTheCodeAndExitWithOne) {
     const FailureCase cases[] = {
@@ -512,8 +526,13 @@ TEST_F(ToolTest, FailuresNameTheCodeAndExitWithOne) {
          "corvane: error -301 I2CBUS_NOT_SUPPORTED: the bridge cannot carry out w1@0x48 r2@0x50 "
          "as one transfer: it does one write, one read, or a write of at least one byte followed "
          "by a read of the same address (split the messages into several runs)"},
+        // What i2cdump prints, and a failure all the same.
         {{"dump", "0x51"},
-         "corvane: error -23 I2C_NOT_ACKNOWLEDGED: no device acknowledged address 0x51"},
+         "corvane: error -23 I2C_NOT_ACKNOWLEDGED: no device acknowledged address 0x51",
+         UnreadableTable()},
+        {{"set", "-r", "0x48", "0", "0x55"},  // the temperature cannot be written
+         "corvane: error: 0x00 holds 0x17, not the 0x55 written",
+         "Warning - data mismatch - wrote 0x55, read back 0x17\n"},
         {{"eeprom", "write", "0x50", "-i", "/nonexistent/in.bin"},
          "corvane: error: cannot read the input file /nonexistent/in.bin: No such file or "
          "directory"},
@@ -523,7 +542,7 @@ TEST_F(ToolTest, FailuresNameTheCodeAndExitWithOne) {
         const Outcome run = Sim(c.args);
         EXPECT_EQ(run.code, 1) << c.args[0];
         EXPECT_EQ(run.err, c.message + "\n");
-        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.out, c.out);
     }
 }
 
@@ -602,21 +621,88 @@ TEST_F(ToolTest, APasswordProtectedFlashWantsThePassword) {
     EXPECT_EQ(Sim({"settings", "set", "current-ma", "300"}).code, 0);
 }
 
-// A chip that stays powered keeps its targets' pointers too: the EEPROM's
-// address counter and the sensor's pointer register carry over to the next run.
-TEST_F(ToolTest, TargetsKeepTheirPointersBetweenRuns) {
+// A chip that stays powered keeps what its targets hold: the EEPROM's address
+// counter, the sensor's and the SMBus device's pointer registers, and a
+// register a write has emptied stays empty.
+TEST_F(ToolTest, TargetsKeepWhatTheyHoldBetweenRuns) {
     ASSERT_EQ(Sim({"write", "0x50", "0x00", "0x10", "0x41", "0x42"}).code, 0);
     ASSERT_EQ(Sim({"write", "0x50", "0x00", "0x10"}).code, 0);
     EXPECT_EQ(Sim({"read", "0x50", "2"}).out, "0x41 0x42\n");
     ASSERT_EQ(Sim({"write", "0x48", "0x03", "0x50", "0x00"}).code, 0);
     EXPECT_EQ(Sim({"read", "0x48", "2"}).out, "0x50 0x00\n");
+    ASSERT_EQ(Sim({"get", "0x0b", "0x20", "s"}).code, 0);
+    EXPECT_EQ(Sim({"get", "0x0b"}).out, "0x07\n");               // the count byte of register 0x20
+    EXPECT_EQ(Sim({"get", "0x0b", "0x22", "c"}).out, "0x04\n");  // "LION"
+    ASSERT_EQ(Sim({"write", "0x0b", "0x22", "0x00", "0x5b"}).code, 0);  // count 0, its PEC
+    EXPECT_EQ(Sim({"get", "0x0b", "0x22", "c"}).out, "0x00\n");
 }
 
-TEST_F(ToolTest, ADamagedStateFileIsReportedAndResetRecovers) {
-    WriteFile(state, "{ not json");
-    const Outcome damaged = Sim({"list"});
-    EXPECT_EQ(damaged.code, 1);
-    EXPECT_NE(damaged.err.find("--sim-reset starts afresh"), std::string::npos);
+// A state file that is cut short, damaged or hostile stops the run with the
+// file's name and what is wrong, and is left as it was: nothing of it is taken.
+TEST_F(ToolTest, ADamagedStateFileIsReportedWholeAndResetRecovers) {
+    ASSERT_EQ(Sim({"list"}).code, 0);
+    const std::string good = ReadFile(state);
+    const auto edited = [&](const std::function<void(nlohmann::json&)>& edit) {
+        nlohmann::json file = nlohmann::json::parse(good);
+        edit(file);
+        return file.dump();
+    };
+    const std::string chip = nlohmann::json::parse(good)["chip"];
+    struct Row {
+        std::string contents;
+        std::string why;
+    };
+    const Row rows[] = {
+        {"{ not json", "not JSON, or cut short"},
+        {good.substr(0, good.size() / 2), "not JSON, or cut short"},
+        {"[1, 2]", "not a JSON object"},
+        {edited([](auto& f) { f["format"] = "corvane-sim-state 2"; }), "not of the format"},
+        {edited([](auto& f) { f.erase("sensor"); }), "no sensor"},
+        {edited([&](auto& f) { f["chip"] = chip.substr(0, chip.size() / 2); }),
+         "the chip's flash cannot be read"},
+        {edited([](auto& f) { f["eeprom"] = f["eeprom"].template get<std::string>().substr(1); }),
+         "the EEPROM's contents has an odd number of digits"},
+        {edited([](auto& f) { f["eeprom"] = std::string(65536, 'g'); }),
+         "the EEPROM's contents is not hexadecimal"},
+        {edited([](auto& f) { f["eeprom"] = std::string(65534, 'f'); }),
+         "the EEPROM's contents are 32767 bytes, not 32768"},
+        {edited([](auto& f) { f["eeprom-counter"] = 32768; }),
+         "the EEPROM's address counter is not a number from 0 to 32767"},
+        {edited([](auto& f) { f["eeprom-counter"] = -1; }),
+         "the EEPROM's address counter is not a number"},
+        {edited([](auto& f) { f["smbus"]["0x20abc"] = "00"; }), "SMBus register '0x20abc'"},
+        {edited([](auto& f) { f["smbus"]["32"] = "00"; }), "SMBus register '32'"},
+        {edited([](auto& f) { f["smbus"]["0x23"] = std::string(512, '0'); }),
+         "SMBus register 0x23 holds more than 255 bytes"},
+        {edited([](auto& f) { f["smbus-pointer"] = 256; }), "the SMBus pointer"},
+        {edited([](auto& f) {
+             f["sensor"] = {1, 2, 3};
+         }),
+         "the sensor's registers is not a list of 4"},
+        {edited([](auto& f) { f["sensor"][0] = 65536; }), "the sensor's registers is not a number"},
+        {edited([](auto& f) { f["running"]["gp-value"][0] = 256; }), "running setting gp-value"},
+        {edited([](auto& f) { f["running"]["dac-value"] = "16"; }), "running setting dac-value"},
+        {edited([](auto& f) { f["running"]["dac-value"] = 32; }),
+         "the chip refuses its running settings"},
+        {std::string(1 << 20, ' ') + good, "larger than a state file can be"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        WriteFile(state, row.contents);
+        const Outcome damaged = Sim({"list"});
+        EXPECT_EQ(damaged.code, 1);
+        EXPECT_NE(damaged.err.find("state file " + state.string() + " cannot be used (" + row.why),
+                  std::string::npos)
+            << damaged.err;
+        EXPECT_NE(damaged.err.find("--sim-reset starts afresh"), std::string::npos);
+        EXPECT_EQ(ReadFile(state), row.contents);
+    }
+    // The largest register and pointer are taken.
+    WriteFile(state, edited([](auto& f) {
+                  f["smbus"]["0x23"] = std::string(510, '4');
+                  f["smbus-pointer"] = 255;
+              }));
+    EXPECT_EQ(Sim({"list"}).code, 0);
     EXPECT_EQ(Sim({"--sim-reset", "list"}).code, 0);
     EXPECT_EQ(Sim({"list"}).code, 0);
 }
@@ -689,20 +775,59 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
          "Usage: corvane smbus write"},
         {{"get", "0x48", "0", "x"},
          "MODE must be b, w, c, s or i (p appended for PEC), not 'x'",
-         "Usage: corvane get [--pec] ADDR [REG] [MODE] [N]\n"},
+         "Usage: corvane get [-y] [-f] [-a] [--pec] ADDR [REG] [MODE] [N]\n"},
         {{"get", "0x48", "0", "b", "4"}, "N goes with mode i", "Usage: corvane get"},
         {{"get", "0x48", "0", "i", "33"}, "N must be 1 to 32", "Usage: corvane get"},
         {{"get", "0x48", "0", "i", "--pec"}, "mode i) carry no PEC", "Usage: corvane get"},
-        {{"set", "0x48"}, "missing REG", "Usage: corvane set [--pec] ADDR REG [VALUE...]\n"},
+        {{"get", "0x02"},
+         "ADDR must be a 7-bit I2C address from 0x03 to 0x77 (0x00 to 0x7f with -a)",
+         "Usage: corvane get"},
+        {{"get", "-a", "0x80"}, "ADDR 0x80 is not a 7-bit I2C address", "Usage: corvane get"},
+        {{"set", "0x48"},
+         "missing REG",
+         "Usage: corvane set [-y] [-m MASK] [-r] [--pec] ADDR REG [VALUE...]\n"},
         {{"set", "0x48", "1", "2", "3"}, "several VALUEs need mode s or i", "Usage: corvane set"},
         {{"set", "0x48", "1", "w"}, "mode w needs a VALUE", "Usage: corvane set"},
         {{"set", "0x48", "1", "0x10000", "w"}, "VALUE must be 0 to 65535", "Usage: corvane set"},
-        {{"dump", "0x48", "q"}, "MODE must be b, w, s or i", "Usage: corvane dump"},
-        {{"dump", "0x48", "0x20", "0x10"}, "FIRST must not be above LAST", "Usage: corvane dump"},
-        {{"dump", "0x0b", "s", "0x20", "0x30"}, "mode s reads one block", "Usage: corvane dump"},
+        {{"set", "-m", "0", "0x48", "1", "2"}, "MASK must be 1 to 255", "Usage: corvane set"},
+        {{"set", "-m", "0x100", "0x48", "1", "2"}, "MASK must be 1 to 255", "Usage: corvane set"},
+        {{"set", "-m", "0x10000", "0x48", "1", "2", "w"},
+         "MASK must be 1 to 65535",
+         "Usage: corvane set"},
+        {{"set", "-m", "1", "0x48", "1", "2", "s"},
+         "-m goes with modes b and w",
+         "Usage: corvane set"},
+        {{"set", "-r", "0x48", "1", "2", "i"},
+         "-r reads back modes b, w and c",
+         "Usage: corvane set"},
+        {{"dump", "0x48", "q"}, "MODE must be b, w, W, s, i or c", "Usage: corvane dump"},
+        // i2cdump's positions: the third is a mode, not FIRST.
+        {{"dump", "0x48", "0x00", "0x1f"},
+         "MODE must be b, w, W, s, i or c (p appended for PEC), not '0x00'",
+         "Usage: corvane dump [-y] [-a] [-r FIRST-LAST] [--pec] ADDR [MODE] [BANK] [BANKREG]\n"},
+        {{"dump", "0x48", "b", "16"}, "BANK must be 0 to 15", "Usage: corvane dump"},
+        {{"dump", "0x48", "b", "1", "0x100"}, "BANKREG must be 0 to 255", "Usage: corvane dump"},
+        {{"dump", "0x0b", "s", "0x20", "0x30"},
+         "mode s takes its block's register as BANK, and no BANKREG",
+         "Usage: corvane dump"},
+        {{"dump", "0x48", "-r", "0x10"}, "-r takes FIRST-LAST", "Usage: corvane dump"},
+        {{"dump", "0x48", "-r", "0x20-0x10"},
+         "FIRST must not be above LAST",
+         "Usage: corvane dump"},
+        {{"dump", "0x48", "-r", "0x10-0x100"}, "LAST must be 0 to 255", "Usage: corvane dump"},
+        {{"dump", "0x0b", "s", "-r", "0-1"},
+         "mode s reads one block: no -r",
+         "Usage: corvane dump"},
+        {{"dump", "0x48", "W", "-r", "1-4"},
+         "mode W reads words at even registers: FIRST even, LAST odd",
+         "Usage: corvane dump"},
+        {{"dump", "0x48", "W", "-r", "0-4"}, "mode W reads words", "Usage: corvane dump"},
         {{"transfer", "w2@0x50", "0x01"},
          "w2@0x50 wants 2 data bytes, 1 given",
-         "Usage: corvane transfer [-v] MESSAGE...\n"},
+         "Usage: corvane transfer [-v] [-y] [-f] [-a] MESSAGE...\n"},
+        {{"transfer", "r1@0x78"},
+         "from 0x03 to 0x77 (0x00 to 0x7f with -a)",
+         "Usage: corvane transfer"},
         {{"transfer", "r2"}, "'r2' needs an address", "Usage: corvane transfer"},
         {{"transfer", "w1@0x50", "0", "0x41"},
          "'0x41' is not a message",
@@ -1005,6 +1130,12 @@ TEST_F(ToolTest, PlainTransfersReachTheTemperatureSensor) {
 TEST_F(ToolTest, I2cToolsCommandsPrintAsI2cToolsDo) {
     const std::string byteHeader =
         "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
+    std::string sensorTable = byteHeader;  // its four registers over and over
+    for (const char* row : {"00", "10", "20", "30", "40", "50", "60", "70", "80", "90", "a0", "b0",
+                            "c0", "d0", "e0", "f0"}) {
+        sensorTable += std::string(row) +
+                       ": 17 00 4b 50 17 00 4b 50 17 00 4b 50 17 00 4b 50    ?.KP?.KP?.KP?.KP\n";
+    }
     struct Row {
         std::vector<std::string> args;
         std::string out;
@@ -1020,24 +1151,36 @@ TEST_F(ToolTest, I2cToolsCommandsPrintAsI2cToolsDo) {
         {{"get", "0x48", "0", "i", "3"}, "0x17 0x80 0x17\n"},
         {{"get", "0x0b", "0x20", "bp"}, "", 1},  // the device's PEC covers its whole block
         {{"get", "0x51", "0"}, "", 1},
-        {{"dump", "0x48", "0x00", "0x1f"},
+        {{"dump", "0x48", "-r", "0x00-0x1f"},
          byteHeader + "00: 17 00 4b 50 17 00 4b 50 17 00 4b 50 17 00 4b 50    ?.KP?.KP?.KP?.KP\n" +
              "10: 17 00 4b 50 17 00 4b 50 17 00 4b 50 17 00 4b 50    ?.KP?.KP?.KP?.KP\n"},
+        {{"dump", "-y", "0x48", "b", "0x00", "0x1f"}, sensorTable},  // bank 0: all of them
         {{"dump", "0x48", "-r", "0x0e-0x11"},
          byteHeader + "00:                                           4b 50                  KP\n" +
              "10: 17 00                                              ?.              \n"},
-        {{"dump", "0x48", "w", "0x06", "0x09"},
+        {{"dump", "0x48", "w", "-r", "0x06-0x09"},
          "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f\n"
          "00:                               004b 0050 \n"
          "08: 8017 0000                               \n"},
+        {{"dump", "0x48", "W", "-r", "0x02-0x07"},  // a word at each even register, low byte first
+         byteHeader + "00:       4b 00 17 80 4b 00" + std::string(28, ' ') + "  K.??K." +
+             std::string(8, ' ') + "\n"},
+        {{"dump", "0x48", "c", "-r", "0x01-0x04"},  // the register byte, then bytes read on
+         byteHeader + "00:    00 00 00 00" + std::string(37, ' ') + " ...." + std::string(11, ' ') +
+             "\n"},
         {{"dump", "0x0b", "s", "0x20"},
          byteHeader + "00: 43 6f 72 76 61 6e 65" + std::string(31, ' ') + "Corvane\n"},
-        {{"dump", "0x48", "i", "0x20", "0x22"},
+        {{"dump", "0x48", "i", "-r", "0x20-0x22"},
          byteHeader + "20: 17 80 17" + std::string(43, ' ') + "???" + std::string(13, ' ') + "\n"},
-        {{"dump", "0x51"}, "", 1},
+        // Bank 15 through the configuration register, and its old value back.
+        {{"dump", "0x48", "b", "15", "1", "-r", "0-3"},
+         byteHeader + "00: 17 0f 4b 50" + std::string(40, ' ') + "??KP            \n"},
+        {{"get", "-y", "-f", "0x48", "1"}, "0x00\n"},
+        {{"get", "-a", "0x7f"}, "", 1},
+        {{"transfer", "-y", "-f", "-a", "w1@0x00", "0"}, "", 1},
         {{"set", "0x48", "2", "0x46", "0x00", "i"}, ""},  // hysteresis 70 degrees
         {{"set", "0x48", "3", "0x0050", "w"}, ""},        // low byte first: limit 80 degrees
-        {{"dump", "0x48", "0x00", "0x03"},
+        {{"dump", "-y", "0x48", "-r", "0-3"},
          byteHeader + "00: 17 00 46 50" + std::string(40, ' ') + "?.FP            \n"},
         {{"set", "0x0b", "0x22", "0x41", "0x42", "s", "--pec"}, ""},
         {{"get", "0x0b", "0x22", "s", "--pec"}, "0x41 0x42\n"},
@@ -1052,6 +1195,15 @@ TEST_F(ToolTest, I2cToolsCommandsPrintAsI2cToolsDo) {
          "msg 0: addr 0x0b, write, len 1, buf 0x20\n"
          "msg 1: addr 0x0b, read, len 8, buf 0x07 0x43 0x6f 0x72 0x76 0x61 0x6e 0x65\n"},
         {{"transfer", "w1@0x48", "0", "w1", "1"}, "", 1},
+        {{"set", "-y", "-m", "0x0f", "0x48", "1", "0xff"}, ""},  // the other bits as they were
+        {{"set", "-r", "0x48", "1", "0x1f"}, "Value 0x1f written, readback matched\n"},
+        {{"set", "-m", "0xf0", "-r", "0x48", "1", "0x20"},
+         "Value 0x2f written, readback matched\n"},
+        {{"set", "-r", "0x48", "3", "0x0050", "w"}, "Value 0x0050 written, readback matched\n"},
+        // i2cset's mode c reads back a byte and compares it with REG.
+        {{"set", "-r", "0x48", "3", "c"},
+         "Warning - data mismatch - wrote 0x03, read back 0x50\n",
+         1},
     };
     for (const Row& row : rows) {
         const Outcome run = Sim(row.args);

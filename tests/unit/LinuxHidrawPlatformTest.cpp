@@ -167,6 +167,29 @@ TEST_F(HidrawTest, ListsNodesInNumericOrderWithHardwareIdAndSerial) {
     }
 }
 
+// A listing reads again only entries that are new: a node number that went to
+// another device comes with a new class entry, and must not keep the old IDs.
+TEST_F(HidrawTest, ANodeNumberTakenByAnotherDeviceShowsItsIds) {
+    AddNode(1, "HID_ID=0003:00003A7C:000001D5\n");
+    AddNode(2, "HID_ID=0003:00003A7C:000001D5\n");
+    ASSERT_EQ(platform->ListHidInterfaces().size(), 2u);
+
+    const fs::path other = sys / "devices" / "other" / "0003:046D:C52B.0009";
+    fs::create_directories(other / "hidraw" / "hidraw1");
+    fs::create_directory_symlink("../..", other / "hidraw" / "hidraw1" / "device");
+    std::ofstream(other / "uevent") << "HID_ID=0003:0000046D:0000C52B\n";
+    // Made beside the old entry, so it cannot get the old one's inode.
+    const fs::path entry = sys / "class" / "hidraw" / "hidraw1";
+    fs::create_directory_symlink(other / "hidraw" / "hidraw1", entry.string() + ".new");
+    fs::rename(entry.string() + ".new", entry);
+    fs::remove(sys / "class" / "hidraw" / "hidraw2");
+
+    const auto interfaces = platform->ListHidInterfaces();
+    ASSERT_EQ(interfaces.size(), 1u);
+    ASSERT_EQ(interfaces[0].hardwareIds.size(), 1u);
+    EXPECT_EQ(interfaces[0].hardwareIds[0], u"HID\\VID_046D&PID_C52B");
+}
+
 TEST_F(HidrawTest, NoHidrawClassMeansNoInterfaces) {
     fs::remove_all(sys / "class");
     EXPECT_TRUE(platform->ListHidInterfaces().empty());

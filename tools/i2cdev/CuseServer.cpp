@@ -101,13 +101,10 @@ std::vector<iovec> Iovecs(const std::vector<ClientRegion>& regions) {
 void Ioctl(fuse_req_t req, int cmd, void* arg, fuse_file_info* fi, unsigned flags,
            const void* in_buf, std::size_t in_bufsz, std::size_t out_bufsz) {
     if (Gone(req, fi)) return;
-    // A 32-bit client's structures have other sizes and pointer widths.
-    if ((flags & FUSE_IOCTL_COMPAT) != 0) {
-        fuse_reply_err(req, EOPNOTSUPP);
-        return;
-    }
+    // A 32-bit client on this 64-bit kernel: its structures hold 4-byte pointers.
+    const ClientAbi abi = (flags & FUSE_IOCTL_COMPAT) != 0 ? ClientAbi::Bits32 : ClientAbi::Native;
     const IoctlReply reply = Server(req).Adapter().Ioctl(
-        File(fi), static_cast<std::uint32_t>(cmd), reinterpret_cast<std::uintptr_t>(arg),
+        File(fi), static_cast<std::uint32_t>(cmd), reinterpret_cast<std::uintptr_t>(arg), abi,
         {static_cast<const std::uint8_t*>(in_buf), in_bufsz}, out_bufsz);
     if (reply.retry) {
         const std::vector<iovec> fetch = Iovecs(reply.fetch), store = Iovecs(reply.store);

@@ -10,6 +10,11 @@
 // memory it needs (Retry), the kernel fetches them and calls again with their
 // bytes, until the adapter can answer (Done) with the bytes for the regions
 // it asked to store into.
+//
+// A 32-bit program on a 64-bit kernel sends the same requests; only the
+// structures that hold pointers (struct i2c_rdwr_ioctl_data, struct i2c_msg,
+// struct i2c_smbus_ioctl_data) and the long of I2C_FUNCS are laid out with
+// 4-byte pointers and longs, as the kernel's i2c-dev translates them.
 
 #include <corvane/I2cBus.hpp>
 
@@ -24,6 +29,12 @@ namespace CorvaneI2cDev {
 struct OpenFile {
     std::uint16_t address = 0;  // I2C_SLAVE; read() and write() go there
     bool pec = false;           // I2C_PEC, for the SMBus calls
+};
+
+// How the client process lays out its structures.
+enum class ClientAbi {
+    Native,  // this program's own (a 64-bit client of a 64-bit daemon)
+    Bits32,  // a 32-bit client on a 64-bit kernel (CUSE's compat ioctls)
 };
 
 // A region of the client process's memory.
@@ -54,13 +65,16 @@ class I2cDevAdapter {
     // messages of one I2C_RDWR.
     static constexpr std::size_t kMaxMessage = 8192;
     static constexpr std::uint32_t kMaxMessages = 42;
+    // The most a request fetches or stores: one message of each direction and
+    // the message list. CUSE refuses more than 128 KiB either way.
+    static constexpr std::size_t kMaxRegionBytes = 2 * kMaxMessage + 1024;
 
     explicit I2cDevAdapter(Corvane::I2cBus& bus);
 
     // One step of an ioctl. `in` holds the bytes of the regions the last Retry
     // asked to fetch, `outSize` the room of the regions it asked to store into
     // (both empty on the first call).
-    IoctlReply Ioctl(OpenFile& file, std::uint32_t command, std::uint64_t arg,
+    IoctlReply Ioctl(OpenFile& file, std::uint32_t command, std::uint64_t arg, ClientAbi abi,
                      std::span<const std::uint8_t> in, std::size_t outSize);
 
     // read() and write() on the node: plain transfers to the file's address of
@@ -69,9 +83,10 @@ class I2cDevAdapter {
     std::int32_t Write(const OpenFile& file, std::span<const std::uint8_t> data);
 
   private:
-    IoctlReply Smbus(const OpenFile& file, std::uint64_t arg, std::span<const std::uint8_t> in,
-                     std::size_t outSize);
-    IoctlReply ReadWrite(std::uint64_t arg, std::span<const std::uint8_t> in, std::size_t outSize);
+    IoctlReply Smbus(const OpenFile& file, std::uint64_t arg, ClientAbi abi,
+                     std::span<const std::uint8_t> in, std::size_t outSize);
+    IoctlReply ReadWrite(std::uint64_t arg, ClientAbi abi, std::span<const std::uint8_t> in,
+                         std::size_t outSize);
 
     Corvane::I2cBus& bus_;
 };

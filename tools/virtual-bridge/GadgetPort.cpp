@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -101,9 +102,9 @@ class GadgetPort final : public Port {
     int Fd() const override { return fd_; }
 
     std::optional<Report> Read() override {
-        Report report{};
-        const ssize_t n = ::read(fd_, report.data(), report.size());
-        if (n == static_cast<ssize_t>(report.size())) return report;
+        std::array<std::uint8_t, 65> bytes{};
+        const ssize_t n = ::read(fd_, bytes.data(), bytes.size());
+        if (n > 0) return ReportFromHost(std::span(bytes).first(static_cast<std::size_t>(n)));
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) return std::nullopt;
         // Unbound or disconnected under us (ESHUTDOWN and friends).
         CloseNode();

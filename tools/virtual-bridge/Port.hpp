@@ -2,9 +2,12 @@
 
 #include <corvane/sim/VirtualDevice.hpp>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,6 +16,17 @@ namespace VirtualBridge {
 
 using Corvane::Sim::Report;
 using Corvane::Sim::UsbEnumeration;
+
+// An output report as the chip takes it: 64 bytes, or 65 with the report ID 0
+// first (hidraw passes it on). Anything else a host sends is no report of
+// the chip's: every port ignores it and goes on serving.
+inline std::optional<Report> ReportFromHost(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() == 65 && bytes[0] == 0) bytes = bytes.subspan(1);
+    Report report{};
+    if (bytes.size() != report.size()) return std::nullopt;
+    std::copy(bytes.begin(), bytes.end(), report.begin());
+    return report;
+}
 
 // Something the port cannot do; the message says what and why.
 class PortError : public std::runtime_error {
@@ -36,8 +50,8 @@ class Port {
     // the device is away.
     virtual int Fd() const = 0;
     // The next output report from the host, if one came; events that carry
-    // none are handled here. Throws PortError when the device went away
-    // under the port (it is then away: Fd() is -1).
+    // none and malformed reports are handled here. Throws PortError when the
+    // device went away under the port (it is then away: Fd() is -1).
     virtual std::optional<Report> Read() = 0;
     // Sends one input report to the host; false when it could not.
     virtual bool Write(const Report& report) = 0;

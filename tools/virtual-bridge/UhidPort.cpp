@@ -76,17 +76,10 @@ class UhidPort final : public Port {
         }
         switch (event.type) {
             case UHID_OUTPUT: {
-                // hidraw passes the report ID 0 on; the chip sees 64 bytes.
-                std::size_t size = event.u.output.size;
-                const std::uint8_t* data = event.u.output.data;
-                if (size == 65 && data[0] == 0) {
-                    ++data;
-                    --size;
-                }
-                if (size != 64) return std::nullopt;
-                Report report{};
-                std::memcpy(report.data(), data, report.size());
-                return report;
+                const std::uint8_t* data = event.u.output.data;  // the event is packed
+                const std::size_t size =
+                    std::min<std::size_t>(event.u.output.size, sizeof event.u.output.data);
+                return ReportFromHost({data, size});
             }
             case UHID_GET_REPORT: {  // the chip has no feature reports
                 uhid_event reply{};

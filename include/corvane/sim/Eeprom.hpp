@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <span>
 #include <vector>
 
 #include "corvane/Export.hpp"
@@ -34,6 +36,13 @@ class CORVANE_SIM_API Eeprom : public I2cTarget {
     std::vector<std::uint8_t>& Contents() { return memory_; }
     const std::vector<std::uint8_t>& Contents() const { return memory_; }
 
+    std::size_t Size() const { return memory_.size(); }
+    // Copy between the memory and `data` at `offset`, also while a transfer
+    // on another thread writes the memory; false (nothing copied) when the
+    // range passes the end of the memory.
+    bool Read(std::size_t offset, std::span<std::uint8_t> data) const;
+    bool Write(std::size_t offset, std::span<const std::uint8_t> data);
+
     // Where the next read or write continues.
     std::size_t AddressCounter() const { return counter_; }
     // Sets it, as a chip that stayed powered would still have it (modulo the size).
@@ -51,7 +60,10 @@ class CORVANE_SIM_API Eeprom : public I2cTarget {
 
   private:
     void CommitPage();
+    bool InRange(std::size_t offset, std::size_t count) const;
 
+    // Held by the bus side (Start to Stop) and by Read and Write.
+    mutable std::mutex mutex_;
     std::vector<std::uint8_t> memory_;
     std::size_t pageBytes_;
     std::size_t counter_ = 0;

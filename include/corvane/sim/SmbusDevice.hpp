@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "corvane/Export.hpp"
@@ -44,6 +45,16 @@ class CORVANE_SIM_API SmbusDevice : public I2cTarget {
     void SetBlockRegister(std::uint8_t index, std::vector<std::uint8_t> contents);
     // A register never written is empty.
     std::vector<std::uint8_t> Register(std::uint8_t index) const;
+    // What a device that stays powered keeps: every register it holds (empty
+    // ones included), and the register a read without an index reads.
+    const std::map<std::uint8_t, std::vector<std::uint8_t>>& Registers() const {
+        return registers_;
+    }
+    void SetRegisters(std::map<std::uint8_t, std::vector<std::uint8_t>> registers) {
+        registers_ = std::move(registers);
+    }
+    std::uint8_t Pointer() const { return pointer_; }
+    void SetPointer(std::uint8_t index) { pointer_ = index; }
 
     struct BlockWrite {
         std::uint8_t registerIndex;

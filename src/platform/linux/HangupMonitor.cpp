@@ -31,6 +31,8 @@ HangupMonitor::~HangupMonitor() {
 }
 
 void HangupMonitor::WakeLocked() {
+    if (wakePending_) return;
+    wakePending_ = true;
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
 }
@@ -68,6 +70,7 @@ void HangupMonitor::Run() {
         {
             std::lock_guard lock(mutex_);
             if (stopping_) return;
+            wakePending_ = false;  // changes from now on are not in this poll set
             for (const auto& [number, channel] : watched_) {
                 fds.push_back({channel->Fd(), 0, 0});  // hang-ups are reported without asking
                 numbers.push_back(number);

@@ -38,6 +38,9 @@ class HangupMonitor {
     std::map<HidrawChannel*, std::uint64_t> numbers_;
     std::uint64_t nextNumber_ = 1;
     bool stopping_ = false;
+    // A wake-up is on its way: one is enough for any number of changes (a
+    // discovery pass closes and reopens every bridge's channels).
+    bool wakePending_ = false;
     int wakeFd_ = -1;
     int writeOnlyNull_ = -1;
     int readOnlyNull_ = -1;

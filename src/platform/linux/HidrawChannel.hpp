@@ -21,7 +21,10 @@ namespace Corvane {
 // for that thread at most the time-out. A write still inside the kernel then
 // finishes there by itself; the channel stays usable (the next write waits for
 // it within its own time-out), and closing it never waits: the thread closes
-// the descriptor when the kernel lets go.
+// the descriptor when the kernel lets go. The caller waits for the write's own
+// outcome rather than going on to wait for the answer: a write that fails must
+// fail the write, not the read after it, whose failure means something else to
+// the callers (the command may have reached the device).
 //
 // Where the node's driver never makes a write wait for the device (uhid),
 // `directWrites` writes on the caller's thread instead and saves the two

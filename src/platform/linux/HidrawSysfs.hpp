@@ -3,6 +3,7 @@
 // What sysfs tells about the hidraw nodes: plain files, read without libudev.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,8 @@ struct HidrawNode {
     std::string serialNumber;  // HID_UNIQ: the USB serial number, when the device presents one
     // bInterfaceNumber of the USB interface the node belongs to (composite devices).
     std::optional<unsigned> interfaceNumber;
+    // IsUhidNode(), once a channel on the node was opened (not read by a listing).
+    std::optional<bool> uhid;
 };
 
 // Fills the HID_ID, HID_NAME and HID_UNIQ fields of `node` from the text of a
@@ -34,9 +37,21 @@ void ParseHidUevent(std::string_view text, HidrawNode& node);
 // what device matching reads. Empty when the node has no ID.
 std::string HardwareId(const HidrawNode& node);
 
+// The nodes an earlier listing read, by N with the inode of their class entry.
+// A hidraw node's IDs never change while it exists, and a node that goes away
+// takes its class entry with it: an entry of the same name under the same
+// inode is the same node (sysfs never hands an inode number out twice).
+using HidrawNodeCache = std::map<unsigned, std::pair<std::uint64_t, HidrawNode>>;
+
 // The hidraw nodes under <sysRoot>/class/hidraw, ordered by N, with their
 // paths under devRoot. A node whose uevent cannot be read is listed without ID.
-std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot, const std::string& devRoot);
+// With a cache, reads only the nodes that are new since the listing that
+// filled it, and leaves it holding the nodes of this one.
+std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot, const std::string& devRoot,
+                                        HidrawNodeCache* cache = nullptr);
+
+// N of a path ending in hidrawN.
+std::optional<unsigned> HidrawNodeNumber(std::string_view devicePath);
 
 // Whether the hidraw node at `devicePath` belongs to a uhid device, whose
 // driver queues an output report and returns instead of waiting for a device.

@@ -35,7 +35,12 @@ LinuxHidrawPlatform::~LinuxHidrawPlatform() = default;
 
 std::vector<HidInterfaceInfo> LinuxHidrawPlatform::ListHidInterfaces() {
     std::vector<HidInterfaceInfo> interfaces;
-    for (const HidrawNode& node : ListHidrawNodes(sysRoot_, devRoot_)) {
+    std::vector<HidrawNode> nodes;
+    {
+        std::lock_guard lock(listedMutex_);
+        nodes = ListHidrawNodes(sysRoot_, devRoot_, &listed_);
+    }
+    for (const HidrawNode& node : nodes) {
         HidInterfaceInfo info;
         if (node.hasId) info.hardwareIds.push_back(Utf8ToUtf16(HardwareId(node)));
         info.path = Utf8ToUtf16(node.devicePath);
@@ -59,12 +64,27 @@ PlatformHandle LinuxHidrawPlatform::OpenChannel(const std::u16string& path, Chan
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return kInvalidHandle;
     // A uhid node never keeps a write waiting: no write thread needed.
-    const bool direct = access == ChannelAccess::Write && IsUhidNode(sysRoot_, *narrow);
+    const bool direct = access == ChannelAccess::Write && WritesDirectly(*narrow);
     auto channel = std::make_unique<HidrawChannel>(fd, access, direct);
     monitor_.Watch(channel.get());
     std::lock_guard lock(mutex_);
     channels_[fd] = std::move(channel);
     return fd;
+}
+
+bool LinuxHidrawPlatform::WritesDirectly(const std::string& path) {
+    std::lock_guard lock(listedMutex_);
+    // A listed node keeps the answer while the listing keeps the node.
+    HidrawNode* listed = nullptr;
+    if (const auto number = HidrawNodeNumber(path)) {
+        const auto it = listed_.find(*number);
+        if (it != listed_.end() && it->second.second.devicePath == path)
+            listed = &it->second.second;
+    }
+    if (listed && listed->uhid) return *listed->uhid;
+    const bool uhid = IsUhidNode(sysRoot_, path);
+    if (listed) listed->uhid = uhid;
+    return uhid;
 }
 
 PlatformHandle LinuxHidrawPlatform::CreateTransferEvent() {

@@ -11,6 +11,7 @@
 #include "corvane/Platform.hpp"
 #include "platform/linux/HangupMonitor.hpp"
 #include "platform/linux/HidrawChannel.hpp"
+#include "platform/linux/HidrawSysfs.hpp"
 
 namespace Corvane {
 
@@ -48,9 +49,13 @@ class LinuxHidrawPlatform final : public Platform {
 
   private:
     HidrawChannel* Find(PlatformHandle handle);
+    // Whether writes to the node at `path` stay on the caller's thread.
+    bool WritesDirectly(const std::string& path);
 
     const std::string sysRoot_;
     const std::string devRoot_;
+    std::mutex listedMutex_;
+    HidrawNodeCache listed_;  // what the last ListHidInterfaces() read
     std::mutex mutex_;
     std::map<PlatformHandle, std::unique_ptr<HidrawChannel>> channels_;
     // Declared after the channels so its thread stops before they close.
