@@ -46,4 +46,14 @@ cmake-consumer/consumer
 echo "== man corvane"
 MANPAGER=cat man corvane 2>&1 | grep -q "corvane - drive a Corvane USB I2C/SMBus bridge" || fail "man corvane shows no manual page"
 MANPAGER=cat man 8 corvane-i2cdev 2>&1 | grep -q "corvane-i2cdev - serve" || fail "man 8 corvane-i2cdev shows no manual page"
+echo "== the udev rules and the systemd unit"
+# udevadm test reads every rules file (a device is needed to run them on) and
+# names the file and line of each it cannot take.
+udevadm test --action=add /sys/class/mem/null >udevadm.out 2>&1 || fail "udevadm test: $(tail -n 3 udevadm.out)"
+for rules in 60-corvane-i2cdev-plug.rules 60-corvane-i2cdev.rules 70-corvane.rules; do
+    grep -q "/lib/udev/rules.d/$rules" udevadm.out || fail "udevadm test did not read $rules"
+done
+if grep -E "corvane[^ ]*\.rules:[0-9]+" udevadm.out; then fail "udevadm test: errors in the rules"; fi
+systemd-analyze verify corvane-i2cdev@CVS000001.service 2>&1 | tee verify.out
+[[ ! -s verify.out ]] || fail "systemd-analyze verify: the unit has faults"
 echo "installed-checks: all passed"

@@ -53,7 +53,9 @@ bool Exists(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &node) == 0;
 }
 
-bool NodeExists(int bus) { return Exists("/dev/i2c-" + std::to_string(bus)); }
+bool NodeExists(int bus) {
+    return Exists("/dev/i2c-" + std::to_string(bus));
+}
 
 // The node while its bridge is away: removed, and made again as it was (the
 // owner and mode udev gave it) when the bridge returns to the same session.
