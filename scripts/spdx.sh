@@ -18,7 +18,7 @@ line="SPDX-License-Identifier: MIT"
 # or "unknown".
 style() {
     case $1 in
-        *.md | *.json | LICENSE | debian/changelog | debian/copyright | debian/source/* | tests/fuzz/corpus/*)
+        *.md | *.json | LICENSE | debian/changelog | debian/copyright | debian/source/* | tests/fuzz/corpus*/*)
             echo skip ;;
         *.c | *.h | *.cpp | *.hpp | *.cc | *.rc) echo "// |" ;;
         *.[1-8]) echo '.\" |' ;;
@@ -28,9 +28,11 @@ style() {
             debian/*.links | debian/*.lintian-overrides | debian/*.postinst | debian/*.postrm | \
             debian/*.dirs | debian/*.docs | debian/*.manpages | debian/*.examples) echo "# |" ;;
         *)
-            if [[ $(head -c2 "$1") == "#!" ]]; then
+            if [[ ! -s $1 ]]; then
+                echo skip # empty (a marker such as py.typed)
+            elif [[ $(head -c2 "$1") == "#!" ]]; then
                 echo "# |"
-            elif [[ -s $1 ]] && ! grep -Iq . "$1"; then
+            elif ! grep -Iq . "$1"; then
                 echo skip # binary data
             else
                 echo unknown
@@ -67,9 +69,11 @@ for file in "${files[@]}"; do
 done
 
 if ((${#unknown[@]})); then
-    printf 'spdx.sh: no comment style known for: %s\n' "${unknown[@]}" >&2
+    echo "spdx.sh: no comment style known for:" >&2
+    printf '  %s\n' "${unknown[@]}" >&2
 fi
 if ((check && ${#missing[@]})); then
-    printf 'spdx.sh: without "%s": %s\n' "$line" "${missing[@]}" >&2
+    echo "spdx.sh: without \"$line\":" >&2
+    printf '  %s\n' "${missing[@]}" >&2
 fi
 ((${#unknown[@]} == 0 && (!check || ${#missing[@]} == 0)))
