@@ -15,7 +15,7 @@ groups[base]="cmake g++ make pkg-config googletest libgtest-dev libgmock-dev lib
     libfuse3-dev fuse3 i2c-tools g++-multilib
     libhidapi-dev
     qemu-system-x86 busybox-static cpio kmod usbip hwdata iproute2 procps
-    debhelper dh-python lintian man-db udev systemd"
+    build-essential debhelper dh-python lintian man-db udev systemd"
 # cmake, g++ ... git: the build and the format check's file list.
 # CLI11, nlohmann-json and fmt: the corvane tool.
 # pytest, smbus2, setuptools: the Python package's tests (python/tests, run by the shared build);
@@ -26,7 +26,8 @@ groups[base]="cmake g++ make pkg-config googletest libgtest-dev libgmock-dev lib
 # The VM tests (tests/e2e): qemu, busybox-static and cpio for the VM and its
 # initramfs, kmod for the kernel's modules (depmod, modprobe), usbip and
 # hwdata for USB/IP, iproute2 for the loopback, procps for pgrep.
-# debhelper, dh-python, lintian: the Debian packages (scripts/package-debian.sh);
+# build-essential, debhelper, dh-python, lintian: the Debian packages
+# (scripts/package-debian.sh; dpkg-buildpackage wants build-essential);
 # man-db: the installed manual pages; udev and systemd: the udev rules and the
 # systemd unit (udevd and udevadm in the VM, systemd-analyze verify, systemd-escape).
 groups[sanitize]="clang libclang-rt-14-dev"

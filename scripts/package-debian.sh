@@ -29,7 +29,7 @@ rm -rf "$out"
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 changes=$out/corvane_${packaged}_$(dpkg-architecture -qDEB_HOST_ARCH).changes
-CORVANE_DEB_DIR=$out dpkg-buildpackage -us -uc -b -j"$(nproc)" \
+CORVANE_DEB_DIR=$out dpkg-buildpackage -us -uc -b --post-clean -j"$(nproc)" \
     --buildinfo-option=-u"$out" --buildinfo-file="${changes%.changes}.buildinfo" \
     --changes-option=-u"$out" --changes-file="$changes" >"$out/build.log" 2>&1 ||
     { tail -n 40 "$out/build.log" >&2 && echo "package-debian.sh: dpkg-buildpackage failed; the log: $out/build.log" >&2 && exit 1; }
