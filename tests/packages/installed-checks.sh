@@ -5,6 +5,7 @@
 # source tree is not on any search path: every check uses the installed files.
 # Usage: tests/packages/installed-checks.sh SOURCE_TREE
 set -euo pipefail
+# (No grep -q after a pipe: its early exit would fail the pipe, pipefail.)
 tree=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -37,7 +38,7 @@ pkg-config --cflags --libs corvane
 c++ -o consumer "$tree/tests/install_consumer/main.cpp" $(pkg-config --cflags --libs corvane-sim corvane)
 ./consumer
 # (/lib is /usr/lib: the loader may name either.)
-ldd consumer | grep -Eq "=> (/usr)?/lib/$multiarch/libcorvane.so.0 " || fail "the program is not linked to libcorvane.so.0"
+ldd consumer | grep -E "=> (/usr)?/lib/$multiarch/libcorvane.so.0 " >/dev/null || fail "the program is not linked to libcorvane.so.0"
 
 echo "== find_package(corvane)"
 cmake -S "$tree/tests/install_consumer" -B cmake-consumer >/dev/null
@@ -45,8 +46,8 @@ cmake --build cmake-consumer >/dev/null
 cmake-consumer/consumer
 
 echo "== man corvane"
-MANWIDTH=200 MANPAGER=cat man corvane 2>&1 | grep -q "corvane - drive a Corvane USB I2C/SMBus bridge" || fail "man corvane shows no manual page"
-MANWIDTH=200 MANPAGER=cat man 8 corvane-i2cdev 2>&1 | grep -q "corvane-i2cdev - serve" || fail "man 8 corvane-i2cdev shows no manual page"
+MANWIDTH=200 MANPAGER=cat man corvane 2>&1 | grep "corvane - drive a Corvane USB I2C/SMBus bridge" >/dev/null || fail "man corvane shows no manual page"
+MANWIDTH=200 MANPAGER=cat man 8 corvane-i2cdev 2>&1 | grep "corvane-i2cdev - serve" >/dev/null || fail "man 8 corvane-i2cdev shows no manual page"
 echo "== the udev rules and the systemd unit"
 # udevadm test reads every rules file (a device is needed to run them on) and
 # names the file and line of each it cannot take.
