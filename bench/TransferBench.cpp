@@ -4,6 +4,7 @@
 //   corvane_bench --benchmark_filter=Transfer   ratios on the virtual clock
 //   corvane_bench --benchmark_filter=Cpu        CPU and allocations per exchange
 //   corvane_bench --benchmark_filter=Discovery  one discovery pass
+//   corvane_bench --benchmark_filter=Handle     a bus bound to its bridge
 #include <benchmark/benchmark.h>
 
 #include <corvane/corvane.hpp>
@@ -214,6 +215,42 @@ void BM_Cpu(benchmark::State& state) {
     Corvane::SetPlatform(nullptr);
 }
 BENCHMARK(BM_Cpu)->ArgNames({"simhost", "write", "bustime"})->ArgsProduct({{0, 1}, {1, 0}, {0, 1}});
+
+// What binding a bus to its bridge costs: a one-byte write through an I2cBus
+// on the simulated host (no report time), always on one bridge (alternate 0)
+// or alternating between two buses on two bridges (1), where each call first
+// puts the selection back on its bridge (one discovery pass).
+void BM_HandleWrite(benchmark::State& state) {
+    const bool alternate = state.range(0) != 0;
+    auto host = SimulatedHost::Install();
+    host->SetReportTime(microseconds(0));
+    std::vector<Corvane::I2cBus> buses;
+    for (std::int32_t index = 0; index < 2; ++index) {
+        auto device = std::make_shared<VirtualDevice>();
+        device->AttachTarget(kTarget, std::make_shared<Sink>());
+        host->Plug(device);
+    }
+    for (std::int32_t index = 0; index < 2; ++index) {
+        Corvane::BridgeChoice choice;
+        choice.index = index;
+        std::shared_ptr<Corvane::BridgeHandle> handle;
+        if (Corvane::BridgeHandle::Open(choice, handle) != 0) state.SkipWithError("no bridge");
+        buses.emplace_back(handle, 1'000'000);
+    }
+    const std::size_t firstDiscoveries = host->DiscoveryCount();
+    std::size_t calls = 0;
+    for (auto _ : state) {
+        Corvane::I2cBus& bus = buses[alternate ? calls % 2 : 0];
+        if (bus.WriteByte(kTarget, 0x5A) != 0) state.SkipWithError("write failed");
+        ++calls;
+        host->ClearTrace();
+    }
+    state.counters["discoveries_per_call"] =
+        static_cast<double>(host->DiscoveryCount() - firstDiscoveries) / static_cast<double>(calls);
+    buses.clear();
+    Corvane::SetPlatform(nullptr);
+}
+BENCHMARK(BM_HandleWrite)->ArgName("alternate")->Arg(0)->Arg(1);
 
 // How discovery grows from 1 to 64 bridges.
 void BridgeCounts(benchmark::internal::Benchmark* b) {

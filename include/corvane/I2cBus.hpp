@@ -85,6 +85,18 @@ class CORVANE_API I2cBus {
     // other shape returns I2CBUS_NOT_SUPPORTED before anything is sent.
     std::int32_t Transfer(std::span<I2cMessage> messages);
 
+    // Whether Transfer carries out messages of these shapes: one write, one
+    // read of at least one byte, or a write of at least one byte followed by
+    // such a read of the same address. For callers that must refuse a list
+    // before they have its bytes (an i2c-dev server fetching them from its
+    // client).
+    struct MessageShape {
+        std::uint16_t address;
+        bool read;
+        std::size_t length;
+    };
+    static bool Carries(std::span<const MessageShape> shapes);
+
     // SMBus protocol calls, as Linux's i2c_smbus_* functions: values >= 0 are
     // results, negative values are result codes.
     std::int32_t Quick(std::uint8_t address7);  // write quick (zero-length write)

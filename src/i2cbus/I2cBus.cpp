@@ -180,14 +180,24 @@ std::int32_t I2cBus::WriteRead(std::uint8_t address7, std::span<const std::uint8
                   [&](const Wire& w) { return w.WriteRead(address7, out, in); });
 }
 
+bool I2cBus::Carries(std::span<const MessageShape> shapes) {
+    for (const MessageShape& shape : shapes) {
+        if (shape.read && shape.length == 0) return false;
+    }
+    if (shapes.size() == 1) return true;
+    return shapes.size() == 2 && !shapes[0].read && shapes[1].read &&
+           shapes[0].address == shapes[1].address && shapes[0].length > 0;
+}
+
 std::int32_t I2cBus::Transfer(std::span<I2cMessage> messages) {
-    const bool single = messages.size() == 1;
-    const bool writeThenRead = messages.size() == 2 && !messages[0].read && messages[1].read &&
-                               messages[0].address7 == messages[1].address7;
-    if (!single && !writeThenRead) return I2CBUS_NOT_SUPPORTED;
+    if (messages.size() > 2) return I2CBUS_NOT_SUPPORTED;
+    std::array<MessageShape, 2> shapes{};
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        shapes[i] = {messages[i].address7, messages[i].read, messages[i].data.size()};
+    }
+    if (!Carries(std::span(shapes).first(messages.size()))) return I2CBUS_NOT_SUPPORTED;
     std::int32_t rc = 0;
-    if (writeThenRead) {
-        if (messages[0].data.empty()) return I2CBUS_NOT_SUPPORTED;
+    if (messages.size() == 2) {
         rc = WriteRead(messages[0].address7, messages[0].data, messages[1].data);
     } else if (messages[0].read) {
         rc = Read(messages[0].address7, messages[0].data);

@@ -104,15 +104,12 @@ struct Message {
 // DMA-safe; every other flag asks for something the bridge cannot do on the wire.
 constexpr std::uint16_t kCarriedFlags = I2C_M_RD | I2C_M_RECV_LEN;
 
-// The shapes of I2cBus::Transfer: one write, one read, or a write of at least
-// one byte followed by a read of the same address; no read of zero bytes.
 bool Carries(const std::vector<Message>& messages) {
+    std::vector<Corvane::I2cBus::MessageShape> shapes;
     for (const Message& message : messages) {
-        if (message.Read() && message.length == 0) return false;
+        shapes.push_back({message.address, message.Read(), message.length});
     }
-    if (messages.size() == 1) return true;
-    return messages.size() == 2 && !messages[0].Read() && messages[1].Read() &&
-           messages[0].address == messages[1].address && messages[0].length > 0;
+    return Corvane::I2cBus::Carries(shapes);
 }
 
 // The errno of a bus result (0 for a result >= 0).
