@@ -13,7 +13,7 @@ groups[base]="cmake g++ make pkg-config googletest libgtest-dev libgmock-dev lib
     libcli11-dev nlohmann-json3-dev libfmt-dev
     python3-pytest python3-smbus2 python3-setuptools python3-bme280
     libfuse3-dev fuse3 i2c-tools g++-multilib
-    libhidapi-dev
+    libhidapi-dev zsh fish
     qemu-system-x86 busybox-static cpio kmod usbip hwdata iproute2 procps
     build-essential debhelper dh-python lintian man-db udev systemd"
 # cmake, g++ ... git: the build and the format check's file list.
@@ -23,6 +23,7 @@ groups[base]="cmake g++ make pkg-config googletest libgtest-dev libgmock-dev lib
 # libfuse3 for corvane-i2cdev; fuse3 and i2c-tools for its tests, g++-multilib for
 # their 32-bit i2c-dev client.
 # hidapi: the exchange benchmark against hidapi (bench/vm).
+# zsh and fish: the tool's completion scripts are tried in them (tests/tool).
 # The VM tests (tests/e2e): qemu, busybox-static and cpio for the VM and its
 # initramfs, kmod for the kernel's modules (depmod, modprobe), usbip and
 # hwdata for USB/IP, iproute2 for the loopback, procps for pgrep.

@@ -89,6 +89,17 @@ void ChipModel::PowerUp() {
     engine_.Reset();
 }
 
+ChipModel::Powered ChipModel::KeptWhilePowered() const {
+    return {enumeration_, passwordEntered_, wrongPasswords_, interruptFlag_};
+}
+
+void ChipModel::RestoreKeptWhilePowered(const Powered& kept) {
+    enumeration_ = kept.enumeration;
+    passwordEntered_ = kept.passwordEntered;
+    wrongPasswords_ = std::clamp(kept.wrongPasswords, 0, kMaxWrongPasswords);
+    interruptFlag_ = kept.interruptFlag;
+}
+
 std::optional<Report> ChipModel::Execute(const Report& command, std::chrono::microseconds now,
                                          bool& resetRequested) {
     Report response{};

@@ -26,6 +26,18 @@ class ChipModel {
     void PowerUp();
 
     const UsbEnumeration& Enumeration() const { return enumeration_; }
+
+    // What the chip keeps only while it stays powered, besides its run-time
+    // settings: how it enumerated, an entered password, the wrong passwords
+    // counted and the interrupt flag. A reset or power cycle starts them afresh.
+    struct Powered {
+        UsbEnumeration enumeration;
+        bool passwordEntered = false;
+        int wrongPasswords = 0;
+        bool interruptFlag = false;
+    };
+    Powered KeptWhilePowered() const;
+    void RestoreKeptWhilePowered(const Powered& kept);
     I2cEngine& Engine() { return engine_; }
 
     // ---- what tests and tools can see and set -----------------------------

@@ -324,7 +324,10 @@ std::vector<HidInterfaceInfo> SimulatedHost::ListHidInterfaces() {
     std::vector<HidInterfaceInfo> interfaces;
     for (const Listed& entry : state_->listed) {
         if (entry.device) {
-            interfaces.push_back({entry.device->HardwareIds(), entry.device->Path(), {}});
+            // The serial number the chip enumerated with, as a USB host reads it.
+            const auto serial = entry.device->Enumeration().serialNumber;
+            interfaces.push_back(
+                {entry.device->HardwareIds(), entry.device->Path(), serial.value_or(u"")});
         } else {
             interfaces.push_back({entry.foreign.hardwareIds, entry.foreign.path, {}});
         }

@@ -11,48 +11,6 @@
 
 namespace CorvaneTool {
 
-void BusCheck(std::int32_t result, std::uint8_t address7) {
-    if (result == Corvane::I2C_NOT_ACKNOWLEDGED) {
-        throw Failure(result, fmt::format("no device acknowledged address {}", Hex(address7)));
-    }
-    Check(result);
-}
-
-std::int32_t BusValue(std::int32_t result, std::uint8_t address7) {
-    if (result == Corvane::PEC_MISMATCH) {
-        throw Failure(result,
-                      fmt::format("the PEC byte from {} does not match its data", Hex(address7)));
-    }
-    if (result < 0) BusCheck(result, address7);
-    return result;
-}
-
-Corvane::I2cBus OpenBus(Tool& tool, bool pec) {
-    Corvane::I2cBus bus(tool.Bridge(), tool.Speed());
-    bus.SetPec(pec);
-    return bus;
-}
-
-void BusWrite(Corvane::VrelUsbI2c& bridge, std::uint8_t address7,
-              std::span<const std::uint8_t> bytes, std::uint32_t speed) {
-    BusCheck(bridge.Functions->WriteI2cData(WriteAddressByte(address7), bytes,
-                                            static_cast<std::uint32_t>(bytes.size()), speed),
-             address7);
-}
-
-void BusRead(Corvane::VrelUsbI2c& bridge, std::uint8_t address7, std::span<std::uint8_t> bytes,
-             std::uint32_t speed) {
-    BusCheck(bridge.Functions->ReadI2cData(ReadAddressByte(address7), bytes,
-                                           static_cast<std::uint32_t>(bytes.size()), speed),
-             address7);
-}
-
-std::int32_t BusProbe(Corvane::VrelUsbI2c& bridge, std::uint8_t address7, std::uint32_t speed) {
-    // The library wants an array even when nothing of it is sent.
-    const std::array<std::uint8_t, 1> unused{};
-    return bridge.Functions->WriteI2cData(WriteAddressByte(address7), unused, 0, speed);
-}
-
 namespace {
 
 constexpr std::uint8_t kScanFirst = 0x08;
@@ -87,17 +45,16 @@ void Scan(Tool& tool, const ScanArgs& args) {
     if (!args.first.empty()) first = ScanAddress(args.first, "FIRST", args.all);
     if (!args.last.empty()) last = ScanAddress(args.last, "LAST", args.all);
     if (first > last) throw UsageError("FIRST must not be above LAST");
-    Corvane::VrelUsbI2c& bridge = tool.Bridge();
+    Corvane::I2cBus bus = OpenBus(tool, false, Use::Read);
     std::vector<int> found;
     for (unsigned address = first; address <= last; ++address) {
         const auto address7 = static_cast<std::uint8_t>(address);
         std::int32_t result;
         if (args.read || (!args.quick && ProbeByRead(address7))) {
             std::array<std::uint8_t, 1> byte{};
-            result =
-                bridge.Functions->ReadI2cData(ReadAddressByte(address7), byte, 1, tool.Speed());
+            result = std::min(bus.Read(address7, byte), 0);
         } else {
-            result = BusProbe(bridge, address7, tool.Speed());
+            result = bus.Quick(address7);
         }
         if (result == 0) {
             found.push_back(static_cast<int>(address));
@@ -154,7 +111,7 @@ struct TransferArgs {
 void Read(Tool& tool, const TransferArgs& args) {
     const std::uint8_t address7 = ParseAddress(args.address);
     std::vector<std::uint8_t> data(ParseNumber(args.count, "N", 1, kMaxTransfer));
-    BusRead(tool.Bridge(), address7, data, tool.Speed());
+    BusValue(OpenBus(tool, false, Use::Read).Read(address7, data), address7);
     PrintData(tool, address7, data);
 }
 
@@ -162,7 +119,7 @@ void Write(Tool& tool, const TransferArgs& args) {
     const std::uint8_t address7 = ParseAddress(args.address);
     if (args.bytes.size() > kMaxTransfer) throw UsageError("at most 65535 bytes");
     const std::vector<std::uint8_t> data = ParseBytes(args.bytes, "BYTE");
-    BusWrite(tool.Bridge(), address7, data, tool.Speed());
+    BusValue(OpenBus(tool).Write(address7, data), address7);
     PrintWritten(tool, address7, data.size());
 }
 
@@ -172,7 +129,8 @@ void SmbusRead(Tool& tool, const TransferArgs& args) {
     std::vector<std::uint8_t> data(
         args.count.empty() ? Corvane::I2cBus::kMaxBlock
                            : ParseNumber(args.count, "N", 1, Corvane::I2cBus::kMaxBlock));
-    const std::int32_t count = OpenBus(tool, args.pec).ReadBlockData(address7, reg, data);
+    const std::int32_t count =
+        OpenBus(tool, args.pec, Use::Read).ReadBlockData(address7, reg, data);
     if (count == Corvane::READ_OVERRUN) {
         throw Failure(count, fmt::format("the block from {} is longer than N ({} bytes)",
                                          Hex(address7), data.size()));

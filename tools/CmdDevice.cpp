@@ -3,6 +3,9 @@
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <optional>
+
 #include "Numbers.hpp"
 #include "Tool.hpp"
 
@@ -14,40 +17,7 @@ std::string TextOr(const std::optional<std::u16string>& text) {
     return text ? Corvane::Utf16ToUtf8(*text) : std::string("?");
 }
 
-Json DescribeSelected(Corvane::VrelUsbI2c& bridge) {
-    Json entry;
-    entry["path"] = bridge.Management->GetSelectedDevInfo();
-    entry["serial"] = TextOr(bridge.Settings->GetSerialNumber());
-    entry["manufacturer"] = TextOr(bridge.Settings->GetUsbStringManufacturer());
-    entry["product"] = TextOr(bridge.Settings->GetUsbStringDescriptor());
-    entry["firmware"] = bridge.Settings->GetFirmwareVersion().value_or("?");
-    entry["hardware"] = bridge.Settings->GetHardwareVersion().value_or("?");
-    return entry;
-}
-
-void List(Tool& tool) {
-    Corvane::VrelUsbI2c& bridge = tool.Bridge();
-    const std::int32_t selected = bridge.Management->GetSelectedDevNum();
-    const std::int32_t count = bridge.Management->GetDevCount();
-    Json devices = Json::array();
-    for (std::int32_t index = 0; index < count; ++index) {
-        Check(bridge.Management->SelectDev(index));
-        Json entry = {{"index", index}, {"selected", index == selected}};
-        if (bridge.Settings->GetConnectionStatus()) {
-            entry.update(DescribeSelected(bridge));
-        } else {
-            entry["path"] = bridge.Management->GetSelectedDevInfo();
-            entry["error"] = "cannot be opened";
-        }
-        devices.push_back(entry);
-    }
-    Check(bridge.Management->SelectDev(selected));
-    bridge.Settings->GetConnectionStatus();
-
-    if (tool.WantsJson()) {
-        Tool::PrintJson({{"devices", devices}});
-        return;
-    }
+void PrintDevices(const Json& devices) {
     for (const auto& entry : devices) {
         fmt::print("{} {}  {}\n", entry["selected"].get<bool>() ? '*' : ' ',
                    entry["index"].get<int>(), entry["path"].get<std::string>());
@@ -65,28 +35,112 @@ void List(Tool& tool) {
     }
 }
 
+Json DescribeSelected(Corvane::VrelUsbI2c& bridge) {
+    Json entry;
+    entry["serial"] = TextOr(bridge.Settings->GetSerialNumber());
+    entry["manufacturer"] = TextOr(bridge.Settings->GetUsbStringManufacturer());
+    entry["product"] = TextOr(bridge.Settings->GetUsbStringDescriptor());
+    entry["firmware"] = bridge.Settings->GetFirmwareVersion().value_or("?");
+    entry["hardware"] = bridge.Settings->GetHardwareVersion().value_or("?");
+    return entry;
+}
+
+// Which of the bridges found the options choose: `list` marks it.
+std::optional<std::size_t> Chosen(const Tool& tool, const std::vector<std::string>& paths,
+                                  const Json& devices) {
+    const GlobalOptions& options = tool.options;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!options.path.empty() ? paths[i] == options.path
+            : !options.serial.empty()
+                ? devices[i].value("serial", "") == options.serial
+                : i == (options.device.empty() ? 0 : std::stoul(options.device, nullptr, 0))) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+void List(Tool& tool) {
+    const GlobalOptions& options = tool.options;
+    // A choice that finds nothing fails as it would for any command.
+    if (!options.device.empty() || !options.serial.empty() || !options.path.empty()) {
+        tool.Handle(Use::Read, false);
+    }
+    const std::vector<std::string> paths = tool.Discover();
+    Json devices = Json::array();
+    std::vector<std::string> problems;
+    for (std::size_t index = 0; index < paths.size(); ++index) {
+        Json entry = {{"index", index}, {"path", paths[index]}};
+        if (const auto handle = tool.OpenPath(paths[index])) {
+            entry.update(On(*handle, DescribeSelected));
+            entry["path"] = paths[index];
+        } else {
+            const std::string problem = tool.NodeProblem(paths[index]);
+            entry["error"] = problem.empty() ? "cannot be opened" : problem;
+            problems.push_back(paths[index] + ": " + entry["error"].get<std::string>());
+        }
+        devices.push_back(entry);
+    }
+    const auto chosen = Chosen(tool, paths, devices);
+    for (std::size_t index = 0; index < devices.size(); ++index) {
+        devices[index]["selected"] = chosen == index;
+    }
+    const std::vector<std::string> notes = tool.Diagnose();
+    if (!problems.empty()) {
+        std::string message = problems.front();
+        for (std::size_t i = 1; i < problems.size(); ++i) message += "\n  " + problems[i];
+        for (const std::string& note : notes) {
+            if (std::find(problems.begin(), problems.end(), note) == problems.end()) {
+                message += "\n  " + note;
+            }
+        }
+        if (!tool.WantsJson()) PrintDevices(devices);
+        throw Failure(message, message.find("ermission denied") != std::string::npos
+                                   ? "PERMISSION_DENIED"
+                                   : "FAILED");
+    }
+    if (tool.WantsJson()) {
+        Tool::PrintJson({{"devices", devices}});
+    } else {
+        PrintDevices(devices);
+    }
+    // Nothing found is an answer too; what may explain it goes to stderr.
+    if (paths.empty()) {
+        fmt::print(stderr, "corvane: no Corvane bridge found (searched for USB VID {}, PID {})\n",
+                   IdText(tool.Vid()), IdText(tool.Pid()));
+        if (!tool.Simulated()) {
+            fmt::print(stderr,
+                       "  other IDs: --vid and --pid; no hardware at hand: --sim runs on a "
+                       "virtual chip\n");
+        }
+    }
+    for (const std::string& note : notes) fmt::print(stderr, "corvane: note: {}\n", note);
+}
+
 void Version(Tool& tool) {
     Json result = {{"tool", CORVANE_TOOL_VERSION}};
-    Corvane::VrelUsbI2c& bridge = tool.BridgeUnchecked();
-    if (bridge.Management->GetDevCount() > 0) {
-        Corvane::VrelUsbI2c& selected = tool.Bridge();
-        result["firmware"] = selected.Settings->GetFirmwareVersion().value_or("?");
-        result["hardware"] = selected.Settings->GetHardwareVersion().value_or("?");
+    const bool any = !tool.Discover().empty();
+    if (any) {
+        tool.On(Use::Read, [&](Corvane::VrelUsbI2c& bridge) {
+            result["firmware"] = bridge.Settings->GetFirmwareVersion().value_or("?");
+            result["hardware"] = bridge.Settings->GetHardwareVersion().value_or("?");
+        });
+        result["device"] = tool.Handle(Use::Read)->Index();
     }
     if (tool.WantsJson()) {
         Tool::PrintJson(result);
         return;
     }
     fmt::print("corvane {}\n", CORVANE_TOOL_VERSION);
-    if (result.contains("firmware")) {
-        fmt::print("device {}: firmware {}, hardware {}\n",
-                   tool.Bridge().Management->GetSelectedDevNum(),
+    if (any) {
+        fmt::print("device {}: firmware {}, hardware {}\n", result["device"].get<int>(),
                    result["firmware"].get<std::string>(), result["hardware"].get<std::string>());
     }
 }
 
 void Reset(Tool& tool) {
-    Check(tool.Bridge().Functions->ResetDevice());
+    tool.On(Use::Change,
+            [](Corvane::VrelUsbI2c& bridge) { Check(bridge.Functions->ResetDevice()); });
     if (tool.WantsJson()) {
         Tool::PrintJson({{"reset", true}});
     } else {
@@ -100,7 +154,7 @@ void AddDeviceCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     auto* list = app.add_subcommand(
         "list",
         "List the attached bridges: path, serial number, strings, firmware and hardware "
-        "version; * marks the selected one");
+        "version; * marks the one the options choose. Exits with 1 when one cannot be opened");
     handlers[list] = [&tool] { List(tool); };
 
     auto* version = app.add_subcommand(

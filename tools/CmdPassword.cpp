@@ -12,9 +12,11 @@ namespace {
 constexpr std::int32_t kPasswordProtected = 1;
 constexpr std::int32_t kLocked = 2;
 
-void Enter(Tool& tool, Corvane::VrelUsbI2c& bridge, const std::string& prompt) {
+using Handle = Corvane::BridgeHandle;
+
+void Enter(Tool& tool, Handle& bridge, const std::string& prompt) {
     const std::string password = tool.ReadPassword(prompt);
-    const std::int32_t result = bridge.Functions->EnterAccessPassword(password.c_str());
+    const std::int32_t result = bridge.EnterAccessPassword(password.c_str());
     if (result == Corvane::PASSWORD_REJECTED) {
         throw Failure(result, "the chip did not accept the password");
     }
@@ -22,8 +24,9 @@ void Enter(Tool& tool, Corvane::VrelUsbI2c& bridge, const std::string& prompt) {
 }
 
 // The protection state; with a password in force, presents it first.
-std::int32_t Unlock(Tool& tool, Corvane::VrelUsbI2c& bridge) {
-    const std::int32_t state = CheckValue(bridge.Settings->GetFlashProtectionState());
+std::int32_t Unlock(Tool& tool, Handle& bridge) {
+    const std::int32_t state = CheckValue(
+        On(bridge, [](Corvane::VrelUsbI2c& b) { return b.Settings->GetFlashProtectionState(); }));
     if (state == kLocked) {
         throw Failure(Corvane::FLASH_LOCKED,
                       "the chip's flash is locked for good; its protection cannot change");
@@ -41,7 +44,7 @@ void Done(Tool& tool, const char* state, const std::string& message) {
 }
 
 void PasswordEnter(Tool& tool) {
-    Enter(tool, tool.Bridge(false), "access password: ");
+    Enter(tool, *tool.Handle(Use::Change, false), "access password: ");
     if (tool.WantsJson()) {
         Tool::PrintJson({{"accepted", true}});
     } else {
@@ -54,23 +57,30 @@ void PasswordProtect(Tool& tool, const std::string& newPasswordFile) {
     if (!newPasswordFile.empty()) {
         password = ReadPasswordFrom(newPasswordFile, "");
     } else {
-        password = ReadPasswordFrom("", "new password (8 characters): ");
+        password = ReadPasswordFrom("", "new password (8 bytes): ");
         if (ReadPasswordFrom("", "new password again: ") != password) {
             throw UsageError("the two passwords differ; nothing was changed");
         }
     }
-    Corvane::VrelUsbI2c& bridge = tool.Bridge(false);
+    Handle& bridge = *tool.Handle(Use::Change, false);
     Unlock(tool, bridge);
-    WithFlashHints([&] { Check(bridge.Settings->SetFlashPasswordProtection(password.c_str())); });
+    WithFlashHints([&] {
+        Check(On(bridge, [&](Corvane::VrelUsbI2c& b) {
+            return b.Settings->SetFlashPasswordProtection(password.c_str());
+        }));
+    });
     Done(tool, "password",
          "flash protected by the password: changing power-up settings now needs it "
          "(--password-file)");
 }
 
 void PasswordOff(Tool& tool) {
-    Corvane::VrelUsbI2c& bridge = tool.Bridge(false);
+    Handle& bridge = *tool.Handle(Use::Change, false);
     Unlock(tool, bridge);
-    WithFlashHints([&] { Check(bridge.Settings->SetFlashProtectionOff()); });
+    WithFlashHints([&] {
+        Check(
+            On(bridge, [](Corvane::VrelUsbI2c& b) { return b.Settings->SetFlashProtectionOff(); }));
+    });
     Done(tool, "off", "flash protection off");
 }
 
@@ -80,9 +90,12 @@ void PasswordLock(Tool& tool, bool confirmed) {
             "'password lock' makes the chip's power-up settings read-only for good; it cannot be "
             "undone, not even with the password. To do it, add --yes-lock-permanently");
     }
-    Corvane::VrelUsbI2c& bridge = tool.Bridge(false);
+    Handle& bridge = *tool.Handle(Use::Change, false);
     Unlock(tool, bridge);
-    WithFlashHints([&] { Check(bridge.Settings->SetFlashPermanentLock()); });
+    WithFlashHints([&] {
+        Check(
+            On(bridge, [](Corvane::VrelUsbI2c& b) { return b.Settings->SetFlashPermanentLock(); }));
+    });
     Done(tool, "locked", "flash locked permanently: the power-up settings can no longer change");
 }
 
@@ -94,8 +107,10 @@ void AddPasswordCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
         "The flash password: present it, set it, remove it, or lock the flash for good");
     password->require_subcommand(1);
     password->footer(
-        "Passwords are 8 characters, read from the terminal without echo, or from the first line "
-        "of --password-file FILE. They are never printed; --trace shows their bytes as xx.");
+        "Passwords are 8 bytes as the chip counts them (8 ASCII characters; a character beyond "
+        "ASCII takes 2 to 4 bytes in UTF-8), read from the terminal without echo, or from the "
+        "first line of --password-file FILE. They are never printed; --trace shows their bytes "
+        "as xx.");
 
     auto* enter = password->add_subcommand(
         "enter", "Present the access password: the chip allows flash changes until it is reset");

@@ -1,19 +1,26 @@
-// gpio get/set/config, adc, dac, interrupt clear, clock.
+// gpio get/set/config/watch, adc (watch), dac, interrupt get/clear, clock.
 
+#include <fmt/chrono.h>
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <optional>
 
+#include "Completion.hpp"
 #include "Numbers.hpp"
 #include "Pins.hpp"
+#include "SettingsTable.hpp"
+#include "Terminal.hpp"
 #include "Tool.hpp"
 
 namespace CorvaneTool {
 
 namespace {
+
+using Bridge = Corvane::VrelUsbI2c;
 
 std::string NotGpio(unsigned pin) {
     return fmt::format("GP{} is not configured as a GPIO (see 'corvane gpio config')", pin);
@@ -28,8 +35,12 @@ struct GpioArgs {
 
 void GpioGet(Tool& tool, const GpioArgs& args) {
     const unsigned pin = ParsePin(args.pin);
-    const std::int32_t level = CheckValue(
-        tool.Bridge().Functions->ReadGpioPinValue(static_cast<std::uint8_t>(pin)), NotGpio(pin));
+    const std::int32_t level =
+        CheckValue(tool.On(Use::Read,
+                           [&](Bridge& b) {
+                               return b.Functions->ReadGpioPinValue(static_cast<std::uint8_t>(pin));
+                           }),
+                   NotGpio(pin));
     if (tool.WantsJson()) {
         Tool::PrintJson({{"pin", pin}, {"value", level}});
     } else {
@@ -48,12 +59,15 @@ void GpioSet(Tool& tool, const GpioArgs& args) {
     } else {
         throw UsageError(fmt::format("the level must be 0 or 1, not '{}'", args.value));
     }
-    Corvane::VrelUsbI2c& bridge = tool.Bridge();
     const auto pinNumber = static_cast<std::uint8_t>(pin);
-    const std::int32_t direction = CheckValue(
-        bridge.Settings->GetGpPinDirection(Corvane::DllConstants::CURRENT_SETTINGS_ONLY, pinNumber),
-        NotGpio(pin));
-    Check(bridge.Functions->WriteGpioPinValue(pinNumber, level));
+    const std::int32_t direction = tool.On(Use::Change, [&](Bridge& bridge) {
+        const std::int32_t input =
+            CheckValue(bridge.Settings->GetGpPinDirection(
+                           Corvane::DllConstants::CURRENT_SETTINGS_ONLY, pinNumber),
+                       NotGpio(pin));
+        Check(bridge.Functions->WriteGpioPinValue(pinNumber, level));
+        return input;
+    });
     if (tool.WantsJson()) {
         Tool::PrintJson({{"pin", pin}, {"value", level}, {"input", direction == 1}});
         return;
@@ -98,34 +112,37 @@ void GpioConfig(Tool& tool, const GpioArgs& args) {
     for (unsigned pin = 0; pin < 4; ++pin) {
         if (!args.functions[pin].empty()) SetPinFunction(probe, pin, args.functions[pin]);
     }
-    Corvane::VrelUsbI2c& bridge = tool.Bridge();
-    if (change) {
-        WithFlashHints([&] {
-            for (Side side : sides) {
-                PinConfig config = ReadPins(bridge, side);
-                for (unsigned pin = 0; pin < 4; ++pin) {
-                    if (!args.functions[pin].empty()) {
-                        SetPinFunction(config, pin, args.functions[pin]);
+    std::vector<PinConfig> shown;
+    tool.On(change ? Use::Change : Use::Read, [&](Bridge& bridge) {
+        if (change) {
+            WithFlashHints([&] {
+                ApplySides(sides, [&](Side side) {
+                    PinConfig config = ReadPins(bridge, side);
+                    for (unsigned pin = 0; pin < 4; ++pin) {
+                        if (!args.functions[pin].empty()) {
+                            SetPinFunction(config, pin, args.functions[pin]);
+                        }
                     }
-                }
-                WritePins(bridge, side, config);
-            }
-        });
-    }
+                    WritePins(bridge, side, config);
+                });
+            });
+        }
+        for (Side side : sides) shown.push_back(ReadPins(bridge, side));
+    });
     Json result;
-    for (Side side : sides) {
-        const PinConfig config = ReadPins(bridge, side);
+    for (std::size_t i = 0; i < sides.size(); ++i) {
         if (tool.WantsJson()) {
-            result[SideName(side)] = PinsJson(config);
+            result[SideName(sides[i])] = PinsJson(shown[i]);
         } else {
-            PrintPins(config, side);
+            PrintPins(shown[i], sides[i]);
         }
     }
     if (tool.WantsJson()) Tool::PrintJson(result);
 }
 
 // --vdd: the supply voltage, for readings against the supply reference.
-double ParseVolts(std::string_view text, std::string_view what) {
+std::optional<double> ParseVolts(const std::string& text, std::string_view what) {
+    if (text.empty()) return std::nullopt;
     constexpr double kLowest = 1.0;
     constexpr double kHighest = 6.0;
     std::string_view number = text;
@@ -142,53 +159,112 @@ double ParseVolts(std::string_view text, std::string_view what) {
     return volts;
 }
 
-void Adc(Tool& tool, const std::string& vddText) {
-    const std::optional<double> vdd =
-        vddText.empty() ? std::nullopt : std::optional(ParseVolts(vddText, "--vdd"));
-    Corvane::VrelUsbI2c& bridge = tool.Bridge();
-    std::array<std::uint16_t, 5> readings{};
-    Check(bridge.Functions->GetAdcData(readings));
-    const std::int32_t reference = CheckValue(bridge.Settings->GetAdcVoltageReference());
-    const PinConfig pins = ReadPins(bridge, Side::Current);
-    // The supply reference's voltage is known only when --vdd gives it.
-    const double referenceVolts =
-        reference == 0 ? vdd.value_or(0.0) : ReferenceMillivolts(reference) / 1000.0;
+std::string VoltsText(const std::string& vddText) {
+    return vddText.ends_with('V') || vddText.ends_with('v') ? vddText.substr(0, vddText.size() - 1)
+                                                            : vddText;
+}
 
-    Json volts = Json::array();
-    Json inputs = Json::array();
-    std::string table;
-    for (unsigned channel = 0; channel < 3; ++channel) {
-        const unsigned pin = channel + 1;  // ADC1 to ADC3 are GP1 to GP3
-        const std::string function = PinFunction(pins, pin);
-        const bool input = function == "adc";
-        const double value = readings[channel] * referenceVolts / 1023.0;
-        inputs.push_back(input);
-        volts.push_back(input && referenceVolts > 0 ? Json(value) : Json());
-        table += fmt::format("ADC{} (GP{})  {:4}", pin, pin, readings[channel]);
-        if (!input) {
-            table += fmt::format("  not an ADC input (GP{} is {})", pin, function);
-        } else if (referenceVolts > 0) {
-            table += fmt::format("  {:.3f} V", value);
-        }
-        table += "\n";
-    }
+void Adc(Tool& tool, const std::string& vddText) {
+    const std::optional<double> vdd = ParseVolts(vddText, "--vdd");
+    const Json adc = ReadAdc(*tool.Handle(Use::Read), vdd);
     if (tool.WantsJson()) {
-        Tool::PrintJson({{"readings", {readings[0], readings[1], readings[2]}},
-                         {"reference", ReferenceName(reference)},
-                         {"adc-input", inputs},
-                         {"volts", volts}});
+        Json result = adc;
+        result.erase("functions");
+        Tool::PrintJson(result);
         return;
     }
-    fmt::print("{}reference   {}", table, ReferenceName(reference));
-    if (reference != 0) {
-        fmt::print(" V\n");
-    } else if (vdd) {
-        fmt::print(" = {} V\n", vddText.ends_with('V') || vddText.ends_with('v')
-                                    ? vddText.substr(0, vddText.size() - 1)
-                                    : vddText);
-    } else {
-        fmt::print(" (--vdd VOLTS gives volts)\n");
+    for (unsigned channel = 0; channel < 3; ++channel) {
+        const unsigned pin = channel + 1;
+        std::string line =
+            fmt::format("ADC{} (GP{})  {:4}", pin, pin, adc["readings"][channel].get<int>());
+        if (!adc["adc-input"][channel].get<bool>()) {
+            line += fmt::format("  not an ADC input (GP{} is {})", pin,
+                                adc["functions"][channel].get<std::string>());
+        } else if (!adc["volts"][channel].is_null()) {
+            line += fmt::format("  {:.3f} V", adc["volts"][channel].get<double>());
+        }
+        fmt::print("{}\n", line);
     }
+    const std::string reference = adc["reference"];
+    if (reference != "vdd") {
+        fmt::print("reference   {} V\n", reference);
+    } else if (vdd) {
+        fmt::print("reference   vdd = {} V\n", VoltsText(vddText));
+    } else {
+        fmt::print("reference   vdd (--vdd VOLTS gives volts)\n");
+    }
+}
+
+struct WatchArgs {
+    std::string interval = "500";
+    std::string count;
+    std::string vdd;
+};
+
+// Samples until Ctrl-C or --count: on a terminal one line redrawn in place,
+// in a pipe a line per sample with its time, with --json one document at the end.
+void Watch(Tool& tool, const WatchArgs& args, const std::function<Json()>& sample,
+           const std::function<std::string(const Json&)>& line) {
+    const std::uint32_t interval = ParseNumber(args.interval, "--interval", 10, 3'600'000);
+    // 0: until Ctrl-C.
+    const std::uint32_t count =
+        args.count.empty() ? 0 : ParseNumber(args.count, "--count", 1, 1'000'000);
+    const bool inPlace = !tool.WantsJson() && IsTerminal(stdout);
+    Json samples = Json::array();
+    std::size_t drawn = 0;
+    for (std::uint32_t taken = 0; count == 0 || taken < count; ++taken) {
+        if (taken > 0) {
+            // On the platform's clock: the virtual chip's when it is simulated.
+            Corvane::GetPlatform()->SleepMs(interval);
+        }
+        if (InterruptRequested()) break;
+        const auto now = std::chrono::system_clock::now();
+        Json entry = sample();
+        const std::string time = fmt::format(
+            "{:%H:%M:%S}.{:03}", fmt::localtime(std::chrono::system_clock::to_time_t(now)),
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+                1000);
+        if (tool.WantsJson()) {
+            entry["time"] = time;
+            samples.push_back(entry);
+        } else if (inPlace) {
+            const std::string text = line(entry);
+            fmt::print("\r{}{}", text,
+                       std::string(drawn > text.size() ? drawn - text.size() : 0, ' '));
+            std::fflush(stdout);
+            drawn = text.size();
+        } else {
+            fmt::print("{}  {}\n", time, line(entry));
+            std::fflush(stdout);
+        }
+    }
+    if (inPlace) fmt::print("\n");
+    if (tool.WantsJson()) Tool::PrintJson({{"samples", samples}});
+}
+
+std::string GpioLine(const Json& sample) {
+    std::string text;
+    for (unsigned pin = 0; pin < 4; ++pin) {
+        const Json& level = sample["levels"][pin];
+        text += fmt::format("{}GP{} {}", pin ? "  " : "", pin,
+                            level.is_null() ? "-" : std::to_string(level.get<int>()));
+    }
+    return text;
+}
+
+std::string AdcLine(const Json& sample) {
+    std::string text;
+    for (unsigned channel = 0; channel < 3; ++channel) {
+        const Json& volts = sample["volts"][channel];
+        text += fmt::format("{}ADC{} {:4}", channel ? "  " : "", channel + 1,
+                            sample["readings"][channel].get<int>());
+        if (!sample["adc-input"][channel].get<bool>()) {
+            text += " (not an input)";
+        } else if (!volts.is_null()) {
+            text += fmt::format(" {:.3f} V", volts.get<double>());
+        }
+    }
+    return text;
 }
 
 struct DacArgs {
@@ -202,12 +278,14 @@ void Dac(Tool& tool, const DacArgs& args) {
     std::optional<std::int32_t> reference;
     if (!args.value.empty()) value = ParseNumber(args.value, "VALUE", 0, kSteps - 1);
     if (!args.reference.empty()) reference = ParseReference(args.reference, "--vref");
-    Corvane::VrelUsbI2c& bridge = tool.Bridge();
-    if (reference) Check(bridge.Settings->SetDacVoltageReference(*reference));
-    if (value) Check(bridge.Settings->SetDacValue(*value));
-
-    const std::int32_t now = CheckValue(bridge.Settings->GetDacValue());
-    const std::int32_t selector = CheckValue(bridge.Settings->GetDacVoltageReference());
+    std::int32_t now = 0;
+    std::int32_t selector = 0;
+    tool.On(value || reference ? Use::Change : Use::Read, [&](Bridge& bridge) {
+        if (reference) Check(bridge.Settings->SetDacVoltageReference(*reference));
+        if (value) Check(bridge.Settings->SetDacValue(*value));
+        now = CheckValue(bridge.Settings->GetDacValue());
+        selector = CheckValue(bridge.Settings->GetDacVoltageReference());
+    });
     const unsigned millivolts = ReferenceMillivolts(selector);
     if (tool.WantsJson()) {
         Tool::PrintJson({{"value", now}, {"reference", ReferenceName(selector)}});
@@ -221,8 +299,18 @@ void Dac(Tool& tool, const DacArgs& args) {
     }
 }
 
+void InterruptGet(Tool& tool) {
+    const Json state = ReadInterrupt(*tool.Handle(Use::Read));
+    if (tool.WantsJson()) {
+        Tool::PrintJson(state);
+    } else {
+        fmt::print("interrupt flag {} (mode {})\n", state["flag"].get<bool>() ? "set" : "clear",
+                   state["mode"].get<std::string>());
+    }
+}
+
 void InterruptClear(Tool& tool) {
-    Check(tool.Bridge().Functions->ClearInterruptPinState());
+    tool.On(Use::Change, [](Bridge& b) { Check(b.Functions->ClearInterruptPinState()); });
     if (tool.WantsJson()) {
         Tool::PrintJson({{"cleared", true}});
     } else {
@@ -250,19 +338,28 @@ void Clock(Tool& tool, const ClockArgs& args) {
         duty = static_cast<std::int32_t>(ParseNumber(args.duty, "DUTY", 0, 3));
         sides = args.sides.Sides({Side::Current});
     }
-    Corvane::VrelUsbI2c& bridge = tool.Bridge();
-    WithFlashHints([&] {
-        for (Side side : sides) {
-            Check(bridge.Settings->SetClockPinConfiguration(Selector(side), divider, duty));
+    std::array<std::pair<std::int32_t, std::int32_t>, 2> shown{};
+    tool.On(change ? Use::Change : Use::Read, [&](Bridge& bridge) {
+        if (std::find(sides.begin(), sides.end(), Side::PowerUp) != sides.end()) {
+            if (const auto why = ChipRecordRefusal(bridge, tool.PasswordGiven())) {
+                throw Failure(*why, "PASSWORD_NEEDED");
+            }
+        }
+        WithFlashHints([&] {
+            ApplySides(sides, [&](Side side) {
+                Check(bridge.Settings->SetClockPinConfiguration(Selector(side), divider, duty));
+            });
+        });
+        for (Side side : {Side::Current, Side::PowerUp}) {
+            shown[side == Side::Current ? 0 : 1] = {
+                CheckValue(bridge.Settings->GetClockPinDividerValue(Selector(side))),
+                CheckValue(bridge.Settings->GetClockPinDutyCycle(Selector(side)))};
         }
     });
     Json result;
     if (!tool.WantsJson()) fmt::print("{:<10}{:<9}{:<11}{}\n", "", "divider", "duty", "output");
     for (Side side : {Side::Current, Side::PowerUp}) {
-        const std::int32_t shownDivider =
-            CheckValue(bridge.Settings->GetClockPinDividerValue(Selector(side)));
-        const std::int32_t shownDuty =
-            CheckValue(bridge.Settings->GetClockPinDutyCycle(Selector(side)));
+        const auto [shownDivider, shownDuty] = shown[side == Side::Current ? 0 : 1];
         if (tool.WantsJson()) {
             result[SideName(side)] = {{"divider", shownDivider}, {"duty", shownDuty}};
         } else {
@@ -274,11 +371,22 @@ void Clock(Tool& tool, const ClockArgs& args) {
     if (tool.WantsJson()) Tool::PrintJson(result);
 }
 
+void AddWatchOptions(CLI::App& command, WatchArgs& args) {
+    command.add_option("--interval", args.interval, "milliseconds between samples")
+        ->type_name("MS")
+        ->capture_default_str();
+    command.add_option("--count", args.count, "stop after N samples (default: at Ctrl-C)")
+        ->type_name("N");
+    command.footer(
+        "On a terminal the line is redrawn in place; in a pipe each sample is a line with its "
+        "time (HH:MM:SS.mmm); with --json all samples are one document once it ends.");
+}
+
 }  // namespace
 
 void AddPinCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
     auto gpioArgs = std::make_shared<GpioArgs>();
-    auto* gpio = app.add_subcommand("gpio", "Read, drive and configure the GP pins GP0 to GP3");
+    auto* gpio = app.add_subcommand("gpio", "Read, drive, configure and watch the GP pins");
     gpio->require_subcommand(1);
 
     auto* get = gpio->add_subcommand("get", "Print the level of a GPIO pin (0 or 1)");
@@ -294,34 +402,68 @@ void AddPinCommands(CLI::App& app, Tool& tool, Handlers& handlers) {
         "config",
         "Show or change the designation, direction and value of GP0 to GP3 (running "
         "settings unless --power-up or --both)");
+    std::string pinFunctions;
     for (unsigned pin = 0; pin < 4; ++pin) {
-        config
-            ->add_option(fmt::format("--gp{}", pin), gpioArgs->functions[pin],
-                         fmt::format("new function of GP{}", pin))
-            ->type_name("FUNCTION");
+        auto* option = config
+                           ->add_option(fmt::format("--gp{}", pin), gpioArgs->functions[pin],
+                                        fmt::format("new function of GP{}", pin))
+                           ->type_name("FUNCTION");
+        CompletionWords(option, PinFunctionNames());
+        pinFunctions += fmt::format("\n  GP{}: {}", pin, PinFunctionList(pin));
     }
     gpioArgs->sides.AddTo(*config);
-    config->footer(fmt::format("FUNCTION: {}.", PinFunctionList()));
+    config->footer("FUNCTION:" + pinFunctions +
+                   "\n--both writes the power-up copy first, so a chip that refuses it keeps its "
+                   "running copy too.");
     handlers[config] = [&tool, gpioArgs] { GpioConfig(tool, *gpioArgs); };
+
+    auto gpioWatch = std::make_shared<WatchArgs>();
+    auto* watchGpio = gpio->add_subcommand(
+        "watch", "Show the levels of GP0 to GP3 again and again until Ctrl-C ('-': not a GPIO)");
+    AddWatchOptions(*watchGpio, *gpioWatch);
+    handlers[watchGpio] = [&tool, gpioWatch] {
+        const auto handle = tool.Handle(Use::Read);
+        Watch(
+            tool, *gpioWatch, [&] { return ReadGpioLevels(*handle); }, GpioLine);
+    };
 
     auto vdd = std::make_shared<std::string>();
     auto* adc = app.add_subcommand(
         "adc",
         "Read the three ADC inputs (GP1 to GP3), in volts with a fixed reference or --vdd; a "
-        "pin that is not an ADC input is marked");
+        "pin that is not an ADC input is marked; 'adc watch' samples them again and again");
     adc->add_option("--vdd", *vdd, "the supply voltage, for the supply (vdd) reference")
         ->type_name("VOLTS");
     handlers[adc] = [&tool, vdd] { Adc(tool, *vdd); };
 
+    auto adcWatch = std::make_shared<WatchArgs>();
+    auto* watchAdc =
+        adc->add_subcommand("watch", "Show the ADC readings again and again until Ctrl-C");
+    watchAdc
+        ->add_option("--vdd", adcWatch->vdd, "the supply voltage, for the supply (vdd) reference")
+        ->type_name("VOLTS");
+    AddWatchOptions(*watchAdc, *adcWatch);
+    handlers[watchAdc] = [&tool, adcWatch] {
+        const std::optional<double> volts = ParseVolts(adcWatch->vdd, "--vdd");
+        const auto handle = tool.Handle(Use::Read);
+        Watch(
+            tool, *adcWatch, [&] { return ReadAdc(*handle, volts); }, AdcLine);
+    };
+
     auto dacArgs = std::make_shared<DacArgs>();
     auto* dac = app.add_subcommand("dac", "Show or set the DAC output (running settings)");
     dac->add_option("VALUE", dacArgs->value, "output in 32nds of the reference, 0 to 31");
-    dac->add_option("--vref", dacArgs->reference, "reference: vdd, 1.024, 2.048 or 4.096")
-        ->type_name("REF");
+    auto* vref =
+        dac->add_option("--vref", dacArgs->reference, "reference: vdd, 1.024, 2.048 or 4.096")
+            ->type_name("REF");
+    CompletionWords(vref, {"vdd", "1.024", "2.048", "4.096"});
     handlers[dac] = [&tool, dacArgs] { Dac(tool, *dacArgs); };
 
     auto* interrupt = app.add_subcommand("interrupt", "The interrupt-on-change flag");
     interrupt->require_subcommand(1);
+    auto* flag = interrupt->add_subcommand(
+        "get", "Show whether the interrupt flag is set (an edge of the interrupt mode was seen)");
+    handlers[flag] = [&tool] { InterruptGet(tool); };
     auto* clear = interrupt->add_subcommand("clear", "Clear the interrupt flag");
     handlers[clear] = [&tool] { InterruptClear(tool); };
 

@@ -108,7 +108,7 @@ void Get(Tool& tool, const GetArgs& args) {
         count = ParseNumber(args.count, "N", 1, kMaxBlock);
     }
 
-    Corvane::I2cBus bus = OpenBus(tool, mode.pec);
+    Corvane::I2cBus bus = OpenBus(tool, mode.pec, Use::Read);
     std::optional<std::int32_t> value;
     std::vector<std::uint8_t> block;
     if (!reg) {
@@ -366,7 +366,14 @@ void Dump(Tool& tool, const DumpArgs& args) {
     auto [first, last] = args.range.empty() ? std::pair<unsigned, unsigned>(0x00, 0xFF)
                                             : DumpRange(args.range, mode);
 
-    Corvane::I2cBus bus = OpenBus(tool, mode.pec);
+    Corvane::I2cBus bus = OpenBus(tool, mode.pec, Use::Read);
+    const Work work = Tool::TerminalWork();
+    const auto stopAt = [&](unsigned reg) {
+        work.StopPoint([&] {
+            return fmt::format("interrupted at register {} of {} to {}; nothing shown", Hex(reg),
+                               Hex(first), Hex(last));
+        });
+    };
     std::optional<std::uint8_t> oldBank;
     if (bank != 0 && mode.kind != 's') {
         const std::int32_t old = bus.ReadByteData(address7, bankRegister);
@@ -401,6 +408,7 @@ void Dump(Tool& tool, const DumpArgs& args) {
         last = static_cast<unsigned>(length) - 1;
     } else if (mode.kind == 'i') {
         for (unsigned at = first; at <= last; at += kMaxBlock, ++asked) {
+            stopAt(at);
             std::vector<std::uint8_t> block(std::min<std::size_t>(kMaxBlock, last + 1 - at));
             if (!take(bus.ReadI2cBlockData(address7, static_cast<std::uint8_t>(at), block)))
                 continue;
@@ -412,6 +420,7 @@ void Dump(Tool& tool, const DumpArgs& args) {
             BusValue(bus.WriteByte(address7, static_cast<std::uint8_t>(first)), address7);
         }
         for (unsigned r = first; r <= last; r += mode.kind == 'W' ? 2 : 1, ++asked) {
+            stopAt(r);
             const auto reg = static_cast<std::uint8_t>(r);
             const std::int32_t value = mode.kind == 'c'   ? bus.ReadByte(address7)
                                        : mode.kind == 'b' ? bus.ReadByteData(address7, reg)

@@ -84,17 +84,19 @@ std::uint32_t ParseNumber(std::string_view text, std::string_view what, std::uin
     return static_cast<std::uint32_t>(*value);
 }
 
-std::uint16_t ParseHexId(std::string_view text, std::string_view what) {
-    std::string_view digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        digits.remove_prefix(2);
+std::uint16_t ParseId(std::string_view text, std::string_view what) {
+    const bool hexDigitsOnly =
+        !text.empty() && text.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+    if (!DecimalOrHex(text) && hexDigitsOnly && text.size() <= 4) {
+        throw UsageError(fmt::format(
+            "{} must be a number; a hexadecimal ID takes 0x (0x{}), as every number here", what,
+            Lower(text)));
     }
-    const auto value = digits.size() <= 4 ? Digits(digits, 16) : std::nullopt;
-    if (!value) {
-        throw UsageError(
-            fmt::format("{} must be four hexadecimal digits (e.g. 3a7c), not '{}'", what, text));
-    }
-    return static_cast<std::uint16_t>(*value);
+    return static_cast<std::uint16_t>(ParseNumber(text, what, 0, 0xFFFF));
+}
+
+std::string IdText(unsigned id) {
+    return Hex(id, 4);
 }
 
 std::uint8_t ParseAddress(std::string_view text, bool all) {

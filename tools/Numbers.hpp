@@ -16,8 +16,11 @@ namespace CorvaneTool {
 // decimal otherwise; within [min, max].
 std::uint32_t ParseNumber(std::string_view text, std::string_view what, std::uint32_t min,
                           std::uint32_t max);
-// Hexadecimal with or without 0x (USB vendor and product IDs).
-std::uint16_t ParseHexId(std::string_view text, std::string_view what);
+// A USB vendor or product ID, read as every other number (0x3a7c); a bare
+// hexadecimal text is refused with a hint rather than taken as decimal.
+std::uint16_t ParseId(std::string_view text, std::string_view what);
+// "0x3a7c": how IDs are printed, so that they can be typed back.
+std::string IdText(unsigned id);
 // A 7-bit I2C address, 0x03 to 0x77; with `all` (i2c-tools' -a) 0x00 to 0x7f.
 std::uint8_t ParseAddress(std::string_view text, bool all = false);
 std::uint8_t ParseByte(std::string_view text, std::string_view what);

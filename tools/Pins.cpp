@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+
 #include "Numbers.hpp"
 #include "Tool.hpp"
 
@@ -11,6 +13,24 @@ namespace CorvaneTool {
 namespace {
 
 constexpr const char* kDesignations[] = {"gpio", "dedicated", "adc", "dac", "clock-irq"};
+constexpr std::uint8_t kAdc = 2;
+constexpr std::uint8_t kDac = 3;
+constexpr std::uint8_t kClockIrq = 4;
+// Where the chip has each function: ADC1 to ADC3 on GP1 to GP3, the DAC
+// output on GP2 and GP3, the clock output and interrupt input on GP1; every
+// pin is a GPIO and has its dedicated function.
+bool PinHas(unsigned pin, std::uint8_t designation) {
+    switch (designation) {
+        case kAdc:
+            return pin >= 1;
+        case kDac:
+            return pin >= 2;
+        case kClockIrq:
+            return pin == 1;
+        default:
+            return true;
+    }
+}
 constexpr const char* kReferences[] = {"vdd", "1.024", "2.048", "4.096"};
 constexpr const char* kInterruptModes[] = {"none", "rising", "falling", "both"};
 
@@ -20,6 +40,26 @@ void SideFlags::AddTo(CLI::App& command, bool withCurrent) {
     if (withCurrent) command.add_flag("--current", current, "the running settings (the default)");
     command.add_flag("--power-up", powerUp, "the power-up settings in flash");
     command.add_flag("--both", both, "the running settings, then the power-up settings");
+}
+
+void ApplySides(const std::vector<Side>& sides, const std::function<void(Side)>& change) {
+    std::vector<Side> order = sides;
+    std::stable_partition(order.begin(), order.end(), [](Side s) { return s == Side::PowerUp; });
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i == 0) {
+            change(order[i]);
+            continue;
+        }
+        try {
+            change(order[i]);
+        } catch (const Failure& failure) {
+            const std::string changed =
+                fmt::format("{}; the {} copy was changed, the {} copy was not", failure.explanation,
+                            SideName(order[0]), SideName(order[i]));
+            if (failure.code) throw Failure(*failure.code, changed);
+            throw Failure(changed, failure.name);
+        }
+    }
 }
 
 std::vector<Side> SideFlags::Sides(std::vector<Side> fallback) const {
@@ -68,8 +108,26 @@ const char* PinFunctionList() {
     return "gpio-in, gpio-out-0, gpio-out-1, dedicated, adc, dac, clock-irq";
 }
 
+std::vector<std::string> PinFunctionNames() {
+    return {"gpio-in", "gpio-out-0", "gpio-out-1", "dedicated", "adc", "dac", "clock-irq"};
+}
+
+std::string PinFunctionList(unsigned pin) {
+    std::string list = "gpio-in, gpio-out-0, gpio-out-1";
+    for (std::uint8_t code = 1; code < std::size(kDesignations); ++code) {
+        if (PinHas(pin, code)) list += std::string(", ") + kDesignations[code];
+    }
+    return list;
+}
+
 void SetPinFunction(PinConfig& config, unsigned pin, std::string_view function) {
     const std::string name = Lower(function);
+    for (std::uint8_t code = 1; code < std::size(kDesignations); ++code) {
+        if (name == kDesignations[code] && !PinHas(pin, code)) {
+            throw UsageError(
+                fmt::format("GP{} has no {} function; it has {}", pin, name, PinFunctionList(pin)));
+        }
+    }
     if (name == "gpio-in") {
         config.designation[pin] = 0;
         config.direction[pin] = 1;
@@ -86,7 +144,7 @@ void SetPinFunction(PinConfig& config, unsigned pin, std::string_view function) 
             }
         }
         throw UsageError(fmt::format("GP{} function must be one of {}, not '{}'", pin,
-                                     PinFunctionList(), function));
+                                     PinFunctionList(pin), function));
     }
 }
 
@@ -132,17 +190,85 @@ const char* InterruptModeName(std::int32_t mode) {
 
 std::int32_t ParseInterruptMode(std::string_view text) {
     const std::string name = Lower(text);
-    for (std::int32_t mode = 1; mode < 4; ++mode) {
+    for (std::int32_t mode = 0; mode < 4; ++mode) {
         if (name == kInterruptModes[mode] || name == std::to_string(mode)) return mode;
     }
     throw UsageError(
-        fmt::format("the interrupt mode must be rising, falling or both, not '{}'", text));
+        fmt::format("the interrupt mode must be none, rising, falling or both, not '{}'", text));
+}
+
+void SetInterruptMode(Corvane::VrelUsbI2c& bridge, Side side, std::int32_t mode) {
+    if (mode != 0) {
+        Check(bridge.Settings->SetInterruptPinMode(Selector(side), mode));
+        return;
+    }
+    const std::int32_t now = CheckValue(bridge.Settings->GetInterruptPinMode(Selector(side)));
+    if (now == 0) return;
+    throw Failure(fmt::format(
+        "the chip takes rising, falling or both; it detects no edges again only after a reset "
+        "with none in the power-up copy (the {} copy is {})",
+        SideName(side), InterruptModeName(now)));
 }
 
 std::string ClockFrequency(std::int32_t divider) {
     if (divider <= 0 || divider > 7) return "off";
     const unsigned hz = 48'000'000u >> divider;
     return hz >= 1'000'000 ? fmt::format("{:g} MHz", hz / 1e6) : fmt::format("{:g} kHz", hz / 1e3);
+}
+
+Json ReadGpioLevels(Corvane::BridgeHandle& handle) {
+    return On(handle, [](Corvane::VrelUsbI2c& bridge) {
+        Json levels = Json::array();
+        for (std::uint8_t pin = 0; pin < 4; ++pin) {
+            const std::int32_t level = bridge.Functions->ReadGpioPinValue(pin);
+            if (level == Corvane::PIN_NOT_GPIO) {
+                levels.push_back(nullptr);
+            } else {
+                levels.push_back(CheckValue(level));
+            }
+        }
+        return Json{{"levels", levels}};
+    });
+}
+
+Json ReadAdc(Corvane::BridgeHandle& handle, std::optional<double> vdd) {
+    return On(handle, [&](Corvane::VrelUsbI2c& bridge) {
+        std::array<std::uint16_t, 5> readings{};
+        Check(bridge.Functions->GetAdcData(readings));
+        const std::int32_t reference = CheckValue(bridge.Settings->GetAdcVoltageReference());
+        const PinConfig pins = ReadPins(bridge, Side::Current);
+        // The supply reference's voltage is known only when the caller gives it.
+        const double referenceVolts =
+            reference == 0 ? vdd.value_or(0.0) : ReferenceMillivolts(reference) / 1000.0;
+        Json volts = Json::array();
+        Json inputs = Json::array();
+        Json functions = Json::array();
+        for (unsigned channel = 0; channel < 3; ++channel) {
+            const unsigned pin = channel + 1;  // ADC1 to ADC3 are GP1 to GP3
+            const bool input = PinFunction(pins, pin) == "adc";
+            inputs.push_back(input);
+            functions.push_back(PinFunction(pins, pin));
+            volts.push_back(input && referenceVolts > 0
+                                ? Json(readings[channel] * referenceVolts / 1023.0)
+                                : Json());
+        }
+        return Json{{"readings", {readings[0], readings[1], readings[2]}},
+                    {"reference", ReferenceName(reference)},
+                    {"adc-input", inputs},
+                    {"functions", functions},
+                    {"volts", volts}};
+    });
+}
+
+Json ReadInterrupt(Corvane::BridgeHandle& handle) {
+    return On(handle, [](Corvane::VrelUsbI2c& bridge) {
+        const std::int32_t flag = CheckValue(bridge.Functions->GetInterruptPinState());
+        // Above 1 it is the device's status, not a flag.
+        if (flag > 1) throw Failure(flag, "");
+        const std::int32_t mode = CheckValue(
+            bridge.Settings->GetInterruptPinMode(Corvane::DllConstants::CURRENT_SETTINGS_ONLY));
+        return Json{{"flag", flag == 1}, {"mode", InterruptModeName(mode)}};
+    });
 }
 
 }  // namespace CorvaneTool

@@ -5,8 +5,12 @@
 
 #include <corvane/corvane.hpp>
 
+#include "Tool.hpp"
+
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,13 +31,19 @@ struct SideFlags {
     bool both = false;
 
     void AddTo(CLI::App& command, bool withCurrent = true);
-    // The sides asked for; `fallback` when no flag was given. UsageError for two flags.
+    // The sides asked for, running first; `fallback` when no flag was given.
+    // UsageError for two flags.
     std::vector<Side> Sides(std::vector<Side> fallback) const;
     bool Given() const { return current || powerUp || both; }
 };
 
 std::int32_t Selector(Side side);
 const char* SideName(Side side);
+
+// Runs `change` for each side, the power-up copy first: the flash is what a
+// protected or locked chip refuses, and then nothing has changed. A failure
+// on the running copy after the flash took the change says so.
+void ApplySides(const std::vector<Side>& sides, const std::function<void(Side)>& change);
 
 struct PinConfig {
     std::array<std::uint8_t, 4> designation{};
@@ -46,9 +56,13 @@ void WritePins(Corvane::VrelUsbI2c& bridge, Side side, const PinConfig& config);
 
 // "gpio-in", "gpio-out-0", "gpio-out-1", "dedicated", "adc", "dac", "clock-irq".
 std::string PinFunction(const PinConfig& config, unsigned pin);
-// Applies a function name to pin `pin`; UsageError for an unknown one.
+// Applies a function name to pin `pin`; UsageError for one the pin does not
+// have, naming those it has.
 void SetPinFunction(PinConfig& config, unsigned pin, std::string_view function);
+// The functions of every pin, and those of pin `pin` ("gpio-in, ..., adc").
 const char* PinFunctionList();
+std::string PinFunctionList(unsigned pin);
+std::vector<std::string> PinFunctionNames();
 const char* DesignationName(std::uint8_t designation);
 // 0 to 3, or GP0 to GP3.
 unsigned ParsePin(std::string_view text);
@@ -59,11 +73,27 @@ std::int32_t ParseReference(std::string_view text, std::string_view what);
 // Millivolts of a fixed reference; 0 for VDD, which the chip does not know.
 unsigned ReferenceMillivolts(std::int32_t selector);
 
-// Interrupt detection: "none", "rising", "falling", "both".
+// Interrupt detection: "none", "rising", "falling", "both" (0 to 3). The
+// library sets 1 to 3 only: "none" comes back with a reset when the power-up
+// copy says none.
 const char* InterruptModeName(std::int32_t mode);
 std::int32_t ParseInterruptMode(std::string_view text);
+// Sets the interrupt mode of one copy; for "none" (0) only when it already is.
+void SetInterruptMode(Corvane::VrelUsbI2c& bridge, Side side, std::int32_t mode);
 
 // Text of the clock output for a divider code: 48 MHz >> code.
 std::string ClockFrequency(std::int32_t divider);
+
+// The levels of GP0 to GP3 now: {"levels": [1, 0, null, null]}, null for a
+// pin that is not a GPIO.
+Json ReadGpioLevels(Corvane::BridgeHandle& bridge);
+
+// The three ADC inputs now: {"readings": [...], "reference": "vdd",
+// "adc-input": [true, ...], "volts": [1.2, null, ...]}; volts where the
+// pin is an ADC input and the reference is known (`vdd` gives the supply's).
+Json ReadAdc(Corvane::BridgeHandle& bridge, std::optional<double> vdd);
+
+// The interrupt flag and mode: {"flag": true, "mode": "rising"}.
+Json ReadInterrupt(Corvane::BridgeHandle& bridge);
 
 }  // namespace CorvaneTool

@@ -4,6 +4,7 @@
 #include <corvane/sim/Eeprom.hpp>
 #include <corvane/sim/SmbusDevice.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <fstream>
@@ -25,8 +26,10 @@ std::vector<std::uint8_t> Ascii(std::string_view text) {
 
 }  // namespace
 
-SimBench::SimBench(std::filesystem::path stateFile, bool fresh) : stateFile_(std::move(stateFile)) {
-    host_ = Corvane::Sim::SimulatedHost::Install();
+SimBench::SimBench(std::filesystem::path stateFile, bool fresh,
+                   std::shared_ptr<Corvane::Sim::SimulatedHost> host)
+    : stateFile_(std::move(stateFile)) {
+    host_ = host ? std::move(host) : Corvane::Sim::SimulatedHost::Install();
     // The host's clock is virtual: its modelled report time costs no real time
     // and keeps the bus moving at speeds where the library does not pause.
     chip_ = std::make_shared<Corvane::Sim::VirtualDevice>();
@@ -105,6 +108,10 @@ std::optional<RunningSettings> SimBench::Load() {
         throw Damaged(e.what());
     }
     if (!chip_->LoadState(state.chip)) throw Damaged("the chip's flash cannot be read");
+    // What the chip keeps while powered: how it enumerated, an entered password.
+    if (state.powered && !chip_->LoadPoweredState(*state.powered)) {
+        throw Damaged("the chip's powered state cannot be read");
+    }
     eeprom_->Contents() = std::move(state.eeprom);
     eeprom_->SetAddressCounter(state.eepromCounter);
     smbus_->SetRegisters(std::move(state.smbusRegisters));
@@ -123,7 +130,15 @@ std::unique_ptr<Corvane::VrelUsbI2c> BenchBridge(
     Corvane::SetPlatform(host);
     Corvane::SetReportTrace({});
     auto bridge = std::make_unique<Corvane::VrelUsbI2c>(chip.EnumeratedVid(), chip.EnumeratedPid());
-    if (!bridge->Settings->GetConnectionStatus()) return nullptr;
+    // This bench's chip among the others on the host.
+    bridge->Settings->GetConnectionStatus();
+    const std::vector<std::string> paths = Corvane::FoundDevicePaths();
+    const auto at = std::find(paths.begin(), paths.end(), Corvane::Utf16ToUtf8(chip.Path()));
+    if (at == paths.end() ||
+        bridge->Management->SelectDev(static_cast<std::int32_t>(at - paths.begin())) != 0 ||
+        !bridge->Settings->GetConnectionStatus()) {
+        return nullptr;
+    }
     return bridge;
 }
 
@@ -186,6 +201,7 @@ void SimBench::Save() const {
     state.smbusRegisters = smbus_->Registers();
     state.smbusPointer = smbus_->Pointer();
     state.sensor = sensor_->Saved();
+    state.powered = chip_->SavePoweredState();
     state.running = ReadRunningSettings();
 
     std::error_code error;

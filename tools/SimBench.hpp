@@ -34,8 +34,10 @@ class SimBench {
 
     // Loads `stateFile` unless `fresh` or it does not exist yet; throws
     // Failure naming the file for one it cannot read or use whole, and then
-    // keeps nothing of it. Installs the simulated host.
-    SimBench(std::filesystem::path stateFile, bool fresh);
+    // keeps nothing of it. Plugs the chip into `host`, or into a simulated
+    // host it installs.
+    SimBench(std::filesystem::path stateFile, bool fresh,
+             std::shared_ptr<Corvane::Sim::SimulatedHost> host = nullptr);
     ~SimBench();
 
     // $XDG_STATE_HOME/corvane/sim-state.json, or %LOCALAPPDATA%\corvane\... on

@@ -112,6 +112,10 @@ SimState ParseSimState(std::string_view text, std::size_t eepromSize) {
     const Json& chip = Field(file, "chip");
     if (!chip.is_string()) throw StateError("the chip's flash is not text");
     state.chip = chip.get<std::string>();
+    if (file.contains("powered")) {
+        if (!file["powered"].is_string()) throw StateError("the chip's powered state is not text");
+        state.powered = file["powered"].get<std::string>();
+    }
     state.eeprom = Hex(Field(file, "eeprom"), "the EEPROM's contents");
     if (state.eeprom.size() != eepromSize) {
         throw StateError("the EEPROM's contents are " + std::to_string(state.eeprom.size()) +
@@ -147,6 +151,7 @@ std::string FormatSimState(const SimState& state) {
     Json file;
     file["format"] = kFormat;
     file["chip"] = state.chip;
+    if (state.powered) file["powered"] = *state.powered;
     file["eeprom"] = ToHex(state.eeprom);
     file["eeprom-counter"] = state.eepromCounter;
     Json registers = Json::object();

@@ -34,6 +34,8 @@ struct RunningSettings {
 
 struct SimState {
     std::string chip;  // the flash, as VirtualDevice::SaveState writes it
+    // What the chip keeps while powered (VirtualDevice::SavePoweredState).
+    std::optional<std::string> powered;
     std::vector<std::uint8_t> eeprom;
     std::size_t eepromCounter = 0;
     std::map<std::uint8_t, std::vector<std::uint8_t>> smbusRegisters;  // empty ones included

@@ -3,9 +3,12 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <iostream>
 
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
@@ -14,6 +17,52 @@
 #endif
 
 namespace CorvaneTool {
+
+namespace {
+
+std::atomic<bool> interruptRequested{false};
+
+#if defined(_WIN32)
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    // The second one takes the default way: the process ends.
+    if (interruptRequested.exchange(true)) return FALSE;
+    return TRUE;
+}
+#else
+extern "C" void OnInterrupt(int) {
+    interruptRequested = true;
+}
+#endif
+
+}  // namespace
+
+void CatchInterrupt() {
+#if defined(_WIN32)
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+#else
+    // A program started in the background by a script has Ctrl-C ignored: so be it.
+    struct sigaction old {};
+    if (sigaction(SIGINT, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) return;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    // Once: a second Ctrl-C ends a program that does not get to look.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+#endif
+}
+
+bool InterruptRequested() {
+    return interruptRequested;
+}
+
+void BinaryStandardStreams() {
+#if defined(_WIN32)
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+}
 
 bool IsTerminal(std::FILE* stream) {
 #if defined(_WIN32)

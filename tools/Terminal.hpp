@@ -25,6 +25,16 @@ std::string Utf8Text(const std::filesystem::path& path);
 // is no terminal to ask on.
 std::optional<std::string> ReadSecret(const std::string& prompt);
 
+// From now on the first Ctrl-C (SIGINT, a console's Ctrl-C or Ctrl-Break)
+// only sets a flag that long commands look at between steps; a second one
+// ends the process as usual.
+void CatchInterrupt();
+bool InterruptRequested();
+
+// Standard input and output carry bytes unchanged (on Windows they would
+// turn LF into CR LF); for "-" as a file name.
+void BinaryStandardStreams();
+
 // A one-line progress bar on stderr (bytes done, rate, time left), drawn only
 // when stderr is a terminal.
 class Progress {

@@ -3,8 +3,11 @@
 #include <fmt/format.h>
 #include <corvane/Diagnostics.hpp>
 
+#include <corvane/sim.hpp>
+
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,21 +27,6 @@ constexpr std::uint32_t kSlowestSpeed = 46'333;  // the speed divider fits in 8 
 constexpr std::uint32_t kFastestSpeed = 4'000'000;
 constexpr std::size_t kPasswordLength = 8;
 constexpr std::uint32_t kMostDevices = 64;  // the library keeps a table of 64
-
-// Lines about the device nodes the system has for these IDs.
-std::vector<std::string> NodeDiagnostics(std::uint16_t vid, std::uint16_t pid) {
-    std::vector<std::string> lines;
-    for (const Corvane::DeviceNodeStatus& node : Corvane::ProbeDeviceNodes(vid, pid)) {
-        if (node.opens) {
-            lines.push_back(
-                fmt::format("{} has these IDs and opens, but did not answer", node.path));
-        } else {
-            lines.push_back(fmt::format("{} has these IDs but cannot be opened: {}", node.path,
-                                        node.errorText));
-        }
-    }
-    return lines;
-}
 
 // The path of the device the tool talks to, for messages; empty before one is selected.
 std::string& SelectedPath() {
@@ -85,21 +73,15 @@ Failure::Failure(std::int32_t resultCode, const std::string& why)
 Failure::Failure(const std::string& message, std::string kind)
     : std::runtime_error("error: " + message), name(std::move(kind)), explanation(message) {}
 
-namespace {
-
 [[noreturn]] void FailFile(std::string_view verb, std::string_view what, const std::string& path,
                            int error) {
     throw Failure(fmt::format("cannot {} {} {}: {}", verb, what, path, std::strerror(error)),
                   "FILE_ERROR");
 }
 
-}  // namespace
+namespace {
 
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::string_view what) {
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) FailFile("read", what, path, EISDIR);
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) FailFile("read", what, path, errno);
+std::vector<std::uint8_t> ReadAll(std::FILE* file) {
     std::vector<std::uint8_t> bytes;
     std::array<std::uint8_t, 4096> buffer;
     std::size_t got = 0;
@@ -107,22 +89,67 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::string_vie
         bytes.insert(bytes.end(), buffer.begin(),
                      buffer.begin() + static_cast<std::ptrdiff_t>(got));
     }
+    return bytes;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::string_view what) {
+    if (path == "-") {
+        BinaryStandardStreams();
+        std::vector<std::uint8_t> bytes = ReadAll(stdin);
+        if (std::ferror(stdin)) FailFile("read", what, "from standard input", errno);
+        return bytes;
+    }
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) FailFile("read", what, path, EISDIR);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) FailFile("read", what, path, errno);
+    std::vector<std::uint8_t> bytes = ReadAll(file);
     const int error = std::ferror(file) ? errno : 0;
     std::fclose(file);
     if (error != 0) FailFile("read", what, path, error);
     return bytes;
 }
 
-void WriteFileBytes(const std::string& path, std::span<const std::uint8_t> bytes,
-                    std::string_view what) {
+OutputFile::OutputFile(std::string path, std::string_view what)
+    : path_(std::move(path)), what_(what) {
+    if (IsStandardOutput()) return;
     std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) FailFile("write", what, path, EISDIR);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) FailFile("write", what, path, errno);
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (std::filesystem::is_directory(path_, ignored)) FailFile("write", what_, path_, EISDIR);
+    // Opened without truncating: what the file holds stays until the result is there.
+    created_ = !std::filesystem::exists(path_, ignored);
+    file_ = std::fopen(path_.c_str(), created_ ? "wb" : "r+b");
+    if (!file_) FailFile("write", what_, path_, errno);
+}
+
+OutputFile::~OutputFile() {
+    if (file_) std::fclose(file_);
+    if (created_ && !committed_) {
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+}
+
+void OutputFile::Commit(std::span<const std::uint8_t> bytes) {
+    committed_ = true;
+    if (IsStandardOutput()) {
+        BinaryStandardStreams();
+        std::fflush(stdout);
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
+            std::fflush(stdout) != 0) {
+            FailFile("write", what_, "to standard output", errno);
+        }
+        return;
+    }
+    file_ = std::freopen(path_.c_str(), "wb", file_);
+    if (!file_) FailFile("write", what_, path_, errno);
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
     const int error = written ? 0 : errno;
-    if (std::fclose(file) != 0 && written) FailFile("write", what, path, errno);
-    if (!written) FailFile("write", what, path, error);
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!written) FailFile("write", what_, path_, error);
+    if (!closed) FailFile("write", what_, path_, errno);
 }
 
 void Check(std::int32_t result, const std::string& explanation) {
@@ -153,13 +180,43 @@ Tool::Tool() = default;
 
 Tool::~Tool() = default;
 
-void Tool::Start() {
-    vid_ = ParseHexId(options.vid, "--vid");
-    pid_ = ParseHexId(options.pid, "--pid");
+namespace {
+
+// The file a command will write can be written: its folder exists or can be
+// made, and a file beside it can be created (and is removed again).
+void CheckWritable(const std::filesystem::path& file, std::string_view what) {
+    std::error_code error;
+    std::filesystem::create_directories(file.parent_path(), error);
+    std::filesystem::path probe = file;
+    probe += ".new";
+    std::FILE* opened = std::fopen(Utf8Text(probe).c_str(), "ab");
+    if (!opened) FailFile("write", what, Utf8Text(file), errno);
+    std::fclose(opened);
+    std::filesystem::remove(probe, error);
+}
+
+// The state file of the virtual bridge `index` (from 0): FILE, FILE.2, ...
+std::filesystem::path BridgeStateFile(const std::filesystem::path& first, std::size_t index) {
+    if (index == 0) return first;
+    std::filesystem::path file = first;
+    file += "." + std::to_string(index + 1);
+    return file;
+}
+
+constexpr std::uint32_t kMostSimBridges = 8;
+
+}  // namespace
+
+void Tool::CheckOptions() {
+    vid_ = ParseId(options.vid, "--vid");
+    pid_ = ParseId(options.pid, "--pid");
     speed_ = ParseSpeed(options.speed, "--speed", kSlowestSpeed, kFastestSpeed);
     if (!options.device.empty()) {
         device_ =
             static_cast<std::int32_t>(ParseNumber(options.device, "--device", 0, kMostDevices - 1));
+    }
+    if (int(device_.has_value()) + int(!options.serial.empty()) + int(!options.path.empty()) > 1) {
+        throw UsageError("choose the bridge one way: --device, --serial or --path");
     }
     if (options.pacing != "fixed" && options.pacing != "bus-time") {
         throw UsageError("--pacing is fixed or bus-time");
@@ -167,106 +224,303 @@ void Tool::Start() {
     Corvane::SetPacing(options.pacing == "bus-time" ? Corvane::Pacing::BusTime
                                                     : Corvane::Pacing::Fixed);
     Corvane::SetBusyTimeout(ParseNumber(options.busyTimeout, "--busy-timeout", 0, UINT32_MAX));
-    if (!options.sim && (options.simReset || !options.simState.empty())) {
-        throw UsageError("--sim-state and --sim-reset go with --sim");
+    const bool simOptions =
+        options.simReset || !options.simState.empty() || options.simBridges != "1";
+    if (!options.sim && simOptions) {
+        throw UsageError("--sim-state, --sim-reset and --sim-bridges go with --sim");
     }
+    ParseNumber(options.simBridges, "--sim-bridges", 1, kMostSimBridges);
+}
 
+void Tool::Start() {
+    CheckOptions();
     if (options.sim) {
+        const std::size_t bridges =
+            ParseNumber(options.simBridges, "--sim-bridges", 1, kMostSimBridges);
         const std::filesystem::path file =
             options.simState.empty() ? SimBench::DefaultStateFile() : Utf8Path(options.simState);
-        sim_ = std::make_unique<SimBench>(file, options.simReset);
-        Corvane::SetPlatform(sim_->Host());
+        // Before the command: its work would be lost if the state could not be kept.
+        for (std::size_t i = 0; i < bridges; ++i) {
+            CheckWritable(BridgeStateFile(file, i), "the virtual chip's state to");
+        }
+        const auto host = Corvane::Sim::SimulatedHost::Install();
+        for (std::size_t i = 0; i < bridges; ++i) {
+            sims_.push_back(
+                std::make_unique<SimBench>(BridgeStateFile(file, i), options.simReset, host));
+        }
+        Corvane::SetPlatform(host);
     }
     if (options.trace) Corvane::SetReportTrace(PrintTraceLine);
 }
 
 void Tool::Finish() {
-    if (sim_) sim_->Save();
+    handle_.reset();
+    discovery_.reset();
+    for (const auto& sim : sims_) sim->Save();
 }
 
-Corvane::VrelUsbI2c& Tool::BridgeUnchecked() {
-    if (!bridge_) {
-        bridge_ = std::make_unique<Corvane::VrelUsbI2c>(vid_, pid_);
-        bridge_->Settings->GetConnectionStatus();
+std::vector<std::string> Tool::Discover() {
+    if (!discovery_) discovery_ = Corvane::BridgeHandle::Unbound(vid_, pid_);
+    std::vector<std::string> paths;
+    discovery_->RunUnbound([&](Corvane::VrelUsbI2c& bridge) {
+        bridge.Settings->GetConnectionStatus();
+        paths = Corvane::FoundDevicePaths();
+        return 0;
+    });
+    return paths;
+}
+
+std::shared_ptr<Corvane::BridgeHandle> Tool::OpenPath(const std::string& path) {
+    Corvane::BridgeChoice choice;
+    choice.vendorId = vid_;
+    choice.productId = pid_;
+    choice.path = path;
+    std::shared_ptr<Corvane::BridgeHandle> handle;
+    if (Corvane::BridgeHandle::Open(choice, handle) != Corvane::SUCCESS) return nullptr;
+    return handle;
+}
+
+namespace {
+
+std::string Problem(const Corvane::DeviceNodeStatus& node) {
+    std::string problem = node.errorText.empty() ? "cannot be opened" : node.errorText;
+    problem[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(problem[0])));
+    return problem;
+}
+
+}  // namespace
+
+std::string Tool::NodeProblem(const std::string& path) const {
+    if (Simulated()) return {};
+    for (const Corvane::DeviceNodeStatus& node : Corvane::ProbeDeviceNodes(vid_, pid_)) {
+        if (node.path == path && !node.opens) return Problem(node);
     }
-    return *bridge_;
+    return {};
 }
 
-Corvane::VrelUsbI2c& Tool::Bridge(bool enterPassword) {
-    Corvane::VrelUsbI2c& bridge = BridgeUnchecked();
-    if (!selected_) {
-        SelectDevice();
-        selected_ = true;
-        SelectedPath() = bridge.Management->GetSelectedDevInfo();
+std::string Tool::SerialOf(const std::string& path) {
+    const auto handle = OpenPath(path);
+    if (!handle) {
+        const std::string problem = NodeProblem(path);
+        return problem.empty() ? "?" : path + ": " + problem;
+    }
+    const auto serial = CorvaneTool::On(
+        *handle, [](Corvane::VrelUsbI2c& bridge) { return bridge.Settings->GetSerialNumber(); });
+    return serial ? Corvane::Utf16ToUtf8(*serial) : "?";
+}
+
+namespace {
+
+// The IDs in a hardware ID such as "HID\VID_3A7C&PID_01D5&REV_0100".
+std::optional<std::pair<unsigned, unsigned>> IdsOf(const std::u16string& hardwareId) {
+    const std::string text = Lower(Corvane::Utf16ToUtf8(hardwareId));
+    const auto vid = text.find("vid_");
+    const auto pid = text.find("pid_");
+    if (vid == std::string::npos || pid == std::string::npos) return std::nullopt;
+    try {
+        return std::pair{static_cast<unsigned>(std::stoul(text.substr(vid + 4, 4), nullptr, 16)),
+                         static_cast<unsigned>(std::stoul(text.substr(pid + 4, 4), nullptr, 16))};
+    } catch (const std::logic_error&) {
+        return std::nullopt;
+    }
+}
+
+bool AccessDenied(const Corvane::DeviceNodeStatus& node) {
+#if defined(_WIN32)
+    return node.errorNumber == 5;  // ERROR_ACCESS_DENIED
+#else
+    return node.errorNumber == EACCES || node.errorNumber == EPERM;
+#endif
+}
+
+// Serial numbers the bridges are made with; a device that carries one under
+// other IDs is most likely a bridge whose IDs were changed in its flash.
+constexpr std::string_view kFactorySerialPrefix = "CVS";
+
+}  // namespace
+
+std::vector<std::string> Tool::Diagnose() const {
+    std::vector<std::string> lines;
+    bool denied = false;
+    if (!Simulated()) {
+        for (const Corvane::DeviceNodeStatus& node : Corvane::ProbeDeviceNodes(vid_, pid_)) {
+            if (node.opens) continue;
+            denied = denied || AccessDenied(node);
+            lines.push_back(node.path + ": " + Problem(node));
+        }
+    }
+    if (denied) {
+#if defined(__linux__)
+        lines.push_back(
+            "this user may not open the bridge's node: install the udev rule (copy "
+            "udev/70-corvane.rules to /etc/udev/rules.d/, run 'udevadm control --reload', replug "
+            "the bridge) and join the plugdev group ('sudo adduser $USER plugdev', then log in "
+            "again)");
+#else
+        lines.push_back("another program may hold the bridge open for itself");
+#endif
+    }
+    for (const Corvane::HidInterfaceInfo& info : Corvane::GetPlatform()->ListHidInterfaces()) {
+        const std::string serial = Corvane::Utf16ToUtf8(info.serialNumber);
+        if (info.hardwareIds.empty() || !serial.starts_with(kFactorySerialPrefix)) continue;
+        const auto ids = IdsOf(info.hardwareIds.front());
+        if (!ids || (ids->first == vid_ && ids->second == pid_)) continue;
+        lines.push_back(fmt::format(
+            "{} has the serial number {} under USB VID {}, PID {}: a bridge with other IDs in its "
+            "flash? reach it with --vid {} --pid {}",
+            Corvane::Utf16ToUtf8(info.path), serial, IdText(ids->first), IdText(ids->second),
+            IdText(ids->first), IdText(ids->second)));
+    }
+    return lines;
+}
+
+void Tool::FailNoDevice() {
+    std::vector<std::string> lines = Diagnose();
+    // A node this process may not open is the answer itself.
+    bool denied = false;
+    std::string headline;
+    if (!Simulated()) {
+        for (const Corvane::DeviceNodeStatus& node : Corvane::ProbeDeviceNodes(vid_, pid_)) {
+            if (node.opens) continue;
+            headline = node.path + ": " + Problem(node);
+            denied = AccessDenied(node);
+            break;
+        }
+    }
+    if (headline.empty()) {
+        headline = fmt::format("no Corvane bridge found (searched for USB VID {}, PID {})",
+                               IdText(vid_), IdText(pid_));
+    }
+    std::string message = headline;
+    for (const std::string& line : lines) {
+        if (line != headline) message += "\n  " + line;
+    }
+    if (Simulated()) {
+        message += "\n  start the virtual chip afresh with --sim-reset";
+    } else if (!denied) {
+        message +=
+            "\n  other IDs: --vid and --pid; no hardware at hand: --sim runs on a virtual chip";
+    }
+    if (denied) throw Failure(message, "PERMISSION_DENIED");
+    throw Failure(Corvane::BRIDGE_NOT_FOUND, message);
+}
+
+void Tool::FailNoSerial(const std::vector<std::string>& paths) {
+    std::string found;
+    for (const std::string& path : paths) {
+        found += (found.empty() ? "" : ", ") + SerialOf(path);
+    }
+    std::string message = fmt::format("no device has the serial number {} (found: {})",
+                                      options.serial, found.empty() ? "none" : found);
+    for (const std::string& line : Diagnose()) message += "\n  " + line;
+    throw Failure(Corvane::BRIDGE_NOT_FOUND, message);
+}
+
+std::shared_ptr<Corvane::BridgeHandle> Tool::Open(Use use) {
+    const std::vector<std::string> paths = Discover();
+    Corvane::BridgeChoice choice;
+    choice.vendorId = vid_;
+    choice.productId = pid_;
+    if (!options.serial.empty()) {
+        choice.serial = options.serial;
+        std::shared_ptr<Corvane::BridgeHandle> handle;
+        if (Corvane::BridgeHandle::Open(choice, handle) != Corvane::SUCCESS) FailNoSerial(paths);
+        return handle;
+    }
+    if (!options.path.empty()) {
+        if (std::find(paths.begin(), paths.end(), options.path) == paths.end()) {
+            std::string found;
+            for (const std::string& path : paths) found += (found.empty() ? "" : ", ") + path;
+            throw Failure(Corvane::BRIDGE_NOT_FOUND,
+                          fmt::format("no bridge at {} (found: {})", options.path,
+                                      found.empty() ? "none" : found));
+        }
+        choice.path = options.path;
+    } else if (device_) {
+        if (paths.empty()) FailNoDevice();
+        if (static_cast<std::size_t>(*device_) >= paths.size()) {
+            throw Failure(Corvane::BRIDGE_NOT_FOUND,
+                          fmt::format("there is no device {}: {} device{} found (numbered from 0)",
+                                      *device_, paths.size(), paths.size() == 1 ? "" : "s"));
+        }
+        choice.path = paths[static_cast<std::size_t>(*device_)];
+    } else {
+        if (paths.empty()) FailNoDevice();
+        if (paths.size() > 1) {
+            std::string serials;
+            for (const std::string& path : paths) {
+                serials += (serials.empty() ? "" : ", ") + SerialOf(path);
+            }
+            if (use == Use::Change) {
+                throw Failure(fmt::format("{} bridges: {}; choose with --serial (or --device N, "
+                                          "--path PATH)",
+                                          paths.size(), serials),
+                              "CHOOSE_BRIDGE");
+            }
+            fmt::print(stderr, "corvane: using bridge 0 of {} ({}: {}); choose with --serial\n",
+                       paths.size(), paths.front(), serials.substr(0, serials.find(',')));
+        }
+        choice.path = paths.front();
+    }
+    std::shared_ptr<Corvane::BridgeHandle> handle;
+    if (Corvane::BridgeHandle::Open(choice, handle) != Corvane::SUCCESS) FailNoDevice();
+    return handle;
+}
+
+std::shared_ptr<Corvane::BridgeHandle> Tool::Handle(Use use, bool enterPassword) {
+    if (!handle_) {
+        handle_ = Open(use);
+        SelectedPath() = handle_->Path();
     }
     if (enterPassword && !options.passwordFile.empty() && !passwordEntered_) {
         passwordEntered_ = true;
         const std::string password = ReadPassword("");
-        Check(bridge.Functions->EnterAccessPassword(password.c_str()),
+        Check(handle_->EnterAccessPassword(password.c_str()),
               "the device did not accept the password in --password-file");
     }
-    return bridge;
+    return handle_;
 }
 
-void Tool::SelectDevice() {
-    Corvane::VrelUsbI2c& bridge = *bridge_;
-    const std::int32_t count = bridge.Management->GetDevCount();
-    if (count <= 0) FailNoDevice();
-    if (device_) {
-        if (*device_ >= count) {
-            throw Failure(fmt::format("there is no device {}: {} device{} found (numbered from 0)",
-                                      *device_, count, count == 1 ? "" : "s"));
+Work Tool::TerminalWork() {
+    struct Bar {
+        std::string stage;
+        std::unique_ptr<Progress> progress;
+    };
+    auto bar = std::make_shared<Bar>();
+    Work work;
+    work.progress = [bar](std::string_view stage, std::size_t done, std::size_t total) {
+        if (!bar->progress || bar->stage != stage) {
+            bar->progress.reset();  // clears the line of the stage before
+            bar->stage = stage;
+            bar->progress = std::make_unique<Progress>(std::string(stage), total);
         }
-        Check(bridge.Management->SelectDev(*device_));
-    } else if (!options.serial.empty()) {
-        std::vector<std::string> seen;
-        bool found = false;
-        for (std::int32_t index = 0; index < count && !found; ++index) {
-            Check(bridge.Management->SelectDev(index));
-            bridge.Settings->GetConnectionStatus();
-            const auto serial = bridge.Settings->GetSerialNumber();
-            const std::string text = serial ? Corvane::Utf16ToUtf8(*serial) : "?";
-            found = serial && text == options.serial;
-            seen.push_back(text);
-        }
-        if (!found) {
-            std::string list;
-            for (const std::string& s : seen) list += (list.empty() ? "" : ", ") + s;
-            throw Failure(fmt::format("no device has the serial number {} (found: {})",
-                                      options.serial, list));
-        }
-        return;
-    }
-    if (!bridge.Settings->GetConnectionStatus()) FailNoDevice();
-}
-
-void Tool::FailNoDevice() {
-    std::string message = fmt::format(
-        "no Corvane bridge found (searched for USB VID {:04x}, PID {:04x})", vid_, pid_);
-    if (sim_) {
-        const auto& chip = sim_->Chip();
-        if (chip.EnumeratedVid() != vid_ || chip.EnumeratedPid() != pid_) {
-            message += fmt::format(
-                "\n  the virtual chip's flash now gives it VID {:04x}, PID {:04x}: add --vid "
-                "{:04x} "
-                "--pid {:04x}, or start afresh with --sim-reset",
-                chip.EnumeratedVid(), chip.EnumeratedPid(), chip.EnumeratedVid(),
-                chip.EnumeratedPid());
-        }
-        throw Failure(message);
-    }
-    for (const std::string& line : NodeDiagnostics(vid_, pid_)) message += "\n  " + line;
-#if defined(__linux__)
-    message +=
-        "\n  on Linux the udev rules may be missing: copy udev/70-corvane.rules to "
-        "/etc/udev/rules.d/, run 'udevadm control --reload', then replug the bridge";
-#endif
-    message += "\n  other IDs: --vid and --pid; no hardware at hand: --sim runs on a virtual chip";
-    throw Failure(message);
+        bar->progress->Update(done);
+        // A finished stage leaves the line to what is printed next.
+        if (done >= total) bar->progress.reset();
+    };
+    work.stop = [] { return InterruptRequested(); };
+    return work;
 }
 
 std::string Tool::ReadPassword(const std::string& prompt) const {
     return ReadPasswordFrom(options.passwordFile, prompt);
+}
+
+void CheckPassword(const std::string& password) {
+    if (password.size() == kPasswordLength) return;
+    const std::size_t characters =
+        static_cast<std::size_t>(std::count_if(password.begin(), password.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        }));
+    if (characters == password.size()) {
+        throw UsageError(
+            fmt::format("the password must be {} bytes (the chip counts bytes), not {}",
+                        kPasswordLength, password.size()));
+    }
+    throw UsageError(fmt::format(
+        "the password must be {} bytes (the chip counts bytes); this one is {} bytes in UTF-8 "
+        "({} characters)",
+        kPasswordLength, password.size(), characters));
 }
 
 std::string ReadPasswordFrom(const std::string& file, const std::string& prompt) {
@@ -284,16 +538,13 @@ std::string ReadPasswordFrom(const std::string& file, const std::string& prompt)
         }
         password = *typed;
     }
-    if (password.size() != kPasswordLength) {
-        throw UsageError(fmt::format("the password must be exactly {} characters, not {}",
-                                     kPasswordLength, password.size()));
-    }
+    CheckPassword(password);
     return password;
 }
 
 namespace {
 std::optional<Json> pendingJson;
-}
+}  // namespace
 
 void Tool::PrintJson(const Json& document) {
     pendingJson = document;

@@ -25,7 +25,7 @@ modprobe dummy_hcd || { echo "BENCH FAIL dummy_hcd"; exit 1; }
 
 echo "BENCH machine: $(nproc) vCPU qemu $(uname -r); $count exchanges each"
 # ---- USB gadget on dummy_hcd -------------------------------------------------------
-"$bridge" --usb-gadget --state "$work/state.json" >"$work/gadget.out" 2>"$work/gadget.err" &
+"$bridge" --usb-gadget --sim-state "$work/state.json" >"$work/gadget.out" 2>"$work/gadget.err" &
 pid=$!
 wait_ready "$work/gadget.out" || { echo "BENCH FAIL gadget"; cat "$work/gadget.err"; exit 1; }
 sleep 0.5
@@ -67,7 +67,7 @@ kill -TERM $pid
 wait $pid
 
 # ---- uhid ----------------------------------------------------------------------------
-"$bridge" --uhid --state "$work/state.json" >"$work/uhid.out" 2>"$work/uhid.err" &
+"$bridge" --uhid --sim-state "$work/state.json" >"$work/uhid.out" 2>"$work/uhid.err" &
 pid=$!
 wait_ready "$work/uhid.out" || { echo "BENCH FAIL uhid"; cat "$work/uhid.err"; exit 1; }
 sleep 0.5

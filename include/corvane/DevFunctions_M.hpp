@@ -92,6 +92,11 @@ class CORVANE_API DevFunctions_M {
 
     std::int32_t ClearInterruptPinState();
 
+    // The interrupt flag: 1 when the interrupt input saw an edge of the
+    // interrupt mode since the flag was last cleared, else 0; or a failure
+    // code, or the device's non-zero status (1 to 255) as other reads give it.
+    std::int32_t GetInterruptPinState();
+
     // On 0, the three 10-bit readings followed by 0, 0 are copied to
     // dataToWrite[0..4]; a shorter array raises std::out_of_range after
     // copying what fits. On failure the array is not touched.

@@ -156,6 +156,8 @@ CORVANE_API int32_t corvane_smb_read_block(corvane_bridge* bridge, uint8_t addre
                                            uint8_t register_index, uint32_t* received);
 CORVANE_API int32_t corvane_reset_device(corvane_bridge* bridge);
 CORVANE_API int32_t corvane_clear_interrupt_pin_state(corvane_bridge* bridge);
+/* 1 when the interrupt flag is set, 0 when not, or a negative code. */
+CORVANE_API int32_t corvane_get_interrupt_pin_state(corvane_bridge* bridge);
 /* On 0, readings[0..2] hold the three 10-bit ADC readings. */
 CORVANE_API int32_t corvane_get_adc_data(corvane_bridge* bridge, uint16_t readings[3]);
 CORVANE_API int32_t corvane_read_gpio_pin_value(corvane_bridge* bridge, uint8_t pin);

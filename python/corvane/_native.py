@@ -111,6 +111,7 @@ LIBRARY_FUNCTIONS: Dict[str, tuple] = {
     "corvane_smb_read_block": (_I32, _B, _U8, _P8, _U32, _U32, _U8, _U8, POINTER(_U32)),
     "corvane_reset_device": (_I32, _B),
     "corvane_clear_interrupt_pin_state": (_I32, _B),
+    "corvane_get_interrupt_pin_state": (_I32, _B),
     "corvane_get_adc_data": (_I32, _B, POINTER(c_uint16)),
     "corvane_read_gpio_pin_value": (_I32, _B, _U8),
     "corvane_write_gpio_pin_value": (_I32, _B, _U8, _U8),

@@ -130,6 +130,13 @@ class Functions(_Facet):
         """Clears the interrupt flag the interrupt input set."""
         self._do("clear_interrupt_pin_state")
 
+    def get_interrupt_pin_state(self) -> bool:
+        """Whether the interrupt input has set the interrupt flag (not cleared)."""
+        state = self._call("get_interrupt_pin_state")
+        if state > 1:  # a device status byte: the chip refused
+            raise CorvaneError(state, "get_interrupt_pin_state")
+        return bool(state)
+
     def get_adc_data(self) -> Tuple[int, int, int]:
         """The three 10-bit ADC readings (GP1 to GP3)."""
         readings = (ctypes.c_uint16 * 3)()

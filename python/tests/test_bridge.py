@@ -51,6 +51,7 @@ def test_numbers_pins_and_adc(chip, bridge):
     assert functions.get_adc_data()[0] == 511
     settings.set_initial_pin_value_led_i2c(1)
     assert settings.get_initial_pin_value_led_i2c() == 1
+    assert functions.get_interrupt_pin_state() is False
 
 
 def test_i2c_and_smbus_transfers(chip, bridge):

@@ -183,6 +183,10 @@ int32_t corvane_clear_interrupt_pin_state(corvane_bridge* bridge) {
     return OnBridge(bridge, [&](Bridge& b) { return b.Functions->ClearInterruptPinState(); });
 }
 
+int32_t corvane_get_interrupt_pin_state(corvane_bridge* bridge) {
+    return OnBridge(bridge, [&](Bridge& b) { return b.Functions->GetInterruptPinState(); });
+}
+
 int32_t corvane_get_adc_data(corvane_bridge* bridge, uint16_t readings[3]) {
     return OnBridge(bridge, [&](Bridge& b) {
         if (readings == nullptr) return INVALID_ARG_1;

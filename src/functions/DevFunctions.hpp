@@ -18,6 +18,7 @@ class DevFunctions {
     // Also cancels any bus transfer the chip is carrying out.
     static std::int32_t int_GetAdcData(std::uint16_t* adc);
     static std::int32_t int_ClearInterruptPinState();
+    static std::int32_t int_GetInterruptPinState();
     // The pin's level (0 or 1), -10 when the pin is not a GPIO, or a failure.
     static std::int32_t int_ReadGpioPinValue(std::uint8_t pinNumber);
     static std::int32_t int_WriteGpioPinValue(std::uint8_t pinNumber, std::uint8_t pinValue);

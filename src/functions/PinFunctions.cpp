@@ -29,6 +29,13 @@ std::int32_t DevFunctions::int_ClearInterruptPinState() {
     return DevCom::WriteSramSettings(unused, 0, 0, 0, 0, 1, 0, 0);
 }
 
+std::int32_t DevFunctions::int_GetInterruptPinState() {
+    // Without the cancel request: reading the flag leaves a transfer alone.
+    StatusReply reply;
+    const std::int32_t result = DevCom::StatusSetParameters(0, 0, 0, reply, nullptr);
+    return result != SUCCESS ? result : reply.interruptFlag;
+}
+
 std::int32_t DevFunctions::int_ReadGpioPinValue(std::uint8_t pinNumber) {
     if (pinNumber >= kPinCount) return INVALID_ARG_1;
     std::uint8_t values[kPinCount] = {};

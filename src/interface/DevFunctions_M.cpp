@@ -130,6 +130,11 @@ std::int32_t DevFunctions_M::ClearInterruptPinState() {
     return DevFunctions::int_ClearInterruptPinState();
 }
 
+std::int32_t DevFunctions_M::GetInterruptPinState() {
+    auto lock = LockApi();
+    return DevFunctions::int_GetInterruptPinState();
+}
+
 std::int32_t DevFunctions_M::GetAdcData(std::span<std::uint16_t> dataToWrite) {
     auto lock = LockApi();
     std::array<std::uint16_t, 5> readings{};

@@ -84,6 +84,7 @@ std::int32_t DevCom::StatusSetParameters(std::uint8_t cancelTransfer, std::uint8
     return RunCommand(request, StatusTest::SetCommand, [&](const Report& answer) {
         reply.cancelStatus = Records::DecodeEngineStatus(answer).cancelStatus;
         reply.revision = {answer[48], answer[49], answer[46], answer[47]};
+        reply.interruptFlag = answer[24] != 0 ? 1 : 0;
         if (adcReadings) {
             for (std::size_t k = 0; k < 3; ++k) {
                 adcReadings[k] = static_cast<std::uint16_t>(

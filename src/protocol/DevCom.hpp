@@ -14,6 +14,9 @@ struct StatusReply {
     std::uint8_t cancelStatus = 0;
     // Firmware revision characters 0 and 1, hardware revision characters 2 and 3.
     std::array<std::uint8_t, 4> revision{};
+    // The interrupt flag (1 when the interrupt input saw an edge of its mode
+    // since it was last cleared).
+    std::uint8_t interruptFlag = 0;
 };
 
 // The command operations. Each builds its request (unused bytes zero), runs

@@ -55,6 +55,21 @@ TEST_F(PinFunctionsTest, ClearInterruptPinStateBytesAndEffect) {
               (std::vector<Report>{Bytes({0x60, 0x00, 0x00, 0x00, 0x00, 0x00, 0x81, 0x00})}));
 }
 
+// The flag comes with the status answer (byte 24); reading it asks for no
+// cancel, so a transfer in progress goes on.
+TEST_F(PinFunctionsTest, InterruptFlagReadsTheChipsFlagWithoutCancelling) {
+    ASSERT_EQ(bridge->Settings->SetInterruptPinMode(0, 1), 0);
+    EXPECT_EQ(F().GetInterruptPinState(), 0);
+    device->InterruptEdge(false);  // not an edge of mode 1
+    EXPECT_EQ(F().GetInterruptPinState(), 0);
+    device->InterruptEdge(true);
+    host->ClearTrace();
+    EXPECT_EQ(F().GetInterruptPinState(), 1);
+    EXPECT_EQ(Sent(), (std::vector<Report>{Bytes({0x10, 0x00, 0x00, 0x00})}));
+    ASSERT_EQ(F().ClearInterruptPinState(), 0);
+    EXPECT_EQ(F().GetInterruptPinState(), 0);
+}
+
 TEST_F(PinFunctionsTest, GpioLevelsRoundTripThroughTheChip) {
     device->SetPinInput(2, 1);
     EXPECT_EQ(F().ReadGpioPinValue(2), 1);

@@ -377,6 +377,8 @@ inline std::vector<PublicOperation> PublicOperations() {
          0,
          1,
          [=](VrelUsbI2c& b, A&) { return text(b.Settings->GetFirmwareVersion()); }},
+        {"GetInterruptPinState", exchange, 255, 1,
+         [](VrelUsbI2c& b, A&) { return b.Functions->GetInterruptPinState(); }},
     };
 }
 

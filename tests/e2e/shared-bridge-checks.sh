@@ -7,7 +7,7 @@
 # out).
 shared="$work/shared"
 mkdir -p "$shared"
-"$bridge" --uhid --state "$shared/state.json" >"$shared/bridge.out" 2>&1 &
+"$bridge" --uhid --sim-state "$shared/state.json" >"$shared/bridge.out" 2>&1 &
 shared_bridge=$!
 timeout=20 check shared_bridge_ready until_true grep -qx ready "$shared/bridge.out"
 # 8 KiB: 128 page writes, each one transfer and its acknowledge polls, long

@@ -2,7 +2,8 @@
 # The USB end-to-end checks, run inside the VM by vm-run.sh (see README.md):
 # corvane-virtual-bridge serves virtual chips as USB gadgets on dummy_hcd, which
 # the kernel's USB core and usbhid enumerate like plugged-in bridges; the
-# corvane tool drives them. Then USB/IP over loopback, the uhid mode, and
+# corvane tool drives them. Then USB/IP over loopback, the uhid mode (where the
+# tool meets a node it may not open and a Ctrl-C in the middle of a write), and
 # several programs on one bridge (shared-bridge-checks.sh).
 # Usage: usb_gadget_e2e.sh VIRTUAL_BRIDGE CORVANE_TOOL [CORVANE_I2CDEV]
 set -uo pipefail
@@ -48,7 +49,7 @@ ip link set lo up
 
 # ---- two bridges as USB gadgets ------------------------------------------------
 start=$(ms)
-"$bridge" --usb-gadget --count 2 --state "$work/state.json" >"$work/bridge.out" 2>"$work/bridge.err" &
+"$bridge" --usb-gadget --count 2 --sim-state "$work/state.json" >"$work/bridge.out" 2>"$work/bridge.err" &
 bridge_pid=$!
 timeout=30 check gadget_ready until_true grep -qx ready "$work/bridge.out"
 echo "E2E TIME gadget_ready_ms=$(($(ms) - start))"
@@ -102,8 +103,8 @@ plug
 timeout=10 check replugged_mid_transfer_works until_true "$tool" --serial "$s0" read 0x50 4
 
 # ---- a reset re-enumerates with the identities of the flash ---------------------
-check new_ids_in_flash "$tool" --serial "$s0" settings set vid 1234 --power-up
-check new_pid_in_flash "$tool" --serial "$s0" settings set pid 5678 --power-up
+check new_ids_in_flash "$tool" --serial "$s0" settings set vid 0x1234 --power-up
+check new_pid_in_flash "$tool" --serial "$s0" settings set pid 0x5678 --power-up
 check serial_enumeration_off "$tool" --serial "$s0" settings set serial-enumeration off
 "$tool" --serial "$s0" reset >>"$work/log" 2>&1
 has_ids() { grep -qx "$1" /sys/bus/usb/devices/*/idVendor 2>/dev/null; }
@@ -111,7 +112,7 @@ timeout=10 check reset_enumerates_new_vid until_true has_ids 1234
 dev=$(grep -lx 1234 /sys/bus/usb/devices/*/idVendor | head -n1 | xargs dirname)
 check reset_enumerates_new_pid grep -qx 5678 "$dev/idProduct"
 check reset_no_serial_string test ! -e "$dev/serial"
-timeout=10 check reset_new_ids_work until_true "$tool" --vid 1234 --pid 5678 adc
+timeout=10 check reset_new_ids_work until_true "$tool" --vid 0x1234 --pid 0x5678 adc
 check serial_stays_with_other bash -c "'$tool' --serial '$s1' adc"
 
 # ---- USB/IP over loopback: the second bridge through vhci-hcd ------------------
@@ -154,14 +155,52 @@ check state_saved test -s "$work/state.json" -a -s "$work/state.json.2"
 cat "$work/bridge.err"
 
 # ---- the uhid mode ---------------------------------------------------------------
-"$bridge" --uhid --state "$work/state.json" >"$work/uhid.out" 2>"$work/uhid.err" &
+"$bridge" --uhid --sim-state "$work/state.json" >"$work/uhid.out" 2>"$work/uhid.err" &
 bridge_pid=$!
 timeout=20 check uhid_ready until_true grep -qx ready "$work/uhid.out"
+ids=(--vid 0x1234 --pid 0x5678)
 check uhid_short_report_written short_reports
-check uhid_short_report_ignored "$tool" --vid 1234 --pid 5678 adc
+check uhid_short_report_ignored "$tool" "${ids[@]}" adc
 check uhid_short_report_keeps_the_device still_there "$work/uhid.err"
-check uhid_keeps_flash_and_eeprom bash -c "'$tool' --vid 1234 --pid 5678 eeprom read 0x50 4096 -o '$work/back2' &&
+check uhid_keeps_flash_and_eeprom bash -c "'$tool' ${ids[*]} eeprom read 0x50 4096 -o '$work/back2' &&
     cmp -n 1024 '$work/data' '$work/back2'"
+
+# A user the node does not belong to (devtmpfs makes it root's, 0600): every
+# command says so, and what to do, instead of guessing.
+start=$(ms)
+nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups -- env HOME=/tmp "$tool" "${ids[@]}" "$@"; }
+denied() {  # denied COMMAND...: exit 1 and the node named with "permission denied"
+    nobody "$@" >"$work/denied.out" 2>"$work/denied.err"
+    local status=$?
+    cat "$work/denied.err"
+    ((status == 1)) && grep -Eq '/dev/hidraw[0-9]+: permission denied' "$work/denied.err"
+}
+check permission_list denied list
+check permission_list_names_the_rule grep -q "udev/70-corvane.rules" "$work/denied.err"
+check permission_read denied read 0x48 2
+check permission_serial denied --serial CVS000001 adc
+
+# Ctrl-C in the middle of an EEPROM write: stopped between two pages, exit 130,
+# and the EEPROM holds the new data exactly up to the address it names.
+head -c 32768 /dev/urandom >"$work/big"
+set -m  # a job of its own: SIGINT is not ignored in it
+"$tool" "${ids[@]}" eeprom write 0x50 -i "$work/big" >"$work/int.out" 2>"$work/int.err" &
+writer=$!
+set +m
+sleep 2
+kill -INT $writer
+wait $writer
+check interrupted_exit_130 test $? -eq 130
+reached=$(sed -n 's/.*interrupted after \(0x[0-9a-f]*\) of 0x8000 bytes; the EEPROM holds the new data up to there$/\1/p' "$work/int.err")
+cat "$work/int.err"
+echo "E2E INFO interrupted_at=$reached"
+check interrupted_says_how_far test -n "$reached"
+reached=$((reached))
+check interrupted_mid_write test $reached -gt 0 -a $reached -lt 32768
+"$tool" "${ids[@]}" eeprom read 0x50 32K --length $((reached + 64)) -o "$work/back3" >>"$work/log" 2>&1
+check interrupted_new_data_up_to_there cmp -n $reached "$work/big" "$work/back3"
+check interrupted_not_beyond bash -c "! cmp -s -n $((reached + 64)) '$work/big' '$work/back3'"
+echo "E2E TIME permission_and_interrupt_ms=$(($(ms) - start))"
 kill -TERM $bridge_pid
 check uhid_bridge_exits wait $bridge_pid
 

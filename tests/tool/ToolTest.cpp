@@ -27,6 +27,7 @@
 #include <iterator>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -88,10 +89,16 @@ class ToolTest : public ::testing::Test {
     }
 
     Outcome Tool(const std::vector<std::string>& args) {
+        return Program(CORVANE_TOOL, args);
+    }
+
+    // Any program, with `input` (a file) as its standard input when set.
+    Outcome Program(const std::string& program, const std::vector<std::string>& args) {
         const fs::path out = dir / "stdout";
         const fs::path err = dir / "stderr";
         Outcome run;
-        run.code = Run(args, out, err);
+        run.code = Run(program, args, out, err);
+        input.clear();
         run.out = ReadFile(out);
         run.err = ReadFile(err);
 #if defined(_WIN32)
@@ -148,8 +155,9 @@ class ToolTest : public ::testing::Test {
         return quoted + L"\"";
     }
 
-    int Run(const std::vector<std::string>& args, const fs::path& out, const fs::path& err) {
-        const std::wstring program = fs::path(CORVANE_TOOL).make_preferred().wstring();
+    int Run(const std::string& path, const std::vector<std::string>& args, const fs::path& out,
+            const fs::path& err) {
+        const std::wstring program = fs::path(path).make_preferred().wstring();
         std::wstring commandLine = Quoted(program);
         for (const std::string& arg : args) commandLine += L" " + Quoted(Wide(arg));
 
@@ -172,7 +180,8 @@ class ToolTest : public ::testing::Test {
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = open(L"NUL", GENERIC_READ, OPEN_EXISTING);
+        startup.hStdInput =
+            open(input.empty() ? L"NUL" : input.wstring().c_str(), GENERIC_READ, OPEN_EXISTING);
         startup.hStdOutput = open(out.wstring().c_str(), GENERIC_WRITE, CREATE_ALWAYS);
         startup.hStdError = open(err.wstring().c_str(), GENERIC_WRITE, CREATE_ALWAYS);
         PROCESS_INFORMATION process{};
@@ -191,8 +200,9 @@ class ToolTest : public ::testing::Test {
         return static_cast<int>(code);
     }
 #else
-    int Run(const std::vector<std::string>& args, const fs::path& out, const fs::path& err) {
-        std::vector<char*> argv{const_cast<char*>(CORVANE_TOOL)};
+    int Run(const std::string& program, const std::vector<std::string>& args, const fs::path& out,
+            const fs::path& err) {
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         std::vector<std::string> environment = Environment();
@@ -209,14 +219,16 @@ class ToolTest : public ::testing::Test {
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        const std::string in = input.empty() ? "/dev/null" : input.string();
+        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         pid_t pid = 0;
         int code = -1;
-        if (posix_spawn(&pid, CORVANE_TOOL, &actions, &attributes, argv.data(), envp.data()) == 0) {
+        if (posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data()) ==
+            0) {
             int status = 0;
             waitpid(pid, &status, 0);
             code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -233,7 +245,20 @@ class ToolTest : public ::testing::Test {
 
     fs::path dir;
     fs::path state;
+    fs::path input;  // the next run's standard input; empty: none
 };
+
+// The device path of the virtual bridge `index` (from 0) of a run, as the
+// platform names it; on Windows it carries the IDs the chip enumerated with.
+std::string SimPath(int index, const std::string& ids = "vid_3a7c&pid_01d5") {
+#if defined(_WIN32)
+    return "\\\\?\\hid#" + ids + "#corvane-sim-" + std::to_string(index + 1) +
+           "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+#else
+    (void)ids;
+    return "/dev/hidraw" + std::to_string(index);
+#endif
+}
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
@@ -361,7 +386,7 @@ TEST_F(ToolTest, SettingsJsonIsValidAndComplete) {
         EXPECT_EQ(!entry["current"].is_null(), key.current) << key.key;
         EXPECT_EQ(!entry["power-up"].is_null(), key.powerUp) << key.key;
     }
-    EXPECT_EQ(json["vid"]["power-up"], 0x3A7C);
+    EXPECT_EQ(json["vid"]["power-up"], "0x3a7c");  // as it is typed back
     EXPECT_EQ(json["current-ma"]["power-up"], 100);
     EXPECT_EQ(json["serial-enumeration"]["power-up"], true);
     EXPECT_EQ(json["power-source"]["power-up"], "bus");
@@ -425,17 +450,48 @@ TEST_F(ToolTest, SettingsSetBothChangesBothCopies) {
     EXPECT_EQ(json["power-up"], nlohmann::json({{"divider", 2}, {"duty", 3}}));
 }
 
-TEST_F(ToolTest, ANewVendorIdMakesTheChipEnumerateWithIt) {
-    ASSERT_EQ(Sim({"settings", "set", "vid", "1234"}).code, 0);
-    const Outcome missing = Sim({"list"});
-    EXPECT_EQ(missing.code, 1);
-    EXPECT_NE(missing.err.find("no Corvane bridge found (searched for USB VID 3a7c, PID 01d5)"),
+// A new ID in the flash takes effect with the next reset, as on the chip:
+// the tool warns first, and afterwards points at the bridge under its new IDs.
+TEST_F(ToolTest, ANewVendorIdMakesTheChipEnumerateWithItAfterAReset) {
+    const Outcome set = Sim({"settings", "set", "vid", "0x1234"});
+    ASSERT_EQ(set.code, 0) << set.err;
+    EXPECT_NE(set.err.find("no longer find it; reach it with --vid 0x1234 --pid 0x01d5"),
+              std::string::npos)
+        << set.err;
+    EXPECT_EQ(Sim({"list"}).code, 0);  // still enumerated with the old IDs
+    ASSERT_EQ(Sim({"reset"}).code, 0);
+    const Outcome none = Sim({"list"});
+    EXPECT_EQ(none.code, 0);
+    EXPECT_EQ(none.out, "");
+    const std::string hint = SimPath(0, "vid_1234&pid_01d5") +
+                             " has the serial number CVS000001 under USB VID 0x1234, PID 0x01d5: "
+                             "a bridge with other IDs in its flash? reach it with --vid 0x1234 "
+                             "--pid 0x01d5";
+    EXPECT_EQ(none.err,
+              "corvane: no Corvane bridge found (searched for USB VID 0x3a7c, PID 0x01d5)\n"
+              "corvane: note: " +
+                  hint + "\n");
+    EXPECT_EQ(nlohmann::json::parse(Sim({"--json", "list"}).out),
+              nlohmann::json({{"devices", nlohmann::json::array()}}));
+    const Outcome read = Sim({"read", "0x48", "2"});
+    EXPECT_EQ(read.code, 1);
+    EXPECT_EQ(read.err.rfind("corvane: error -500 BRIDGE_NOT_FOUND: no Corvane bridge found", 0),
+              0u);
+    EXPECT_NE(read.err.find(hint), std::string::npos);
+    EXPECT_EQ(Sim({"--vid", "0x1234", "list"}).code, 0);
+    EXPECT_EQ(Sim({"--sim-reset", "read", "0x48", "2"}).code, 0);
+    // Without the virtual chip, and no device with the IDs: nothing about udev rules,
+    // which are no help when there is no node at all.
+    const Outcome real = Tool({"--vid", "0x0001", "--pid", "0x0001", "read", "0x48", "1"});
+    EXPECT_EQ(real.code, 1);
+    EXPECT_EQ(real.err.rfind("corvane: error -500 BRIDGE_NOT_FOUND: no Corvane bridge found "
+                             "(searched for USB VID 0x0001, PID 0x0001)\n",
+                             0),
+              0u)
+        << real.err;
+    EXPECT_NE(real.err.find("\n  other IDs: --vid and --pid; no hardware at hand: --sim"),
               std::string::npos);
-    EXPECT_NE(missing.err.find("add --vid 1234 --pid 01d5, or start afresh with --sim-reset"),
-              std::string::npos);
-    EXPECT_EQ(Sim({"--vid", "1234", "list"}).code, 0);
-    EXPECT_EQ(Sim({"--sim-reset", "list"}).code, 0);
-    EXPECT_EQ(Sim({"list"}).code, 0);
+    EXPECT_EQ(real.err.find("udev"), std::string::npos);
 }
 
 // ---- trace -------------------------------------------------------------------------
@@ -519,9 +575,23 @@ TEST_F(ToolTest, FailuresNameTheCodeAndExitWithOne) {
          "corvane: error -10 PIN_NOT_GPIO: GP1 is not configured as a GPIO (see 'corvane gpio "
          "config')"},
         {{"--device", "1", "list"},
-         "corvane: error: there is no device 1: 1 device found (numbered from 0)"},
+         "corvane: error -500 BRIDGE_NOT_FOUND: there is no device 1: 1 device found (numbered "
+         "from 0)"},
         {{"--serial", "NOPE", "list"},
-         "corvane: error: no device has the serial number NOPE (found: CVS000001)"},
+         "corvane: error -500 BRIDGE_NOT_FOUND: no device has the serial number NOPE (found: "
+         "CVS000001)"},
+        {{"--path", "nowhere", "read", "0x48", "1"},
+         "corvane: error -500 BRIDGE_NOT_FOUND: no bridge at nowhere (found: " + SimPath(0) + ")"},
+        {{"eeprom", "read", "0x50", "32K", "-o", "/nonexistent-dir/x"},
+         "corvane: error: cannot write the output file /nonexistent-dir/x: No such file or "
+         "directory"},
+        {{"eeprom", "verify", "0x50", "-i", "/nonexistent/in.bin"},
+         "corvane: error: cannot read the input file /nonexistent/in.bin: No such file or "
+         "directory"},
+        {{"settings", "set", "interrupt-mode", "rising"}, ""},
+        {{"settings", "set", "interrupt-mode", "none"},
+         "corvane: error: the chip takes rising, falling or both; it detects no edges again "
+         "only after a reset with none in the power-up copy (the current copy is rising)"},
         {{"transfer", "w1@0x48", "0", "r2@0x50"},
          "corvane: error -301 I2CBUS_NOT_SUPPORTED: the bridge cannot carry out w1@0x48 r2@0x50 "
          "as one transfer: it does one write, one read, or a write of at least one byte followed "
@@ -540,6 +610,10 @@ TEST_F(ToolTest, FailuresNameTheCodeAndExitWithOne) {
     ASSERT_EQ(Sim({"gpio", "config", "--gp1", "adc"}).code, 0);
     for (const FailureCase& c : cases) {
         const Outcome run = Sim(c.args);
+        if (c.message.empty()) {  // a step between the rows
+            EXPECT_EQ(run.code, 0) << run.err;
+            continue;
+        }
         EXPECT_EQ(run.code, 1) << c.args[0];
         EXPECT_EQ(run.err, c.message + "\n");
         EXPECT_EQ(run.out, c.out);
@@ -561,13 +635,28 @@ TEST_F(ToolTest, JsonFailureAlsoComesOnStdout) {
           {"name", "I2C_NOT_ACKNOWLEDGED"},
           {"message", "no device acknowledged address 0x51"}}},
         {{"read", "0x51"}, 2, {{"code", 2}, {"name", "USAGE"}, {"message", "missing N"}}},
-        {{"--password-file", dir.string(), "list"},
+        {{"--password-file", dir.string(), "gpio", "get", "0"},
          1,
          {{"code", 1},
           {"name", "FILE_ERROR"},
           {"message", "cannot read the password file " + dir.string() + ": Is a directory"}}},
-        // The command succeeded, keeping the state failed: one document, the failure.
-        {{"--sim", "--sim-state", File("blocker/state.json").string(), "read", "0x50", "1"}, 1, {}},
+        // A state that could not be kept fails the run before the command.
+        {{"--sim", "--sim-state", File("blocker/state.json").string(), "read", "0x50", "1"},
+         1,
+         {{"code", 1},
+          {"name", "FILE_ERROR"},
+          {"message", "cannot write the virtual chip's state to " +
+                          File("blocker/state.json").string() +
+#if defined(_WIN32)
+                          ": No such file or directory"}}},
+#else
+                          ": Not a directory"}}},
+#endif
+        {{"eeprom", "read", "0x50", "16", "-o", "-"},
+         2,
+         {{"code", 2},
+          {"name", "USAGE"},
+          {"message", "with --json standard output carries the JSON document: give a FILE"}}},
     };
     for (const Row& row : rows) {
         std::vector<std::string> args{"--json"};
@@ -575,11 +664,7 @@ TEST_F(ToolTest, JsonFailureAlsoComesOnStdout) {
         const Outcome run = row.args[0] == "--sim" ? Tool(args) : Sim(args);
         EXPECT_EQ(run.code, row.exit) << run.err;
         const auto json = nlohmann::json::parse(run.out);  // throws for two documents
-        if (row.error.is_null()) {
-            EXPECT_EQ(json["name"], "FAILED") << run.out;
-        } else {
-            EXPECT_EQ(json, row.error);
-        }
+        EXPECT_EQ(json, row.error);
     }
 }
 
@@ -604,20 +689,32 @@ TEST_F(ToolTest, ALockedFlashRefusesChangesAndSaysSo) {
 TEST_F(ToolTest, APasswordProtectedFlashWantsThePassword) {
     WriteFile(File("pw"), "Secret12");
     WriteFile(File("wrong"), "Wrong123");
-    ASSERT_EQ(Sim({"password", "protect", "--new-password-file", File("pw").string()}).code, 0);
-    const Outcome without = Sim({"settings", "set", "current-ma", "200"});
+    const std::string pw = File("pw").string();
+    ASSERT_EQ(Sim({"password", "protect", "--new-password-file", pw}).code, 0);
+    const std::string refused =
+        "corvane: error 3 DEVICE_STATUS: the chip refused: its flash is protected by a "
+        "password; give it with --password-file FILE\n";
+    const Outcome without = Sim({"settings", "set", "product", "P1"});
     EXPECT_EQ(without.code, 1);
-    EXPECT_EQ(without.err,
-              "corvane: error 3 DEVICE_STATUS: the chip refused: its flash is protected by a "
-              "password; give it with --password-file FILE\n");
+    EXPECT_EQ(without.err, refused);
+    // A chip settings write carries the password: without it the chip would
+    // take the one it carries as its new one, so the tool asks first.
+    const Outcome record = Sim({"settings", "set", "current-ma", "200"});
+    EXPECT_EQ(record.code, 1);
+    EXPECT_NE(record.err.find("give it with --password-file FILE (a change of this setting"),
+              std::string::npos)
+        << record.err;
     const Outcome wrong =
         Sim({"--password-file", File("wrong").string(), "settings", "set", "current-ma", "200"});
     EXPECT_EQ(wrong.code, 1);
     EXPECT_NE(wrong.err.find("error -14 PASSWORD_REJECTED"), std::string::npos);
-    EXPECT_EQ(
-        Sim({"--password-file", File("pw").string(), "settings", "set", "current-ma", "200"}).code,
-        0);
-    EXPECT_EQ(Sim({"--password-file", File("pw").string(), "password", "off"}).code, 0);
+    EXPECT_EQ(Sim({"--password-file", pw, "settings", "set", "current-ma", "200"}).code, 0);
+    // The chip keeps an entered password until it is reset, from run to run.
+    ASSERT_EQ(Sim({"--password-file", pw, "password", "enter"}).code, 0);
+    EXPECT_EQ(Sim({"settings", "set", "product", "P2"}).code, 0);
+    ASSERT_EQ(Sim({"reset"}).code, 0);
+    EXPECT_EQ(Sim({"settings", "set", "product", "P3"}).err, refused);
+    EXPECT_EQ(Sim({"--password-file", pw, "password", "off"}).code, 0);
     EXPECT_EQ(Sim({"settings", "set", "current-ma", "300"}).code, 0);
 }
 
@@ -725,16 +822,28 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
     WriteFile(File("big.bin"), std::string(32 * 1024 + 1, 'x'));
     WriteFile(File("empty.bin"), "");
     WriteFile(File("short-pw"), "abc");
+    WriteFile(File("utf8-pw"),
+              "Geheim\xe2\x82\xac"
+              "1");  // Geheim€1
     WriteFile(File("pw"), "Secret12");
     const std::string pw = File("pw").string();
     const std::string big = File("big.bin").string();
     const UsageCase cases[] = {
         {{}, "which command?", "Usage: corvane [OPTIONS] COMMAND ..."},
         {{"frobnicate"}, "unknown command 'frobnicate'", "Usage: corvane [OPTIONS] COMMAND ..."},
-        {{"--vid", "xyz", "list"}, "--vid must be four hexadecimal digits", "Usage: corvane list"},
-        {{"--pid", "12345", "list"},
-         "--pid must be four hexadecimal digits",
+        {{"lsit"}, "unknown command 'lsit'; did you mean 'list'?", "Usage: corvane [OPTIONS]"},
+        {{"eeprom", "wirte"}, "did you mean 'write'?", "Usage: corvane eeprom COMMAND ..."},
+        {{"--vid", "xyz", "list"}, "--vid must be a number", "Usage: corvane list"},
+        {{"--vid", "3a7c", "list"},
+         "--vid must be a number; a hexadecimal ID takes 0x (0x3a7c)",
          "Usage: corvane list"},
+        {{"--pid", "65536", "list"}, "--pid must be 0 to 65535, not 65536", "Usage: corvane list"},
+        {{"--sim-bridges", "9", "list"},
+         "--sim-bridges must be 1 to 8, not 9",
+         "Usage: corvane list"},
+        {{"--path", "/dev/hidraw0", "--serial", "A", "list"},
+         "--serial excludes --path",
+         "Usage: corvane"},
         {{"--speed", "1000", "scan"}, "--speed must be 46333 to 4000000", "Usage: corvane scan"},
         {{"--device", "x", "list"}, "--device must be a number", "Usage: corvane list"},
         {{"--device", "-1", "list"}, "--device must be 0 to 63, not -1", "Usage: corvane list"},
@@ -864,8 +973,20 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
         {{"gpio", "get", "4"}, "PIN must be 0 to 3", "Usage: corvane gpio get"},
         {{"gpio", "set", "0", "2"}, "the level must be 0 or 1", "Usage: corvane gpio set"},
         {{"gpio", "config", "--gp0", "pwm"},
-         "GP0 function must be one of",
+         "GP0 function must be one of gpio-in, gpio-out-0, gpio-out-1, dedicated, not 'pwm'",
          "Usage: corvane gpio config"},
+        // Each function where the pin has it: ADC from GP1, DAC from GP2, clock-irq on GP1.
+        {{"gpio", "config", "--gp0", "adc"},
+         "GP0 has no adc function; it has gpio-in, gpio-out-0, gpio-out-1, dedicated",
+         "Usage: corvane gpio config"},
+        {{"gpio", "config", "--gp1", "dac"},
+         "GP1 has no dac function; it has gpio-in, gpio-out-0, gpio-out-1, dedicated, adc, "
+         "clock-irq",
+         "Usage: corvane gpio config"},
+        {{"settings", "set", "gp2", "clock-irq", "--both"},
+         "GP2 has no clock-irq function; it has gpio-in, gpio-out-0, gpio-out-1, dedicated, adc, "
+         "dac",
+         "Usage: corvane settings set"},
         {{"gpio", "config", "--both"}, "--both goes with a change", "Usage: corvane gpio config"},
         {{"gpio", "config", "--gp0", "adc", "--current", "--power-up"},
          "give only one of",
@@ -924,14 +1045,40 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndShowTheCommandsUsage) {
         {{"settings", "set", "flash-protection", "off"},
          "flash-protection cannot be set here",
          "Usage: corvane settings set"},
-        {{"settings", "set", "interrupt-mode", "none"},
-         "the interrupt mode must be rising, falling or both",
+        {{"settings", "set", "interrupt-mode", "off"},
+         "the interrupt mode must be none, rising, falling or both",
+         "Usage: corvane settings set"},
+        {{"settings", "set", "product", "two\nlines"},
+         "product must not hold control characters (U+000A at 4)",
+         "Usage: corvane settings set"},
+        {{"settings", "set", "pid", "0469"},  // a leading 0 is octal, as everywhere
+         "pid must be a number",
          "Usage: corvane settings set"},
         {{"password"}, "which command?", "Usage: corvane password"},
         {{"password", "enter"}, "there is no terminal to ask on", "Usage: corvane password enter"},
         {{"--password-file", File("short-pw").string(), "password", "enter"},
-         "exactly 8 characters",
+         "the password must be 8 bytes (the chip counts bytes), not 3",
          "Usage: corvane password enter"},
+        {{"--password-file", File("utf8-pw").string(), "password", "enter"},
+         "the password must be 8 bytes (the chip counts bytes); this one is 10 bytes in UTF-8 (8 "
+         "characters)",
+         "Usage: corvane password enter"},
+        {{"completion", "tcsh"}, "SHELL: tcsh not in {bash,zsh,fish}", "Usage: corvane completion"},
+        {{"program", "settings.json", "--serial-pattern", "CVS"},
+         "--serial-pattern must hold one field for the number",
+         "Usage: corvane program"},
+        {{"program", "settings.json", "--serial-pattern", "A{:6}"},
+         "--serial-pattern must hold one field",
+         "Usage: corvane program"},
+        {{"--serial", "CVS000001", "program", "settings.json"},
+         "--device, --serial and --path do not go with it",
+         "Usage: corvane program"},
+        {{"eeprom", "fill", "0x50", "0x100"},
+         "BYTE must be 0 to 255",
+         "Usage: corvane eeprom fill"},
+        {{"gpio", "watch", "--interval", "9"},
+         "--interval must be 10 to 3600000",
+         "Usage: corvane gpio watch"},
         {{"password", "lock"}, "cannot be undone", "Usage: corvane password lock"},
         {{"list", "extra"}, "unexpected argument 'extra'", "Usage: corvane list\n"},
         {{"settings", "get", "colour"},
@@ -982,17 +1129,25 @@ TEST_F(ToolTest, HelpDescribesEveryCommand) {
         {"eeprom"},
         {"eeprom", "read"},
         {"eeprom", "write"},
+        {"eeprom", "verify"},
+        {"eeprom", "fill"},
         {"gpio"},
         {"gpio", "get"},
         {"gpio", "set"},
         {"gpio", "config"},
+        {"gpio", "watch"},
         {"adc"},
+        {"adc", "watch"},
         {"dac"},
         {"interrupt"},
+        {"interrupt", "get"},
         {"interrupt", "clear"},
         {"clock"},
         {"settings"},
         {"settings", "set"},
+        {"settings", "get"},
+        {"settings", "save"},
+        {"settings", "load"},
         {"password"},
         {"password", "enter"},
         {"password", "protect"},
@@ -1000,6 +1155,8 @@ TEST_F(ToolTest, HelpDescribesEveryCommand) {
         {"password", "lock"},
         {"reset"},
         {"version"},
+        {"program"},
+        {"completion"},
     };
     for (const auto& command : commands) {
         std::vector<std::string> args = command;
@@ -1013,11 +1170,12 @@ TEST_F(ToolTest, HelpDescribesEveryCommand) {
     }
     const Outcome top = Tool({"--help"});
     for (const char* word :
-         {"list",    "scan",      "read",  "write",       "smbus",      "eeprom",
-          "gpio",    "get",       "set",   "dump",        "transfer",   "adc",
-          "dac",     "interrupt", "clock", "settings",    "password",   "reset",
-          "version", "--vid",     "--pid", "--device",    "--serial",   "--speed",
-          "--json",  "--trace",   "--sim", "--sim-state", "--sim-reset"}) {
+         {"list",          "scan",      "read",      "write",       "smbus",       "eeprom",
+          "gpio",          "get",       "set",       "dump",        "transfer",    "adc",
+          "dac",           "interrupt", "clock",     "settings",    "password",    "reset",
+          "version",       "--vid",     "--pid",     "--device",    "--serial",    "--speed",
+          "--json",        "--trace",   "--sim",     "--sim-state", "--sim-reset", "--path",
+          "--sim-bridges", "program",   "completion"}) {
         EXPECT_NE(top.out.find(word), std::string::npos) << word;
     }
 }
@@ -1267,6 +1425,439 @@ TEST_F(ToolTest, PinCommandsDriveTheVirtualChip) {
         std::regex_match(Sim({"version"}).out,
                          std::regex("corvane [0-9.]+\ndevice 0: firmware 1.2, hardware A6\n")));
     EXPECT_EQ(Sim({"reset"}).code, 0);
+}
+
+// ---- numbers, values and copies ------------------------------------------------------
+
+// Every value `settings` prints is taken back by `settings set` and leaves
+// the setting as it was: IDs in 0x form, none, vdd, on/off, names.
+TEST_F(ToolTest, EveryValueSettingsPrintsIsTakenBack) {
+    const auto before = nlohmann::json::parse(Sim({"--json", "settings"}).out);
+    for (const Key& key : kKeys) {
+        const std::string name = key.key;
+        if (name == "flash-protection" || name == "firmware") continue;  // read-only
+        // The IDs' running copies are the enumerated IDs: shown, not set.
+        const bool running = key.current && name != "vid" && name != "pid";
+        const char* side = running && key.powerUp ? "--both" : running ? "--current" : "--power-up";
+        const auto& shown = before[name][running ? "current" : "power-up"];
+        const std::string text = shown.is_string()    ? shown.get<std::string>()
+                                 : shown.is_boolean() ? (shown.get<bool>() ? "on" : "off")
+                                                      : shown.dump();
+        const Outcome set = Sim({"settings", "set", name, text, side});
+        EXPECT_EQ(set.code, 0) << name << " " << text << "\n" << set.err;
+    }
+    EXPECT_EQ(nlohmann::json::parse(Sim({"--json", "settings"}).out), before);
+}
+
+// One rule for every number: decimal unless 0x (or a leading 0, octal).
+TEST_F(ToolTest, UsbIdsReadAsEveryOtherNumber) {
+    const struct {
+        const char* typed;
+        const char* stored;
+    } rows[] = {{"469", "0x01d5"},
+                {"0x469", "0x0469"},
+                {"0X1D6", "0x01d6"},
+                {"0", "0x0000"},
+                {"65535", "0xffff"}};
+    for (const auto& row : rows) {
+        ASSERT_EQ(Sim({"settings", "set", "pid", row.typed}).code, 0) << row.typed;
+        EXPECT_EQ(Sim({"settings", "get", "pid", "--power-up"}).out,
+                  std::string(row.stored) + "\n");
+    }
+    EXPECT_EQ(Sim({"--pid", "469", "list"}).out.substr(0, 4), "* 0 ");
+}
+
+// --both writes the flash first: a protected chip refuses it before the
+// running copy changes. Chip settings writes wait for the password.
+TEST_F(ToolTest, BothCopiesChangeOrNeitherOnAProtectedChip) {
+    WriteFile(File("pw"), "Secret12");
+    ASSERT_EQ(Sim({"password", "protect", "--new-password-file", File("pw").string()}).code, 0);
+    const struct {
+        std::vector<std::string> args;
+        std::string key;
+        std::string error;
+    } rows[] = {
+        {{"gpio", "config", "--gp1", "adc", "--both"}, "gp1", "error 3 DEVICE_STATUS"},
+        {{"settings", "set", "gp2", "dac", "--both"}, "gp2", "error 3 DEVICE_STATUS"},
+        {{"clock", "3", "2", "--both"}, "clock-divider", "give it with --password-file"},
+        {{"settings", "set", "interrupt-mode", "rising", "--both"},
+         "interrupt-mode",
+         "give it with --password-file"},
+    };
+    const auto before = nlohmann::json::parse(Sim({"--json", "settings"}).out);
+    for (const auto& row : rows) {
+        const Outcome run = Sim(row.args);
+        EXPECT_EQ(run.code, 1) << row.key;
+        EXPECT_NE(run.err.find(row.error), std::string::npos) << run.err;
+        const auto after = nlohmann::json::parse(Sim({"--json", "settings"}).out);
+        EXPECT_EQ(after[row.key], before[row.key]) << row.key;
+    }
+    const Outcome both = Sim({"--password-file", File("pw").string(), "clock", "3", "2", "--both"});
+    EXPECT_EQ(both.code, 0) << both.err;
+}
+
+// ---- files ------------------------------------------------------------------------------
+
+// Output files are opened before the work, and only a finished result
+// replaces what they hold; - is standard output and input.
+TEST_F(ToolTest, FilesAreOpenedBeforeTheWorkAndDashIsTheStandardStream) {
+    const Outcome missing =
+        Sim({"--trace", "eeprom", "read", "0x50", "32K", "-o", File("no/such/dir").string()});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.err.find("> "), std::string::npos) << "sent before failing";
+    WriteFile(File("kept.bin"), "kept");
+    EXPECT_EQ(Sim({"eeprom", "read", "0x57", "32K", "-o", File("kept.bin").string()}).code, 1);
+    EXPECT_EQ(ReadFile(File("kept.bin")), "kept");
+    EXPECT_EQ(Sim({"eeprom", "read", "0x57", "32K", "-o", File("new.bin").string()}).code, 1);
+    EXPECT_FALSE(fs::exists(File("new.bin")));
+
+    const std::string bytes = RandomBytes(100, 5);
+    WriteFile(File("in.bin"), bytes);
+    input = File("in.bin");
+    ASSERT_EQ(Sim({"eeprom", "write", "0x50", "-i", "-"}).code, 0);
+    const Outcome out = Sim({"eeprom", "read", "0x50", "32K", "--length", "100", "-o", "-"});
+    EXPECT_EQ(out.code, 0);
+    EXPECT_TRUE(out.out == bytes);
+    EXPECT_FALSE(fs::exists(dir / "-"));
+    input = File("in.bin");
+    const Outcome verify = Sim({"eeprom", "verify", "0x50", "-i", "-"});
+    EXPECT_EQ(verify.out, "the EEPROM at 0x50 holds the 100 bytes of -\n");
+
+    const Outcome saved = Sim({"settings", "save", "-"});
+    ASSERT_EQ(saved.code, 0);
+    EXPECT_EQ(nlohmann::json::parse(saved.out)["format"], "corvane-settings");
+    WriteFile(File("saved.json"), saved.out);
+    input = File("saved.json");
+    EXPECT_EQ(Sim({"settings", "load", "-"}).out, "the bridge has the file's settings already\n");
+}
+
+// ---- EEPROM verify and fill --------------------------------------------------------------
+
+TEST_F(ToolTest, EepromFillAndVerify) {
+    const Outcome fill =
+        Sim({"eeprom", "fill", "0x50", "0xa5", "--offset", "0x10", "--length", "100"});
+    ASSERT_EQ(fill.code, 0) << fill.err;
+    EXPECT_EQ(fill.out,
+              "filled 100 bytes of the EEPROM at 0x50 from 0x0010 in 2 page writes, read back "
+              "and verified\n");
+    std::string image(100, '\xa5');
+    WriteFile(File("a5.bin"), image);
+    const Outcome same = Sim(
+        {"--json", "eeprom", "verify", "0x50", "-i", File("a5.bin").string(), "--offset", "16"});
+    EXPECT_EQ(same.code, 0);
+    EXPECT_EQ(nlohmann::json::parse(same.out)["differences"], 0);
+    image[40] = '\x00';
+    image[99] = '\x01';
+    WriteFile(File("other.bin"), image);
+    const Outcome differ = Sim({"eeprom", "verify", "0x50", "-i", File("other.bin").string(),
+                                "--offset", "0x10", "--trace"});
+    EXPECT_EQ(differ.code, 1);
+    EXPECT_NE(differ.err.find("corvane: error: the EEPROM at 0x50 differs from " +
+                              File("other.bin").string() +
+                              " in 2 of 100 bytes, first at 0x0038 (0x00 in the file, 0xa5 in "
+                              "the EEPROM)\n"),
+              std::string::npos)
+        << differ.err;
+    EXPECT_EQ(differ.err.find("> 90 "), std::string::npos) << "verify wrote";
+    const std::string blank =
+        " ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff  |................|\n";
+    EXPECT_EQ(Sim({"eeprom", "read", "0x50", "32K", "--length", "0x20"}).out,
+              "0000:" + blank +
+                  "0010: a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5  |................|\n"
+                  "0020\n");
+}
+
+// ---- pins -----------------------------------------------------------------------------
+
+TEST_F(ToolTest, WatchPrintsTimedLinesInAPipeAndOneDocumentWithJson) {
+    const Outcome gpio = Sim({"gpio", "watch", "--count", "3", "--interval", "10"});
+    ASSERT_EQ(gpio.code, 0) << gpio.err;
+    EXPECT_TRUE(std::regex_match(
+        gpio.out, std::regex("(\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  GP0 1  GP1 0  GP2 0  GP3 0\n){3}")))
+        << gpio.out;
+    ASSERT_EQ(Sim({"gpio", "config", "--gp2", "adc"}).code, 0);
+    const Outcome adc =
+        Sim({"--json", "adc", "watch", "--count", "2", "--interval", "1000", "--vdd", "3.3"});
+    ASSERT_EQ(adc.code, 0) << adc.err;
+    const auto json = nlohmann::json::parse(adc.out);
+    ASSERT_EQ(json["samples"].size(), 2u);
+    EXPECT_EQ(json["samples"][1]["readings"], nlohmann::json({372, 775, 186}));
+    EXPECT_EQ(json["samples"][1]["adc-input"], nlohmann::json({false, true, false}));
+    EXPECT_EQ(Sim({"adc", "watch", "--count", "1"}).out.substr(12),
+              "  ADC1  372 (not an input)  ADC2  775  ADC3  186 (not an input)\n");
+}
+
+TEST_F(ToolTest, InterruptGetShowsTheFlagAndTheMode) {
+    EXPECT_EQ(Sim({"interrupt", "get"}).out, "interrupt flag clear (mode none)\n");
+    ASSERT_EQ(Sim({"settings", "set", "interrupt-mode", "falling"}).code, 0);
+    EXPECT_EQ(nlohmann::json::parse(Sim({"--json", "interrupt", "get"}).out),
+              nlohmann::json({{"flag", false}, {"mode", "falling"}}));
+}
+
+// ---- several bridges ----------------------------------------------------------------------
+
+TEST_F(ToolTest, SeveralBridgesWantAChoiceForChanges) {
+    const auto sims = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--sim-bridges", "2"});
+        return Sim(args);
+    };
+    const Outcome write = sims({"write", "0x48", "0x00"});
+    EXPECT_EQ(write.code, 1);
+    EXPECT_EQ(write.err,
+              "corvane: error: 2 bridges: CVS000001, CVS000002; choose with --serial (or --device "
+              "N, --path PATH)\n");
+    const Outcome read = sims({"read", "0x48", "2"});
+    EXPECT_EQ(read.code, 0);
+    EXPECT_EQ(read.err, "corvane: using bridge 0 of 2 (" + SimPath(0) +
+                            ": CVS000001); choose with --serial\n");
+    EXPECT_EQ(sims({"--serial", "CVS000002", "settings", "set", "product", "Second"}).code, 0);
+    EXPECT_EQ(sims({"--path", SimPath(1), "settings", "get", "product"}).out, "Second\n");
+    EXPECT_EQ(sims({"--device", "0", "settings", "get", "product"}).out,
+              "Corvane USB-I2C Bridge\n");
+    const auto list = nlohmann::json::parse(sims({"--json", "--serial", "CVS000002", "list"}).out);
+    ASSERT_EQ(list["devices"].size(), 2u);
+    EXPECT_EQ(list["devices"][1]["selected"], true);
+    EXPECT_TRUE(fs::exists(state.string() + ".2"));
+}
+
+// ---- settings files -------------------------------------------------------------------
+
+TEST_F(ToolTest, SettingsSaveAndLoadRoundTrip) {
+    ASSERT_EQ(Sim({"settings", "save", File("saved.json").string()}).code, 0);
+    const auto saved = nlohmann::json::parse(ReadFile(File("saved.json")));
+    EXPECT_EQ(saved["version"], 1);
+    EXPECT_EQ(saved["power-up"]["pid"], "0x01d5");
+    EXPECT_FALSE(saved.contains("password"));
+    const auto before = nlohmann::json::parse(Sim({"--json", "settings"}).out);
+
+    ASSERT_EQ(Sim({"gpio", "config", "--gp1", "adc", "--both"}).code, 0);
+    ASSERT_EQ(Sim({"settings", "set", "product", "Changed"}).code, 0);
+    ASSERT_EQ(Sim({"dac", "9"}).code, 0);
+    const auto changed = nlohmann::json::parse(Sim({"--json", "settings"}).out);
+    const std::vector<std::string> load{"settings", "load", File("saved.json").string()};
+    std::vector<std::string> dry = load;
+    dry.push_back("--dry-run");
+    const Outcome plan = Sim(dry);
+    ASSERT_EQ(plan.code, 0) << plan.err;
+    EXPECT_EQ(plan.out,
+              "product             power-up  Changed -> Corvane USB-I2C Bridge\n"
+              "gp1                 power-up  adc -> gpio-in\n"
+              "gp1                 current   adc -> gpio-in\n"
+              "dac-value           current   9 -> 0\n"
+              "dry run: nothing written\n");
+    EXPECT_EQ(nlohmann::json::parse(Sim({"--json", "settings"}).out), changed);
+    const Outcome applied = Sim(load);
+    ASSERT_EQ(applied.code, 0) << applied.err;
+    EXPECT_NE(applied.out.find("wrote 4 settings, read back and verified\n"), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(Sim({"--json", "settings"}).out), before);
+}
+
+// A file that cannot be applied completely is refused before anything is written.
+TEST_F(ToolTest, SettingsLoadRefusesWhatCannotBeAppliedCompletely) {
+    ASSERT_EQ(Sim({"settings", "save", File("saved.json").string()}).code, 0);
+    const auto saved = nlohmann::json::parse(ReadFile(File("saved.json")));
+    const struct {
+        const char* what;
+        std::function<void(nlohmann::json&)> edit;
+        std::string message;
+    } rows[] = {
+        {"format", [](auto& f) { f["format"] = "other"; },
+         "the settings file is not one ('format' is not \"corvane-settings\")"},
+        {"version", [](auto& f) { f["version"] = 2; },
+         "the settings file has format version 2; this tool reads version 1"},
+        {"key", [](auto& f) { f["power-up"]["colour"] = "red"; },
+         "the settings file names no setting 'colour'"},
+        {"copy", [](auto& f) { f["current"]["serial"] = "X"; },
+         "the settings file sets the current copy of serial, which cannot be set"},
+        {"value", [](auto& f) { f["power-up"]["gp0"] = "adc"; },
+         "gives gp0 a value the chip cannot take: GP0 has no adc function"},
+        {"hardware", [](auto& f) { f["hardware"] = "B1"; },
+         "the file was saved from a chip of hardware revision B1; this one is A6"},
+        {"protection", [](auto& f) { f["flash-protection"] = "password"; },
+         "the file's flash protection is password, the bridge's off"},
+        {"none", [](auto& f) { f["current"]["interrupt-mode"] = "none"; },
+         "interrupt-mode none: the chip turns interrupt detection off only with a reset"},
+    };
+    ASSERT_EQ(Sim({"settings", "set", "interrupt-mode", "rising"}).code, 0);
+    for (const auto& row : rows) {
+        auto file = saved;
+        file["power-up"]["product"] = "Not written";
+        row.edit(file);
+        WriteFile(File("edited.json"), file.dump());
+        const Outcome run = Sim({"settings", "load", File("edited.json").string()});
+        EXPECT_EQ(run.code, 1) << row.what;
+        EXPECT_NE(run.err.find(row.message), std::string::npos) << row.what << "\n" << run.err;
+    }
+    EXPECT_EQ(Sim({"settings", "get", "product"}).out, "Corvane USB-I2C Bridge\n");
+    ASSERT_EQ(Sim({"password", "lock", "--yes-lock-permanently"}).code, 0);
+    auto file = saved;
+    file["flash-protection"] = "locked";
+    file["power-up"]["product"] = "Not written";
+    WriteFile(File("locked.json"), file.dump());
+    const Outcome locked = Sim({"settings", "load", File("locked.json").string()});
+    EXPECT_EQ(locked.code, 1);
+    EXPECT_NE(locked.err.find("the chip's flash is locked for good: its power-up settings cannot"),
+              std::string::npos)
+        << locked.err;
+}
+
+// ---- the programming station -------------------------------------------------------
+
+TEST_F(ToolTest, ProgramGivesEachBridgeSettingsASerialAndAnImage) {
+    ASSERT_EQ(Sim({"settings", "set", "product", "Station"}).code, 0);
+    ASSERT_EQ(Sim({"settings", "save", File("job.json").string()}).code, 0);
+    ASSERT_EQ(Sim({"--sim-reset", "list"}).code, 0);
+    const std::string image = RandomBytes(300, 9);
+    WriteFile(File("image.bin"), image);
+    const std::string log = File("program.log").string();
+    const auto program = [&](const std::string& bridges, const std::string& count) {
+        return Sim({"--sim-bridges", bridges, "program", File("job.json").string(),
+                    "--serial-pattern", "T{:04d}", "--start", "7", "--eeprom",
+                    File("image.bin").string(), "--count", count, "--log", log});
+    };
+    const Outcome first = program("3", "3");
+    ASSERT_EQ(first.code, 0) << first.err;
+    EXPECT_EQ(first.out, "T0007  " + SimPath(0) +
+                             ": 2 settings written, EEPROM 300 bytes, verified, reset\n"
+                             "T0008  " +
+                             SimPath(1) +
+                             ": 2 settings written, EEPROM 300 bytes, verified, reset\n"
+                             "T0009  " +
+                             SimPath(2) +
+                             ": 2 settings written, EEPROM 300 bytes, verified, reset\n"
+                             "programmed 3 bridges (log: " +
+                             log + ")\n");
+    // A station started again goes on with the next bridge and the next number.
+    const Outcome again = program("4", "1");
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_NE(again.out.find(SimPath(2) + "  T0009: in the log as programmed, left alone\nT0010  " +
+                             SimPath(3)),
+              std::string::npos)
+        << again.out;
+    EXPECT_TRUE(std::regex_match(
+        ReadFile(File("program.log")),
+        std::regex("(T00(07|08|09|10)\t\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\tok\n){4}")));
+    const auto list = nlohmann::json::parse(Sim({"--sim-bridges", "4", "--json", "list"}).out);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(list["devices"][i]["serial"], (i < 3 ? "T000" : "T00") + std::to_string(7 + i));
+        EXPECT_EQ(list["devices"][i]["product"], "Station");
+    }
+    WriteFile(File("back.bin"), image);
+    EXPECT_EQ(Sim({"--sim-bridges", "4", "--serial", "T0010", "eeprom", "verify", "0x50", "-i",
+                   File("back.bin").string()})
+                  .code,
+              0);
+    // A bridge that cannot take the settings stops the station, named and logged.
+    ASSERT_EQ(
+        Sim({"--sim-bridges", "5", "--device", "4", "password", "lock", "--yes-lock-permanently"})
+            .code,
+        0);
+    const Outcome failed = program("5", "1");
+    EXPECT_EQ(failed.code, 1);
+    EXPECT_NE(failed.err.find("corvane: error: bridge " + SimPath(4) +
+                              " (CVS000005): the settings cannot be loaded completely, nothing "
+                              "was written"),
+              std::string::npos)
+        << failed.err;
+    EXPECT_NE(ReadFile(File("program.log")).find("T0011\t"), std::string::npos);
+    EXPECT_NE(ReadFile(File("program.log")).find("\tfailed: "), std::string::npos);
+}
+
+// ---- the shells -----------------------------------------------------------------------------
+
+#if !defined(_WIN32)
+// The completion scripts run in each shell: values of options, setting names
+// and their values, file names after file options.
+TEST_F(ToolTest, CompletionOffersCommandsValuesAndFiles) {
+    WriteFile(File("image.bin"), "x");
+    for (const char* shell : {"bash", "zsh", "fish"}) {
+        WriteFile(File(std::string("completion.") + shell), Tool({"completion", shell}).out);
+    }
+    const std::string files = File("ima").string();
+    const struct {
+        std::vector<std::string> words;  // after "corvane", the last one being completed
+        std::vector<std::string> offered;
+    } rows[] = {
+        {{"--pacing", ""}, {"bus-time", "fixed"}},
+        {{"gpio", "config", "--gp1", "c"}, {"clock-irq"}},
+        {{"settings", "set", "inter"}, {"interrupt-mode"}},
+        {{"settings", "set", "adc-vref", "4"}, {"4.096"}},
+        {{"eeprom", "read", "0x50", "32K", "-o", files}, {File("image.bin").string()}},
+        {{"settings", "load", files}, {File("image.bin").string()}},
+        {{"eep"}, {"eeprom"}},
+        {{"eeprom", "ver"}, {"verify"}},
+    };
+    const auto quote = [](std::vector<std::string> words) {
+        std::string text;
+        for (std::string& word : words) text += " '" + word + "'";
+        return text;
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> words{"corvane"};
+        words.insert(words.end(), row.words.begin(), row.words.end());
+        const std::string n = std::to_string(words.size() - 1);
+        std::string expected;
+        for (const std::string& word : row.offered) expected += word + "\n";
+        const std::string bash = "source " + File("completion.bash").string() + "; COMP_WORDS=(" +
+                                 quote(words) + "); COMP_CWORD=" + n +
+                                 "; _corvane; printf '%s\\n' \"${COMPREPLY[@]}\" | sort";
+        const std::string zsh =
+            "compadd() { [[ $1 == -a ]] && print -l -- ${(P)2} }; _files() { "
+            "print -l -- $cur* }; source " +
+            File("completion.zsh").string() + " >/dev/null; words=(" + quote(words) +
+            "); CURRENT=" + std::to_string(words.size()) + "; cur='" + words.back() +
+            "'; _corvane | grep -- \"^$cur\" | sort";
+        std::string line;
+        for (std::size_t i = 0; i + 1 < words.size(); ++i) line += words[i] + " ";
+        const std::string fish = "source " + File("completion.fish").string() + "; complete -C '" +
+                                 line + words.back() + "' | cut -f1 | sort";
+        for (const auto& [shell, script] :
+             {std::pair{"bash", bash}, {"zsh", zsh}, {"fish", fish}}) {
+            const Outcome run = Program(shell, {"-c", script});
+            EXPECT_EQ(run.code, 0) << shell << " (Debian package " << shell << ")";
+            EXPECT_EQ(run.out, expected) << shell << ":" << quote(row.words) << "\n" << run.err;
+        }
+    }
+}
+#endif
+
+// The other programs read their command lines as the tool does: exit 2 for
+// a wrong one, --version; their help and man page name the same signals.
+TEST_F(ToolTest, TheOtherProgramsExitWithTwoForUsageAndListTheirSignals) {
+    struct OtherProgram {
+        const char* path;
+        const char* manPage;
+    };
+    std::vector<OtherProgram> programs;
+#if defined(CORVANE_I2CDEV)
+    programs.push_back({CORVANE_I2CDEV, CORVANE_I2CDEV_MAN});
+#endif
+#if defined(CORVANE_VIRTUAL_BRIDGE)
+    programs.push_back({CORVANE_VIRTUAL_BRIDGE, CORVANE_VIRTUAL_BRIDGE_MAN});
+#endif
+    const auto signals = [](const std::string& text) {
+        std::set<std::string> found;
+        const std::regex name("SIG[A-Z]+");
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), name);
+             it != std::sregex_iterator(); ++it) {
+            found.insert(it->str());
+        }
+        return found;
+    };
+    for (const OtherProgram& program : programs) {
+        const std::string name = fs::path(program.path).filename().string();
+        EXPECT_EQ(Program(program.path, {"--bogus"}).code, 2) << name;
+        EXPECT_EQ(Program(program.path, {"--sim-state"}).code, 2) << name;
+        const Outcome version = Program(program.path, {"--version"});
+        EXPECT_EQ(version.code, 0);
+        EXPECT_EQ(version.out.rfind(name + " ", 0), 0u) << version.out;
+        const auto help = signals(Program(program.path, {"--help"}).out);
+        EXPECT_FALSE(help.empty()) << name;
+        EXPECT_EQ(help, signals(ReadFile(program.manPage))) << name;
+    }
+#if defined(__linux__)
+    EXPECT_EQ(programs.size(), 2u);
+#endif
 }
 
 }  // namespace

@@ -191,6 +191,47 @@ TEST_F(VirtualChipTest, StateSurvivesSaveAndLoad) {
     EXPECT_EQ(copy.SaveState(), saved);
 }
 
+// A chip that stays powered keeps how it enumerated and an entered password:
+// a copy loaded from the flash alone enumerates afresh and forgets the entry.
+TEST_F(VirtualChipTest, PoweredStateKeepsTheEnumerationAndAnEnteredPassword) {
+    ASSERT_EQ(Protect(1, "secret12"), 0);
+    ASSERT_EQ(SendPassword("secret12"), 0);
+    ASSERT_EQ(SetVid(0x4242), 0);
+    ASSERT_EQ(SendPassword("nope0001"), 3);
+    device->InterruptEdge(true);  // mode none: no flag
+    const std::string saved = device->SaveState();
+    const std::string powered = device->SavePoweredState();
+    const auto load = [&](VirtualDevice& copy, bool withPowered) {
+        ASSERT_TRUE(copy.LoadState(saved));
+        if (withPowered) {
+            ASSERT_TRUE(copy.LoadPoweredState(powered));
+        }
+    };
+    VirtualDevice fresh;
+    load(fresh, false);
+    EXPECT_EQ(fresh.EnumeratedVid(), 0x4242);
+    const auto kept = std::make_shared<VirtualDevice>();
+    load(*kept, true);
+    EXPECT_EQ(kept->EnumeratedVid(), 0x3A7C);
+    EXPECT_EQ(kept->Enumeration().serialNumber, device->Enumeration().serialNumber);
+    EXPECT_EQ(kept->SavePoweredState(), powered);
+    for (const std::string& bad : {std::string(""), powered.substr(0, powered.size() / 2),
+                                   std::string("corvane-virtual-chip-powered 1\nids 3a7c\n")}) {
+        EXPECT_FALSE(kept->LoadPoweredState(bad));
+    }
+    EXPECT_EQ(kept->SavePoweredState(), powered);
+    // The entered password still opens the flash; after a reset it does not.
+    host->Unplug(device);
+    host->Plug(kept);
+    bridge = std::make_unique<Corvane::VrelUsbI2c>();
+    ASSERT_TRUE(bridge->Settings->GetConnectionStatus());
+    // A string record carries no password: only the entry lets it through.
+    EXPECT_EQ(DevCom::WriteFlashString(Corvane::FLASH_SERIAL_NUMBER, u"KEPT"), 0);
+    ASSERT_EQ(SetVid(0x3A7C), 0);  // so that it is found after the reset
+    ResetAndReconnect();
+    EXPECT_EQ(DevCom::WriteFlashString(Corvane::FLASH_SERIAL_NUMBER, u"GONE"), 3);
+}
+
 TEST_F(VirtualChipTest, AdcReadingsFollowTheReference) {
     device->SetAdcInput(0, 1650);
     device->SetAdcInput(1, 5000);

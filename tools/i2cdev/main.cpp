@@ -13,6 +13,7 @@
 #include <iostream>
 #include <string>
 
+#include "../CommandLine.hpp"
 #include "../Tool.hpp"
 #include "CuseServer.hpp"
 #include "FollowBridge.hpp"
@@ -80,16 +81,23 @@ int main(int argc, char** argv) {
     app.add_option("--bus", bus, "create /dev/i2c-N (default: the first N with no node)")
         ->type_name("N")
         ->check(CLI::Range(0, 1 << 20));
-    app.add_option("--vid", options.vid, "USB vendor ID to search for, hexadecimal")
+    app.add_option("--vid", options.vid, "USB vendor ID to search for (0x for hexadecimal)")
+        ->type_name("ID")
         ->capture_default_str();
-    app.add_option("--pid", options.pid, "USB product ID to search for, hexadecimal")
+    app.add_option("--pid", options.pid, "USB product ID to search for (0x for hexadecimal)")
+        ->type_name("ID")
         ->capture_default_str();
     auto* device =
         app.add_option("--device", options.device, "use device N of those found, numbered from 0")
             ->type_name("N");
-    app.add_option("--serial", options.serial, "use the device with this USB serial number")
-        ->type_name("TEXT")
-        ->excludes(device);
+    auto* serial =
+        app.add_option("--serial", options.serial, "use the device with this USB serial number")
+            ->type_name("TEXT")
+            ->excludes(device);
+    app.add_option("--path", options.path, "use the device at this path (see 'corvane list')")
+        ->type_name("PATH")
+        ->excludes(device)
+        ->excludes(serial);
     app.add_option("--speed", options.speed, "I2C bus clock in Hz")
         ->type_name("HZ")
         ->capture_default_str();
@@ -112,11 +120,19 @@ int main(int argc, char** argv) {
     CorvaneI2cDev::FollowOptions follow;
     CorvaneI2cDev::AddFollowOptions(app, follow);
     app.footer(
-        "Prints the node's path once it exists, serves until SIGTERM or SIGINT, then removes\n"
-        "the node. Needs the cuse kernel module and access to /dev/cuse (root).\n"
+        "Prints the node's path once it exists, serves until SIGTERM, SIGINT or SIGHUP, then\n"
+        "removes the node. Needs the cuse kernel module and access to /dev/cuse (root).\n"
+        "Exit status: 0 after a signal, 1 no bridge or no node, 2 a wrong command line.\n"
         "'man corvane-i2cdev' describes it all.");
-    CLI11_PARSE(app, argc, argv);
+    if (const auto status = CorvaneTool::ParseCommandLine(app, argc, argv)) return *status;
 
+    // A wrong option ends the run here, with 2, before the daemon leaves.
+    try {
+        tool.CheckOptions();
+    } catch (const UsageError& e) {
+        std::cerr << "corvane-i2cdev: " << e.what() << '\n';
+        return 2;
+    }
     const int readyFd = foreground ? -1 : Daemonise();
     if (!foreground && readyFd < 0) {
         std::perror("corvane-i2cdev: cannot start in the background");
@@ -136,7 +152,7 @@ int main(int argc, char** argv) {
             tool.Finish();
             return status;
         }
-        Corvane::I2cBus i2c(tool.Bridge(false), tool.Speed());
+        Corvane::I2cBus i2c(tool.Handle(CorvaneTool::Use::Change, false), tool.Speed());
         const std::string name = "i2c-" + std::to_string(bus >= 0 ? bus : FreeBusNumber());
         if (struct stat node{}; stat(("/dev/" + name).c_str(), &node) == 0) {
             throw UsageError("/dev/" + name + " exists already: choose another --bus");

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "../CommandLine.hpp"
 #include "../SimBench.hpp"
 #include "Port.hpp"
 
@@ -58,6 +59,11 @@ int main(int argc, char** argv) {
         "Makes virtual Corvane bridges appear as real USB HID devices of this machine. Prints "
         "'ready' once every bridge is enumerated and serves them until SIGTERM or SIGINT.",
         "corvane-virtual-bridge"};
+    app.set_version_flag("--version",
+                         std::string("corvane-virtual-bridge ") + CORVANE_TOOL_VERSION);
+    app.footer(
+        "Exit status: 0 after a signal, 1 when a bridge could not be made or its state kept,\n"
+        "2 for a wrong command line. 'man corvane-virtual-bridge' describes it all.");
     bool uhid = false;
     bool gadget = false;
     std::string udc;
@@ -71,11 +77,11 @@ int main(int argc, char** argv) {
     app.add_option("--udc", udc, "The USB device controller (default: the first free ones)")
         ->needs(gadgetOption);
     app.add_option("--count", count, "How many bridges")->check(CLI::Range(1, 16));
-    app.add_option("--state", state,
+    app.add_option("--sim-state", state,
                    "Keeps the chip's flash and the targets' memories in FILE (the N-th further "
                    "bridge in FILE.N), as `corvane --sim --sim-state FILE` does")
         ->type_name("FILE");
-    CLI11_PARSE(app, argc, argv);
+    if (const auto status = CorvaneTool::ParseCommandLine(app, argc, argv)) return *status;
     if (uhid && gadget) {
         std::cerr << "corvane-virtual-bridge: --uhid and --usb-gadget exclude each other\n";
         return 2;

@@ -126,6 +126,13 @@ class CORVANE_SIM_API VirtualDevice {
     // returns false (and changes nothing) for text it cannot read.
     std::string SaveState() const;
     bool LoadState(const std::string& text);
+    // What a chip keeps only while it stays powered, as text: the identity it
+    // enumerated with (a changed flash shows only after a reset), an entered
+    // access password, the wrong passwords counted, the interrupt flag.
+    // LoadState() powers the chip up afresh, so LoadPoweredState() comes after
+    // it; it returns false, and changes nothing, for text it cannot read.
+    std::string SavePoweredState() const;
+    bool LoadPoweredState(const std::string& text);
     // Voltage at an ADC input (channel 0 to 2, GP1 to GP3). The reading the
     // chip reports is millivolts * 1023 / reference, at most 1023, with the
     // reference 3300 mV (supply) or 1024, 2048, 4096 mV (codes 3, 5, 7).
