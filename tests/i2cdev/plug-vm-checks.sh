@@ -51,7 +51,7 @@ config=$(sed -n 's/^ExecStart=.*--config \([^ ]*\).*/\1/p' "$unit")
 mkdir -p "$(dirname "$config")" && echo "bus CVS000002 70" >"$config"
 
 # ---- plug two bridges ----------------------------------------------------------
-"$bridge" --usb-gadget --count 2 --state "$work/bridge.json" >"$work/bridge.out" 2>&1 &
+"$bridge" --usb-gadget --count 2 --sim-state "$work/bridge.json" >"$work/bridge.out" 2>&1 &
 timeout=30 until_true grep -qx ready "$work/bridge.out" || { fail "no gadgets: $(cat "$work/bridge.out")"; exit 1; }
 # (udevadm settle ignores a chroot: the VM's root is one.)
 wanted() { [[ $(cat /run/udev/data/c* 2>/dev/null | grep -c "^E:SYSTEMD_WANTS=corvane-i2cdev@") == "$1" ]]; }
