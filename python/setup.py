@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A plain setup.py (no pyproject.toml): pip then builds with the setuptools
 # already installed instead of fetching one, so `pip install ./python` works
 # offline.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A root file system that holds what a new Debian 12 machine holds once the
 # named packages are installed, and nothing else: Debian's base system (the
 # packages of priority "required", as debootstrap's minbase has them) and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages that the build, the tests and the scripts use,
 # when missing. Every program, library and file that a test or script uses
 # comes from a package listed here: the test run (scripts/test.sh) runs in a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes the Windows release archive from the two mingw-w64 builds, building
 # what it needs of them first:
 #   bin/      corvane.dll, corvane_sim.dll, corvane.exe (static, no DLLs needed),

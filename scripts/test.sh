@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds and runs the whole test suite: the format
 # check, the normal build (warnings are errors), the AddressSanitizer/UBSan
 # build (clang, which also builds the fuzz target), the ThreadSanitizer build,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CuseServer.hpp"
 
 #define FUSE_USE_VERSION 35

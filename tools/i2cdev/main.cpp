@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // corvane-i2cdev: a Corvane bridge's I2C bus as /dev/i2c-N, the node every
 // Linux I2C program (i2c-tools, smbus2, i2c-dev users) opens, served from user
 // space through CUSE. With --sim it serves the virtual chip of `corvane --sim`.
