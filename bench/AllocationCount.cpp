@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replaces the global operator new of the benchmark program with one that
 // counts. A translation unit of its own, so that no caller sees new and
 // delete inlined side by side.

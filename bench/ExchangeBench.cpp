@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One command exchange (status report out, response in) through the transport.
 // The real hidraw path is timed inside the kernel end-to-end test's VM
 // (tests/e2e, "E2E BENCH" line), where a real kernel serves the node.

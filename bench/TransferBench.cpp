@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole transfers against the bus and USB limit, the library's CPU and heap
 // use per report exchange, and discovery among many HID interfaces.
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Writes a C++ source that holds files as byte arrays, for programs that
 # carry their own files (the web interface's pages).
 # Usage: cmake -DBASE=DIR -DFILES=a.html,vendor/b.js -DNAMESPACE=NS -DOUTPUT=FILE.cpp

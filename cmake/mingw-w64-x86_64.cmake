@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiles for 64-bit Windows with Debian's mingw-w64 (g++-mingw-w64-x86-64).
 # The -posix compiler variant is the one with std::thread and std::mutex.
 set(CMAKE_SYSTEM_NAME Windows)

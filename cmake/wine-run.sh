@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs a Windows program under Wine, in a prefix of the build tree's own.
 # Usage: wine-run.sh PREFIX PROGRAM [ARGS...]
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives a virtual Corvane bridge on the simulated host: no hardware needed.
 #include <corvane/corvane.hpp>
 #include <corvane/sim.hpp>

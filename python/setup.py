@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A plain setup.py (no pyproject.toml): pip then builds with the setuptools
 # already installed instead of fetching one, so `pip install ./python` works
 # offline.
@@ -13,4 +14,7 @@ setup(
     # The Windows release puts corvane.dll and corvane_sim.dll into the package.
     package_data={"corvane": ["*.dll", "py.typed"]},
     python_requires=">=3.8",
+    license="MIT",
+    license_files=["LICENSE"],
+    classifiers=["License :: OSI Approved :: MIT License"],
 )

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the build scripts: compile through ccache when it is installed.
 # The cache lives in ccache's own place (~/.cache/ccache); paths are taken
 # relative to the source tree, so another clone of the tree hits the same

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds the corvane tool and takes it on a short
 # tour of the virtual chip: scan, list, settings, an EEPROM write and read-back.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A root file system that holds what a new Debian 12 machine holds once the
 # named packages are installed, and nothing else: Debian's base system (the
 # packages of priority "required", as debootstrap's minbase has them) and the
@@ -210,8 +211,10 @@ make_root() {
         # Their entries in the package database.
         dpkg-query -s $(cat "$work/packages") >"$root.new/var/lib/dpkg/status"
         rm -f "$root.new/var/lib/dpkg/status-old" "$root.new/var/lib/dpkg/available"
+        # (info/format is the database's own: without it dpkg takes the files
+        # of every Multi-Arch package for missing, and dpkg -S finds none.)
         ls "$root.new/var/lib/dpkg/info" | awk 'NR == FNR {keep[$1]; next}
-            {name = $0; sub(/\.[^.]*$/, "", name); sub(/:.*/, "", name)} !(name in keep)' "$work/packages" - |
+            {name = $0; sub(/\.[^.]*$/, "", name); sub(/:.*/, "", name)} !(name in keep) && $0 != "format"' "$work/packages" - |
             sed "s#^#$root.new/var/lib/dpkg/info/#" | xargs -r -d '\n' rm -f
         # Alternatives whose chosen program left with its package fall back
         # to the best one that stayed.

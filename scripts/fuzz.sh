@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets (clang, in the sanitizer tree) and runs them
 # from their seeds: the library's operations for SECONDS, then side by side
 # (one core each) for 2/5 of that the requests corvane-i2cdev serves (seeded

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages that the build, the tests and the scripts use,
 # when missing. Every program, library and file that a test or script uses
 # comes from a package listed here: the test run (scripts/test.sh) runs in a
@@ -14,7 +15,8 @@ groups[base]="cmake g++ make pkg-config googletest libgtest-dev libgmock-dev lib
     python3-pytest python3-smbus2 python3-setuptools python3-bme280
     libfuse3-dev fuse3 i2c-tools g++-multilib
     libhidapi-dev zsh fish
-    qemu-system-x86 busybox-static cpio kmod usbip hwdata iproute2 procps"
+    qemu-system-x86 busybox-static cpio kmod usbip hwdata iproute2 procps
+    build-essential debhelper dh-python lintian man-db udev systemd"
 # cmake, g++ ... git: the build and the format check's file list.
 # CLI11, nlohmann-json and fmt: the corvane tool; Boost (Beast): its web interface.
 # pytest, smbus2, setuptools: the Python package's tests (python/tests, run by the shared build);
@@ -26,6 +28,10 @@ groups[base]="cmake g++ make pkg-config googletest libgtest-dev libgmock-dev lib
 # The VM tests (tests/e2e): qemu, busybox-static and cpio for the VM and its
 # initramfs, kmod for the kernel's modules (depmod, modprobe), usbip and
 # hwdata for USB/IP, iproute2 for the loopback, procps for pgrep.
+# build-essential, debhelper, dh-python, lintian: the Debian packages
+# (scripts/package-debian.sh; dpkg-buildpackage wants build-essential);
+# man-db: the installed manual pages; udev and systemd: the udev rules and the
+# systemd unit (udevd and udevadm in the VM, systemd-analyze verify, systemd-escape).
 groups[sanitize]="clang libclang-rt-14-dev"
 groups[format]="clang-format"
 groups[windows]="g++-mingw-w64-x86-64-posix wine wine64 zip unzip"

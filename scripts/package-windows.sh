@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes the Windows release archive from the two mingw-w64 builds, building
 # what it needs of them first:
 #   bin/      corvane.dll, corvane_sim.dll, corvane.exe (static, no DLLs needed),
@@ -8,7 +9,7 @@
 #   static/   the static libraries with their own CMake package and headers
 #   python/   the Python package, the DLLs beside it
 #   licences/ those of the browser libraries corvane.exe serves (corvane ui)
-#   README.md, LICENSE (when the tree has one)
+#   README.md, LICENSE (the MIT licence; also in python/)
 # A zip archive when zip is installed, else a .tar.gz.
 # Usage: scripts/package-windows.sh [OUTPUT_DIR]   (default build/package)
 set -euo pipefail
@@ -41,12 +42,8 @@ mkdir -p "$stage/python"
 cp -r python/corvane python/setup.py python/README.md "$stage/python/"
 find "$stage/python" -name __pycache__ -prune -exec rm -rf {} +
 cp "$stage"/bin/corvane.dll "$stage"/bin/corvane_sim.dll "$stage/python/corvane/"
-cp README.md "$stage/"
-for licence in LICENSE LICENSE.txt COPYING; do
-    [[ -f $licence ]] && cp "$licence" "$stage/"
-done
-[[ -n $(ls "$stage"/LICENSE* "$stage"/COPYING 2>/dev/null) ]] ||
-    echo "warning: the tree has no licence file; the archive goes without one" >&2
+cp README.md LICENSE "$stage/"
+cp LICENSE "$stage/python/"
 mkdir -p "$stage/licences"
 cp tools/ui/page/vendor/LICENSE.* tools/ui/page/vendor/VERSIONS "$stage/licences/"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Copies the browser libraries of the web interface (corvane ui) from the npm
 # registry into tools/ui/page/vendor/, with their licences. The build embeds
 # what lies there and needs no network; this script is only run to take a new

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The web interface in a real browser: Debian's chromium, headless, driven by
 # playwright-core from the npm registry (tests/ui/browser.test.mjs), against
 # `corvane ui --sim` of a build tree. Screenshots of every page go to

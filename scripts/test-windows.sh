@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-builds for 64-bit Windows with mingw-w64 and runs the tests under
 # Wine, each build in a fresh Wine prefix of its own: the static build (the
 # whole suite, the real Windows backend and corvane.exe included) and the DLL

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds and runs the whole test suite: the format
 # check, the normal build (warnings are errors), the AddressSanitizer/UBSan
 # build (clang, which also builds the fuzz target), the ThreadSanitizer build,
-# the shared libraries, 84 seconds of fuzzing, the web interface in a real
-# browser (scripts/test-browser.sh) and the Windows builds under Wine
-# (scripts/test-windows.sh).
+# the shared libraries, the Debian packages (built, linted, installed in a
+# throw-away root and tried there), 84 seconds of fuzzing, the web interface
+# in a real browser (scripts/test-browser.sh) and the Windows builds under
+# Wine (scripts/test-windows.sh).
 #
 # Everything runs in a root that holds only Debian's base system and the
 # packages scripts/install-deps.sh installs (scripts/fresh-root.sh), as on a
@@ -91,6 +93,9 @@ fi
 step "sanitize build and tests" run_preset sanitize
 step "tsan build and tests" run_preset tsan
 step "shared build and tests" run_preset shared
+# After the shared tree, whose objects the package build takes from ccache.
+step "Debian packages and lintian" scripts/package-debian.sh
+step "packages installed" tests/packages/install-test.sh
 step "fuzzing" scripts/fuzz.sh 60
 
 if [[ ${CORVANE_SKIP_WINDOWS:-0} != 1 ]]; then

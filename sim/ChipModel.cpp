@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ChipModel.hpp"
 
 #include <algorithm>

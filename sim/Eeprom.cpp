@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/sim/Eeprom.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "I2cEngine.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/sim/SimulatedHost.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/sim/SmbusDevice.hpp"
 
 #include <algorithm>

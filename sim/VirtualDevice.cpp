@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/sim/VirtualDevice.hpp"
 
 #include <atomic>

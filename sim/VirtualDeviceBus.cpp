@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The I2C bus section of VirtualDevice: inspection and faults of the engine.
 #include "VirtualDeviceState.hpp"
 #include "corvane/sim/VirtualDevice.hpp"

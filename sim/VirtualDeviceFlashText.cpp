@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual chip's flash as text, so a chip can be kept between runs.
 #include <array>
 #include <iomanip>

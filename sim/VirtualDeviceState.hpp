@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The inside of a VirtualDevice, shared by the sim sources that implement it.

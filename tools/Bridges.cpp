@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bridge list of Bridges.hpp.
 #include "Bridges.hpp"
 

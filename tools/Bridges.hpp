@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The bridges attached, as `list` shows them and the web interface's bridges

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bus helpers of Bus.hpp.
 #include "Bus.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // I2C helpers shared by the bus, register and EEPROM commands.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // scan, read, write, smbus read, smbus write.
 
 #include <fmt/format.h>

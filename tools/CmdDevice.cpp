@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // list, version, reset.
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // eeprom read, write, verify, fill: whole 24-series serial EEPROMs.
 
 #include <fmt/format.h>

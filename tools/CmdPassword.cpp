@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // password enter, protect, off, lock.
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gpio get/set/config/watch, adc (watch), dac, interrupt get/clear, clock.
 
 #include <fmt/chrono.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // program: a station that programs bridges one after another.
 
 #include <fmt/format.h>

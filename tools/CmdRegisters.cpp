@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // get, set, dump: register access with i2cget's, i2cset's and i2cdump's
 // argument order, modes and output, so that their users' habits and scripts
 // carry over.

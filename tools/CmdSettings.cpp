@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // settings, settings get/set, settings save/load.
 
 #include <fmt/format.h>

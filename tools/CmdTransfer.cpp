@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // transfer: i2ctransfer's messages ("w2@0x50 0x01 0x00 r16") carried out as
 // one combined transfer where the bridge can, with i2ctransfer's output.
 

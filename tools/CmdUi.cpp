@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ui: the bridge in a browser, served by the tool itself on 127.0.0.1.
 
 #include <fmt/format.h>

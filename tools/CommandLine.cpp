@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CommandLine.hpp"
 
 #include <CLI/CLI.hpp>

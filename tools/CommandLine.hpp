@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The command line of the programs beside the tool (corvane-i2cdev,

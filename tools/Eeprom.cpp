@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Eeprom.hpp"
 
 #include <fmt/format.h>

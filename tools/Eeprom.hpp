@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // 24-series serial EEPROMs on the bridge's bus: reading, page writing,

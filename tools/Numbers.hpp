@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Parsing of the numbers people type, and the text forms the tool prints.

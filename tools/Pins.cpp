@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Pins.hpp"
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // GP pin configuration, voltage references and the settings sides, shared by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The register transactions of Registers.hpp.
 #include "Registers.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Register access in i2c-tools' modes (i2cget, i2cset): the arguments as

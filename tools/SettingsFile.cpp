@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SettingsFile.hpp"
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Settings files: everything a bridge's user can configure, as one JSON

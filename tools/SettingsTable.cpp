@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The table of the chip's settings: see SettingsTable.hpp.
 #include "SettingsTable.hpp"
 

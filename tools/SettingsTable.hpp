@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Every setting of the chip the tool shows and changes, by name: how to read

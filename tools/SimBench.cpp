@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SimBench.hpp"
 
 #include <fmt/format.h>

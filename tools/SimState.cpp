@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SimState.hpp"
 
 #include <nlohmann/json.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The virtual bench's state file (JSON): the chip's flash, its run-time

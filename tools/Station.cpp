@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Station.hpp"
 
 #include <fmt/chrono.h>

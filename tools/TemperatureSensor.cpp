@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TemperatureSensor.hpp"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Terminal.hpp"
 
 #include <fmt/format.h>

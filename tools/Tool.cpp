@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Tool.hpp"
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The combined transfers of Transfer.hpp.
 #include "Transfer.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Combined transfers in i2ctransfer's words ("w2@0x50 0x01 0x00 r16"): the

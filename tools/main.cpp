@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // corvane: find a Corvane USB bridge, scan and drive its I2C bus, dump and
 // program EEPROMs, set its pins and change its power-up settings. With --sim
 // it works on a virtual chip instead of hardware.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Requested against measured pauses of the system platform's SleepMs, the
 // pause that paces I2C and SMBus transfers. A plain program rather than a
 // Google Benchmark one, so that it also runs cross-built for Windows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One status exchange (command 0x10 out, its answer in) on a bridge, timed:
 // through this library's public API ("ours"), its platform backend alone
 // ("backend"), hidapi (whichever hidapi backend the program is linked with),

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # One status exchange on the same virtual bridge, over the USB gadget path
 # (dummy_hcd, usbhid) and over uhid: this library against hidapi's hidraw and
 # libusb backends; then a 4 KiB EEPROM write and read-back with either pacing.

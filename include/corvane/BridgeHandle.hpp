@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A handle on one bridge, as an open /dev/i2c-N is a handle on one adapter.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // What went over the I2C bus, read from the reports the library exchanges

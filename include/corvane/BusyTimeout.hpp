@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Several programs may use one bridge at the same time: the corvane tool,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Help for tools that have to explain why a bridge is not found: the device

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Marks the public API. Static builds need nothing; a shared build exports

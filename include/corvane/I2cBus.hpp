@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The bridge's bus the way Linux programs speak it: 7-bit addresses, combined

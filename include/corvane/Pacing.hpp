@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // How the I2C and SMBus transfers pace themselves against the device's bus

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A look at every report the library exchanges with a bridge, for tools and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // UTF-8 and UTF-16 conversion: USB strings are UTF-16 code units, the text

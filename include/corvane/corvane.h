@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The Corvane host library for C (C99) and for any language with a C
  * foreign-function interface.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The simulated host and the virtual Corvane chip for C (C99): run and test
  * programs that use corvane.h without hardware. Library corvane_sim.
  *

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The Corvane USB I2C/SMBus bridge from Python.
 
 - ``Bridge``: the library's facets ``functions``, ``settings``, ``management``;

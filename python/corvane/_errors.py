@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Result codes as Python exceptions, and the exceptions of Python-modelled
 chips carried out of the library call that ran them."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A library handle that threads may use while another closes it."""
 
 from __future__ import annotations

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Finds and loads the shared libraries and declares their C functions."""
 
 from __future__ import annotations

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The bridge and its three facets, as the C++ VrelUsbI2c offers them."""
 
 from __future__ import annotations

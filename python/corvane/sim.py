@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The simulated host and the virtual Corvane chip: run and test code that
 uses ``corvane.Bridge`` or ``corvane.SMBus`` without hardware, against chips
 modelled in Python.

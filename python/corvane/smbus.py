@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """smbus2's ``SMBus`` over the bridge: the same constructor, methods,
 arguments, attributes, return types and exceptions, so smbus2 code runs by
 changing its import."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A smbus2 program with its import changed: Debian's python3-bme280 (a
 driver written for smbus2) reads a BME280 sensor through corvane.SMBus, here
 a sensor modelled in Python on a virtual bridge."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A virtual bridge for every test: EEPROM at 0x50, SMBus device with PEC at
 0x0b; and a child interpreter for what must not crash the test run."""
 

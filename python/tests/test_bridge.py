@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The facets through Python on the virtual chip, and the errors they raise."""
 
 import errno

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Handles and models across threads, closing and garbage collection (what
 could crash runs in a child interpreter), and errors that cross processes."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The shared library missing or of another version: an ImportError that says what to do."""
 
 import ctypes

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Chips modelled in Python: what the caller sees when a model misbehaves,
 duck-typed models, the register-file helper, and the drop-in example driven
 by Debian's python3-bme280."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """corvane.SMBus against smbus2's interface and behaviour, on the virtual chip
 and on a chip modelled in Python."""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C interface of the simulated host, the virtual chip and its bus targets.
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C interface of the library object and its three facets.
 
 #include <algorithm>

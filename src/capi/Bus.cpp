@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C interface of the I2cBus layer.
 
 #include <span>

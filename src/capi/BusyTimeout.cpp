@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C interface's busy time-out (corvane/BusyTimeout.hpp).
 
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C interface's result codes, version and pacing choice.
 
 #include "corvane/I2cBus.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "functions/BusPacer.hpp"
 
 #include <algorithm>

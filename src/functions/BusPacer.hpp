@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The pauses of one bus transfer, fixed or by bus time (corvane/Pacing.hpp).

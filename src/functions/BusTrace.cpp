@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/BusTrace.hpp"
 
 #include <algorithm>

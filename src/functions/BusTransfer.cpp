@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "functions/BusTransfer.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The steps every I2C and SMBus transfer is made of: speed set-up, chunk

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // I2C and SMBus transfers of DevFunctions.
 #include <algorithm>
 

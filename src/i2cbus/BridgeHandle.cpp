@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bridge handles: built on the public API only, like any user of the
 // library. The library object's selection is process-wide; a handle keeps its
 // own device's identity and puts the selection back on it before each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The I2cBus layer: built on the public Functions facet only, like any user
 // of the library, so every transfer runs through the library's one set of
 // transfer procedures.

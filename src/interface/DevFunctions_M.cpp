@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/DevFunctions_M.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/DevManagement_M.hpp"
 
 #include "interface/ApiLock.hpp"

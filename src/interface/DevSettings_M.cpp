@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/DevSettings_M.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/LibraryLock.hpp"
 
 #include "corvane/Utf.hpp"

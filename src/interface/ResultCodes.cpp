@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/ResultCodes.hpp"
 
 namespace Corvane {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/VrelUsbI2c.hpp"
 
 #include "interface/ApiLock.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/NullPlatform.hpp"
 
 #include "corvane/Diagnostics.hpp"

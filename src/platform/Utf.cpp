@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/Utf.hpp"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "protocol/Records.hpp"
 
 #include "protocol/CommandCodes.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DAC and ADC references, DAC value, interrupt detection mode and clock output.
 #include "settings/DevSettings.hpp"
 #include "settings/SettingsAccess.hpp"

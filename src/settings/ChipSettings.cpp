@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Single fields of the flash chip settings record: USB identity and power,
 // serial-number enumeration, flash protection and the initial pin values.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "settings/DevSettings.hpp"
 
 #include "transport/DevComTransport.hpp"

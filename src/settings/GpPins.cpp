@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Designation, direction and output value of GP0 to GP3, in the run-time
 // settings, in the flash GP record, or both.
 #include <algorithm>

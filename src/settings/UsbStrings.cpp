@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The USB strings kept in flash, and the revision texts of the status command.
 #include "settings/DevSettings.hpp"
 #include "settings/SettingsAccess.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transport/DevManagement.hpp"
 
 #include "transport/DevComTransport.hpp"

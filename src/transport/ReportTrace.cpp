@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/ReportTrace.hpp"
 
 #include <algorithm>

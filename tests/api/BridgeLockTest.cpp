@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bridge's inter-process lock as the simulated host sees it: every
 // operation holds it from its first report to its last and lets go however
 // it ends; another program's hold makes it wait on the virtual clock up to

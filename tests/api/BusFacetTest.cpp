@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bus transfers through VrelUsbI2c::Functions: the caller's arrays.
 #include "common/SimTest.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ready targets of the virtual I2C bus, driven as a bus master would.
 #include <gtest/gtest.h>
 

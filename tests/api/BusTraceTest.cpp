@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decoded bus trace against what the virtual bus carried: each bus call's
 // transfers, with refusals, resends and missing acknowledges on the way.
 #include <corvane/BusTrace.hpp>

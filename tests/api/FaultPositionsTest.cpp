@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // For every public operation that exchanges reports: the device is unplugged,
 // goes silent, or a wait fails, at each report position in turn. The
 // operation must fail within the transport's time-outs, send nothing after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // No data lost in the chip's flash: a setter that changes a flash record by
 // read-modify-write changes its own field and nothing else, whatever fails
 // on the way, and a failed read never leads to a write.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bridge handles on two and three virtual bridges: each handle's bytes reach
 // its own chip whatever other handles, library objects and selections do in
 // between; an unplugged bridge fails its handle's calls instead of sending

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The I2cBus layer against the virtual chip: every call with PEC off and on,
 // under every bus fault, checked on the reports sent and the targets' state.
 #include "common/SimTest.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library object, its facets and device management, as an application sees them.
 #include "common/SimTest.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fixed and bus-time pacing side by side on the virtual chip: the same bytes
 // cross the bus and every transfer ends the same way, only sooner.
 #include "common/Recorder.hpp"

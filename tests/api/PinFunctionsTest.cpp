@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pin, ADC, reset and password functions through VrelUsbI2c::Functions, and
 // device management, against the virtual chip.
 #include "common/SimTest.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DAC and ADC references, DAC value, interrupt mode and clock output through
 // VrelUsbI2c::Settings, and what the virtual chip does with them.
 #include <functional>

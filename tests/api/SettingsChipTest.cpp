@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Power-up chip settings through VrelUsbI2c::Settings: field decoding,
 // read-modify-write that keeps every other field, argument checks, flash
 // protection and the remembered access password.

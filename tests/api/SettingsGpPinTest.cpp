@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GP pin configuration and direction through VrelUsbI2c::Settings, in the
 // run-time settings, the flash GP record and both.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // USB strings, serial number and firmware version through VrelUsbI2c::Settings.
 #include <functional>
 #include <optional>

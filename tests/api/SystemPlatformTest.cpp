@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The operating system's own backend, on any machine: CI and Wine (for the
 // Windows build) have no bridge, a developer's may have one plugged in.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Many threads share one library object and one bridge: every public
 // operation takes the library's lock, so their reports never interleave and
 // every thread reads back exactly what it wrote.

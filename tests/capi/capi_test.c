@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The C interfaces from C: a program compiled as C99 against corvane.h and
  * corvane_sim.h, on the simulated host. Exits non-zero at the first failure. */
 #include <corvane/corvane.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A target on the virtual bus that logs every byte it takes and every byte it

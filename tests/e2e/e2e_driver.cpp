@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The end-to-end test inside the VM: starts uhid_server, which makes virtual
 // chips real HID devices, and drives them through the Linux backend and the
 // library. Prints "E2E PASS name" or "E2E FAIL name: why" per check, timing

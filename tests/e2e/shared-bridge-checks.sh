@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Several programs on one bridge through a real hidraw node: the corvane tool
 # writes an EEPROM image in the background while the tool reads the sensor
 # and i2c-tools read it through corvane-i2cdev. Every read must be right, the

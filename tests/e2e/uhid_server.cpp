@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Serves virtual Corvane chips as real HID devices through /dev/uhid, inside
 // the end-to-end test's VM. The driver program controls it with one command per
 // line on stdin and gets one answer line per command on stdout:

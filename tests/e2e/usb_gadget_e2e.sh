@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The USB end-to-end checks, run inside the VM by vm-run.sh (see README.md):
 # corvane-virtual-bridge serves virtual chips as USB gadgets on dummy_hcd, which
 # the kernel's USB core and usbhid enumerate like plugged-in bridges; the

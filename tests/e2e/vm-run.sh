@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs one command inside a qemu VM that boots Debian's kernel, with the host's
 # own file system as the VM's root: every program of the host and of the build
 # tree runs there unchanged, next to real kernel drivers (uhid, hidraw, USB

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails when a shared library exports a symbol of namespace Corvane that the
 # public headers do not mark for export (CORVANE_API, CORVANE_SIM_API), or when
 # the C functions it exports differ from those its C header declares

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: the requests a client of corvane-i2cdev sends. The daemon
 // runs as root and every member of its node's group talks to it, so each
 // request is untrusted: the input chooses the ioctl (or read()/write()), its

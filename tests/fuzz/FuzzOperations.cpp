@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: the fuzzer's input chooses a public operation and its
 // arguments, then answers every report the library sends (or lets the wait
 // time out or fail). No input may crash the library, make it touch memory

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: the virtual bench's state file, which the tool, the
 // daemon and the virtual-bridge tool load at every start. A file is either
 // taken whole, and then written back as it was read, or refused with a reason;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The i2c-dev requests of corvane-i2cdev as 64-bit and 32-bit C clients issue
 // them, through an emulation of the kernel's unrestricted-ioctl protocol (the
 // client's memory is a region of this process below 4 GiB, where a 32-bit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Requests a program could make of an i2c-dev node that the node must refuse,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A plain i2c-dev client, built as a 64-bit and as a 32-bit program, for the
 // VM test: the daemon's node beside the kernel's own adapters.
 //

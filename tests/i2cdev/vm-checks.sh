@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: MIT
 # corvane-i2cdev through the kernel's CUSE with clients nobody here wrote:
 # Debian's i2c-tools and python3-smbus2, beside the kernel's own i2c-stub
 # adapter (the same requests from a 64-bit and a 32-bit client on both), and

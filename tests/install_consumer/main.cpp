@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Built only against the installed package: find_package(corvane).
 #include <corvane/corvane.hpp>
 #include <corvane/sim.hpp>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the built project into a scratch prefix, then configures, builds
 # and runs a consumer that knows only find_package(corvane).
 file(REMOVE_RECURSE ${WORK_DIR})

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the built corvane tool on its virtual chip, each test with a state
 // file of its own, and checks what a person or a script would see: output,
 // error messages and exit codes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The web interface in a real browser: Debian's chromium, headless, driven by
 // playwright-core, on `corvane ui --sim`. Run by scripts/test-browser.sh,
 // which sets CORVANE_PLAYWRIGHT (playwright-core's module), CORVANE_TOOL and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A `corvane ui` server on the virtual chip for the API tests.
 
 CORVANE_TOOL names the tool; CORVANE_TOOL_RUNNER, if set, the command that

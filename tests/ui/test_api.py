@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The web interface's API over HTTP on the virtual chip: for each request the
 status, the answer and what it did to the chip, read back with the tool's
 own commands."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Fixture for the bus transfers: a connected virtual chip with a 24-series

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hidraw node's lock on plain files and a FIFO: flock() and record locks
 // behave on them as on a device node. Two open files of one node stand for
 // two programs (the lock belongs to the open file, not the process).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // I2C writes and reads against the virtual chip: the reports byte for byte,
 // the pauses, the budgets and every result code.
 #include "BusTestSupport.hpp"

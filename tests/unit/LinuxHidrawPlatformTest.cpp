@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hidraw backend against a scratch sysfs tree, with FIFOs standing in for
 // the device nodes.
 #if defined(__linux__)

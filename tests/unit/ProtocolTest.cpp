@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command operations, byte for byte on the simulated host's trace, and
 // their round trips through the virtual chip.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Power-up settings take effect when the virtual chip resets, and the
 // internal hardware-version query.
 #include <gtest/gtest.h>

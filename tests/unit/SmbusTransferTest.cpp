@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SMBus block transfers and the PEC, against the virtual chip.
 #include <string>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Discovery, the device table and the report exchange.
 #include <gtest/gtest.h>
 

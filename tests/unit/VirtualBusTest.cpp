@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Data round trips through the library, the virtual chip's I2C engine and the
 // ready targets, and the engine's timing as the library meets it.
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual chip behaves as a careful chip would: flash protection,
 // password attempts, reset, persistence, analog and interrupt inputs.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows backend on the real system (under Wine in CI). Transfers run
 // over a named pipe, which takes the same overlapped file I/O as a HID device.
 // tests/api/SystemPlatformTest.cpp runs discovery through it.

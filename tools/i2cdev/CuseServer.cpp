@@ -1,9 +1,14 @@
+// SPDX-License-Identifier: MIT
 #include "CuseServer.hpp"
 
 #define FUSE_USE_VERSION 35
 #include <cuse_lowlevel.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include <chrono>
 #include <cstdint>
@@ -20,22 +25,50 @@ CuseServer& Server(fuse_req_t req) {
     return *static_cast<CuseServer*>(fuse_req_userdata(req));
 }
 
+// An open file and the bridge's presence it was opened in.
+struct CuseFile {
+    OpenFile file;
+    std::uint64_t generation;
+};
+
+CuseFile& Entry(const fuse_file_info* fi) {
+    return *reinterpret_cast<CuseFile*>(static_cast<std::uintptr_t>(fi->fh));
+}
+
 OpenFile& File(const fuse_file_info* fi) {
-    return *reinterpret_cast<OpenFile*>(static_cast<std::uintptr_t>(fi->fh));
+    return Entry(fi).file;
+}
+
+// Answers ENODEV for a file whose bridge has gone since it was opened.
+bool Gone(fuse_req_t req, const fuse_file_info* fi) {
+    if (Server(req).Current(Entry(fi).generation)) return false;
+    fuse_reply_err(req, ENODEV);
+    return true;
 }
 
 void Open(fuse_req_t req, fuse_file_info* fi) {
-    fi->fh = reinterpret_cast<std::uintptr_t>(new OpenFile);
+    const std::uint64_t generation = Server(req).OpenFile();
+    if (!Server(req).Current(generation)) {
+        Server(req).CloseFile();
+        fuse_reply_err(req, ENODEV);
+        return;
+    }
+    fi->fh = reinterpret_cast<std::uintptr_t>(new CuseFile{OpenFile{}, generation});
     fi->nonseekable = 1;
-    if (fuse_reply_open(req, fi) != 0) delete &File(fi);
+    if (fuse_reply_open(req, fi) != 0) {
+        delete &Entry(fi);
+        Server(req).CloseFile();
+    }
 }
 
 void Release(fuse_req_t req, fuse_file_info* fi) {
-    delete &File(fi);
+    delete &Entry(fi);
+    Server(req).CloseFile();
     fuse_reply_err(req, 0);
 }
 
 void Read(fuse_req_t req, std::size_t size, off_t, fuse_file_info* fi) {
+    if (Gone(req, fi)) return;
     std::vector<std::uint8_t> data(std::min(size, I2cDevAdapter::kMaxMessage));
     const std::int32_t result = Server(req).Adapter().Read(File(fi), data);
     if (result < 0) {
@@ -47,6 +80,7 @@ void Read(fuse_req_t req, std::size_t size, off_t, fuse_file_info* fi) {
 }
 
 void Write(fuse_req_t req, const char* buf, std::size_t size, off_t, fuse_file_info* fi) {
+    if (Gone(req, fi)) return;
     const std::int32_t result =
         Server(req).Adapter().Write(File(fi), {reinterpret_cast<const std::uint8_t*>(buf), size});
     if (result < 0) {
@@ -67,6 +101,7 @@ std::vector<iovec> Iovecs(const std::vector<ClientRegion>& regions) {
 
 void Ioctl(fuse_req_t req, int cmd, void* arg, fuse_file_info* fi, unsigned flags,
            const void* in_buf, std::size_t in_bufsz, std::size_t out_bufsz) {
+    if (Gone(req, fi)) return;
     // A 32-bit client on this 64-bit kernel: its structures hold 4-byte pointers.
     const ClientAbi abi = (flags & FUSE_IOCTL_COMPAT) != 0 ? ClientAbi::Bits32 : ClientAbi::Native;
     const IoctlReply reply = Server(req).Adapter().Ioctl(
@@ -90,6 +125,52 @@ void InitDone(void* userdata) {
 
 CuseServer::CuseServer(I2cDevAdapter& adapter, std::string name)
     : adapter_(adapter), name_(std::move(name)) {}
+
+std::uint64_t CuseServer::OpenFile() {
+    ++openFiles_;
+    return generation_;
+}
+
+void CuseServer::EveryPeriod(std::chrono::milliseconds period, std::function<bool()> tick) {
+    period_ = period;
+    tick_ = std::move(tick);
+}
+
+// fuse_session_loop, with the tick between requests. Signals end it as they
+// end that loop: libfuse's handlers mark the session exited, and poll() returns.
+int CuseServer::Serve(fuse_session* session) {
+    if (!tick_) return fuse_session_loop(session);
+    fuse_buf buf{};
+    int status = 0;
+    auto next = std::chrono::steady_clock::now() + period_;
+    while (!fuse_session_exited(session)) {
+        pollfd request{fuse_session_fd(session), POLLIN, 0};
+        const int ready = poll(&request, 1, static_cast<int>(period_.count()));
+        const bool interrupted = ready < 0;
+        if (interrupted && errno != EINTR) {
+            status = -errno;
+            break;
+        }
+        if (ready > 0) {
+            const int received = fuse_session_receive_buf(session, &buf);
+            if (received == -EINTR || received == -EAGAIN) continue;
+            if (received <= 0) {
+                status = received;
+                break;
+            }
+            fuse_session_process_buf(session, &buf);
+        }
+        if (const auto now = std::chrono::steady_clock::now(); interrupted || now >= next) {
+            next = now + period_;
+            if (!tick_()) {
+                stoppedByTick_ = true;
+                break;
+            }
+        }
+    }
+    std::free(buf.mem);
+    return status;
+}
 
 void CuseServer::NodeReady() {
     // The kernel has registered the device; devtmpfs or udev makes the node.
@@ -129,7 +210,8 @@ int CuseServer::Run(std::function<void(const std::string& path)> ready) {
                   << " (CUSE needs /dev/cuse: 'modprobe cuse', and root)\n";
         return 1;
     }
-    const int status = fuse_session_loop(session);
+    stoppedByTick_ = false;
+    const int status = Serve(session);
     cuse_lowlevel_teardown(session);
     return status < 0 ? 1 : 0;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "I2cDevAdapter.hpp"
 
 #include <linux/i2c-dev.h>

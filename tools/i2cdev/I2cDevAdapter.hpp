@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The i2c-dev interface of a Linux I2C bus node answered with an I2cBus: the

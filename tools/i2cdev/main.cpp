@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // corvane-i2cdev: a Corvane bridge's I2C bus as /dev/i2c-N, the node every
 // Linux I2C program (i2c-tools, smbus2, i2c-dev users) opens, served from user
 // space through CUSE. With --sim it serves the virtual chip of `corvane --sim`.
@@ -16,6 +17,7 @@
 #include "../CommandLine.hpp"
 #include "../Tool.hpp"
 #include "CuseServer.hpp"
+#include "FollowBridge.hpp"
 #include "I2cDevAdapter.hpp"
 
 namespace {
@@ -116,6 +118,8 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_flag("--sim-reset", options.simReset, "start the virtual chip afresh");
     app.add_flag("-f,--foreground", foreground, "stay in the foreground (for systemd)");
+    CorvaneI2cDev::FollowOptions follow;
+    CorvaneI2cDev::AddFollowOptions(app, follow);
     app.footer(
         "Prints the node's path once it exists, serves until SIGTERM, SIGINT or SIGHUP, then\n"
         "removes the node. Needs the cuse kernel module and access to /dev/cuse (root).\n"
@@ -137,6 +141,18 @@ int main(int argc, char** argv) {
     }
     try {
         tool.Start();
+        const auto announce = [&](const std::string& path) {
+            if (foreground) {
+                std::cout << path << std::endl;
+            } else {
+                Detach(readyFd, path);
+            }
+        };
+        if (!follow.bridge.empty()) {
+            const int status = CorvaneI2cDev::FollowBridge(follow, tool, bus, announce);
+            tool.Finish();
+            return status;
+        }
         Corvane::I2cBus i2c(tool.Handle(CorvaneTool::Use::Change, false), tool.Speed());
         const std::string name = "i2c-" + std::to_string(bus >= 0 ? bus : FreeBusNumber());
         if (struct stat node{}; stat(("/dev/" + name).c_str(), &node) == 0) {
@@ -144,13 +160,7 @@ int main(int argc, char** argv) {
         }
         CorvaneI2cDev::I2cDevAdapter adapter(i2c);
         CorvaneI2cDev::CuseServer server(adapter, name);
-        const int status = server.Run([&](const std::string& path) {
-            if (foreground) {
-                std::cout << path << std::endl;
-            } else {
-                Detach(readyFd, path);
-            }
-        });
+        const int status = server.Run(announce);
         tool.Finish();
         return status;
     } catch (const UsageError& e) {

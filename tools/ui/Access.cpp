@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Access.hpp"
 
 #include <fmt/format.h>

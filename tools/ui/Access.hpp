@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Who may use the web interface: whoever holds the token the command printed.

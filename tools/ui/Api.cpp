@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Api.hpp"
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The web interface's API under /api/: each endpoint takes a JSON object and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Assets.hpp"
 
 #include <string_view>

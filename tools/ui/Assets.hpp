@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The web interface's page: the files under tools/ui/page, built into the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Browser.hpp"
 
 #if defined(_WIN32)

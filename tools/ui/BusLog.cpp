@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "BusLog.hpp"
 
 #include <fmt/format.h>

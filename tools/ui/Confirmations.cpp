@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Confirmations.hpp"
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Nothing writes the flash without the settings page's confirmation: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Endpoints.hpp"
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "HttpServer.hpp"
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The web interface's HTTP/1.1 server. It listens on 127.0.0.1 only. One

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Site.hpp"
 
 #include "Assets.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // corvane-virtual-bridge: virtual Corvane bridges as real devices of this
 // machine's kernel, through uhid or a USB gadget, so that any program can be
 // tested against them. The firmware is the virtual chip with the bench of

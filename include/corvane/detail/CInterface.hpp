@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // What every function of the C interfaces (corvane.h, corvane_sim.h) shares:

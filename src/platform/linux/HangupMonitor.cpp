@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/linux/HangupMonitor.hpp"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/linux/HidrawChannel.hpp"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/linux/HidrawLock.hpp"
 
 #include <fcntl.h>

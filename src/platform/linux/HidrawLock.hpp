@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The inter-process lock of a hidraw node (Platform::LockChannel): flock()

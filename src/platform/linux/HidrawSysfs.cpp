@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/linux/HidrawSysfs.hpp"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // What sysfs tells about the hidraw nodes: plain files, read without libudev.

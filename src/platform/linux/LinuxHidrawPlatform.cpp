@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/linux/LinuxHidrawPlatform.hpp"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "corvane/Diagnostics.hpp"
 #include "platform/linux/LinuxHidrawPlatform.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/windows/WindowsPlatform.hpp"
 
 #include "corvane/Utf.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The Windows backend: SetupAPI discovery of HID interfaces and overlapped

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The web interface of `corvane ui`: one page per part of the bridge, chosen
 // in the bar at the top (the address's #fragment names it).
 import { render } from "/vendor/preact.module.js";

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every page shares: the API calls, failures shown with their result
 // code's name and text, and small building blocks.
 import { h } from "/vendor/preact.module.js";

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three ADC inputs against time, in volts: a live plot that can be
 // paused and exported as CSV. On the virtual chip the inputs can be moved.
 import { useEffect, useRef, useState } from "/vendor/hooks.module.js";

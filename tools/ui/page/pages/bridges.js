@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bridges attached, as `corvane list` finds them; the one chosen here is
 // the one every other page works on.
 import { useEffect, useState } from "/vendor/hooks.module.js";

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The I2C bus: a scan drawn as i2cdetect draws it, registers read and
 // written in i2c-tools' modes, combined transfers in i2ctransfer's words, and
 // what each of them did on the bus.

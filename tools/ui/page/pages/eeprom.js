@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A 24-series EEPROM on the bus: read into a hex view and download, write a
 // file page by page with a progress bar, compare with a file.
 import { useState } from "/vendor/hooks.module.js";

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GP0 to GP3: what each pin is (the running settings), its level, outputs
 // toggled; the interrupt flag; the DAC.
 import { useEffect, useState } from "/vendor/hooks.module.js";

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chip's settings, running and power-up side by side, as a form. A
 // change is checked by the server first (what would change, and what it
 // refuses), shown, and written only when confirmed; the password goes with

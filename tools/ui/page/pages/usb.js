@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The USB identity the bridge enumerates with and its strings: power-up
 // settings in flash, changed as every other setting is.
 import { html } from "/ui.js";
