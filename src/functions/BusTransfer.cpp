@@ -12,7 +12,6 @@ namespace Corvane {
 
 namespace {
 
-constexpr std::uint8_t kNackState = BusTransfer::kNackState;
 constexpr std::uint8_t kPollOnlyErrorState = 0x21;
 
 }  // namespace
