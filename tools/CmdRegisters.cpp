@@ -218,8 +218,11 @@ void Dump(Tool& tool, const DumpArgs& args) {
     }
     const std::uint8_t bankRegister =
         args.bankRegister.empty() ? 0x4E : ParseByte(args.bankRegister, "BANKREG");
-    auto [first, last] = args.range.empty() ? std::pair<unsigned, unsigned>(0x00, 0xFF)
-                                            : DumpRange(args.range, mode);
+    // Named variables, not a structured binding: the lambdas below capture them.
+    const auto range = args.range.empty() ? std::pair<unsigned, unsigned>(0x00, 0xFF)
+                                          : DumpRange(args.range, mode);
+    unsigned first = range.first;
+    unsigned last = range.second;
 
     Corvane::I2cBus bus = OpenBus(tool, mode.pec, Use::Read);
     const Work work = Tool::TerminalWork();
