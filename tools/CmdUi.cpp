@@ -50,8 +50,8 @@ void Serve(Tool& tool, const UiOptions& options) {
                  .after = [&busLog](const std::string& path) { busLog.End(path); },
                  .changed = [&tool] { tool.Finish(); }});
     AddSessionEndpoints(api, tool);
-    Ui::Session session(tool);
-    Ui::AddEndpoints(api, session);
+    Ui::Workbench workbench(tool);
+    Ui::AddEndpoints(api, workbench);
     api.Add("GET", "/api/bus/trace", [&busLog](Ui::Call&) { return busLog.Recent(); });
     api.Add("POST", "/api/bus/trace/clear", [&busLog](Ui::Call&) {
         busLog.Clear();

@@ -18,18 +18,18 @@
 
 namespace CorvaneTool::Ui {
 
-Corvane::BridgeHandle& Session::Bridge() {
+Corvane::BridgeHandle& Workbench::Bridge() {
     return *Shared();
 }
 
-const std::shared_ptr<Corvane::BridgeHandle>& Session::Shared() {
+const std::shared_ptr<Corvane::BridgeHandle>& Workbench::Shared() {
     // Reading: with several bridges and no choice, the first, as a reading
     // command takes it; the bridges page chooses another.
     if (!handle_) handle_ = tool_.Handle(Use::Read);
     return handle_;
 }
 
-void Session::Choose(const std::string& serial, const std::string& path) {
+void Workbench::Choose(const std::string& serial, const std::string& path) {
     Corvane::BridgeChoice choice;
     choice.vendorId = tool_.Vid();
     choice.productId = tool_.Pid();
@@ -44,7 +44,7 @@ void Session::Choose(const std::string& serial, const std::string& path) {
     handle_ = std::move(handle);
 }
 
-std::string Session::ChosenPath() {
+std::string Workbench::ChosenPath() {
     try {
         return Shared()->Path();
     } catch (const Failure&) {
@@ -52,7 +52,7 @@ std::string Session::ChosenPath() {
     }
 }
 
-Corvane::I2cBus Session::Bus(bool pec) {
+Corvane::I2cBus Workbench::Bus(bool pec) {
     Corvane::I2cBus bus(Shared(), tool_.Speed());
     bus.SetPec(pec);
     return bus;
@@ -129,63 +129,63 @@ constexpr EndpointKind kChanges{.streamed = false, .changes = true};
 constexpr EndpointKind kStreamedChanges{.streamed = true, .changes = true};
 constexpr EndpointKind kStreamed{.streamed = true, .changes = false};
 
-void AddBridgeEndpoints(Api& api, Session& session) {
-    const auto list = [&session] {
+void AddBridgeEndpoints(Api& api, Workbench& bench) {
+    const auto list = [&bench] {
         std::vector<std::string> problems;
-        Json devices = ListBridges(session.GetTool(), problems);
-        const std::string chosen = session.ChosenPath();
+        Json devices = ListBridges(bench.GetTool(), problems);
+        const std::string chosen = bench.ChosenPath();
         for (Json& device : devices) device["selected"] = device["path"] == chosen;
         return Json{{"devices", devices}};
     };
     api.Add("GET", "/api/bridges", [list](Call&) { return list(); });
-    api.Add("POST", "/api/bridges/select", [&session, list](Call& call) {
+    api.Add("POST", "/api/bridges/select", [&bench, list](Call& call) {
         const std::string serial = Text(call.arguments, "serial");
         const std::string path = Text(call.arguments, "path");
         if (serial.empty() == path.empty()) throw UsageError("give serial or path");
-        session.Choose(serial, path);
+        bench.Choose(serial, path);
         return list();
     });
 }
 
-void AddBusEndpoints(Api& api, Session& session) {
+void AddBusEndpoints(Api& api, Workbench& bench) {
     api.Add(
         "POST", "/api/bus/scan",
-        [&session](Call& call) {
+        [&bench](Call& call) {
             const Json& a = call.arguments;
             const ScanPlan plan = ParseScan(Text(a, "first"), Text(a, "last"), false, false, false);
-            Corvane::I2cBus bus = session.Bus();
+            Corvane::I2cBus bus = bench.Bus();
             return ScanBus(bus, plan);
         },
         kChanges);
     api.Add(
         "POST", "/api/bus/get",
-        [&session](Call& call) {
+        [&bench](Call& call) {
             const Json& a = call.arguments;
             const RegisterRead read =
                 ParseRegisterRead(Text(a, "address"), Text(a, "register"), Text(a, "mode"),
                                   Text(a, "count"), Flag(a, "pec"), false);
-            Corvane::I2cBus bus = session.Bus(read.mode.pec);
+            Corvane::I2cBus bus = bench.Bus(read.mode.pec);
             return ReadRegister(bus, read);
         },
         kChanges);
     api.Add(
         "POST", "/api/bus/set",
-        [&session](Call& call) {
+        [&bench](Call& call) {
             const Json& a = call.arguments;
             std::vector<std::string> values = Words(a, "values");
             if (const std::string mode = Text(a, "mode"); !mode.empty()) values.push_back(mode);
             RegisterWrite write =
                 ParseRegisterWrite(Text(a, "address"), Text(a, "register"), values, Text(a, "mask"),
                                    Flag(a, "pec"), false);
-            Corvane::I2cBus bus = session.Bus(write.mode.pec);
+            Corvane::I2cBus bus = bench.Bus(write.mode.pec);
             return WriteRegister(bus, write);
         },
         kChanges);
     api.Add(
         "POST", "/api/bus/transfer",
-        [&session](Call& call) {
+        [&bench](Call& call) {
             std::vector<Message> messages = PlanTransfer(Words(call.arguments, "messages"), false);
-            Corvane::I2cBus bus = session.Bus();
+            Corvane::I2cBus bus = bench.Bus();
             RunTransfer(bus, messages);
             return MessagesJson(messages);
         },
@@ -197,15 +197,15 @@ Eeprom PartOf(const Json& a) {
     return ParseEeprom(Text(a, "address"), Text(a, "size"), page.empty() ? "64" : page, "size");
 }
 
-void AddEepromEndpoints(Api& api, Session& session) {
+void AddEepromEndpoints(Api& api, Workbench& bench) {
     api.Add(
         "POST", "/api/eeprom/read",
-        [&session](Call& call) {
+        [&bench](Call& call) {
             const Eeprom eeprom = PartOf(call.arguments);
             const std::size_t offset = ParseEepromOffset(Text(call.arguments, "offset"), eeprom);
             const std::size_t length =
                 ParseEepromLength(Text(call.arguments, "length"), eeprom, offset);
-            Corvane::I2cBus bus = session.Bus();
+            Corvane::I2cBus bus = bench.Bus();
             const auto data = ReadEeprom(bus, eeprom, offset, length, CallWork(call));
             return Json{{"address", eeprom.Address()},
                         {"offset", offset},
@@ -215,31 +215,31 @@ void AddEepromEndpoints(Api& api, Session& session) {
         kStreamed);
     api.Add(
         "POST", "/api/eeprom/write",
-        [&session](Call& call) {
+        [&bench](Call& call) {
             const Eeprom eeprom = PartOf(call.arguments);
             const std::size_t offset = ParseEepromOffset(Text(call.arguments, "offset"), eeprom);
             const std::vector<std::uint8_t> data = HexBytes(call.arguments, "data");
             CheckImageFits(data.size(), "the file", eeprom, offset);
-            Corvane::I2cBus bus = session.Bus();
+            Corvane::I2cBus bus = bench.Bus();
             return WriteEeprom(bus, eeprom, offset, data, true, CallWork(call));
         },
         kStreamedChanges);
     api.Add(
         "POST", "/api/eeprom/verify",
-        [&session](Call& call) {
+        [&bench](Call& call) {
             const Eeprom eeprom = PartOf(call.arguments);
             const std::size_t offset = ParseEepromOffset(Text(call.arguments, "offset"), eeprom);
             const std::vector<std::uint8_t> data = HexBytes(call.arguments, "data");
             CheckImageFits(data.size(), "the file", eeprom, offset);
-            Corvane::I2cBus bus = session.Bus();
+            Corvane::I2cBus bus = bench.Bus();
             return VerifyEeprom(bus, eeprom, offset, data, CallWork(call));
         },
         kStreamed);
 }
 
-void AddPinEndpoints(Api& api, Session& session) {
-    api.Add("GET", "/api/pins", [&session](Call&) {
-        Corvane::BridgeHandle& bridge = session.Bridge();
+void AddPinEndpoints(Api& api, Workbench& bench) {
+    api.Add("GET", "/api/pins", [&bench](Call&) {
+        Corvane::BridgeHandle& bridge = bench.Bridge();
         const PinConfig config =
             On(bridge, [](Corvane::VrelUsbI2c& b) { return ReadPins(b, Side::Current); });
         Json functions = Json::array();
@@ -252,54 +252,54 @@ void AddPinEndpoints(Api& api, Session& session) {
     });
     api.Add(
         "POST", "/api/pins/config",
-        [&session](Call& call) {
+        [&bench](Call& call) {
             std::array<std::string, 4> functions;
             for (unsigned pin = 0; pin < 4; ++pin) {
                 functions[pin] = Text(call.arguments, fmt::format("gp{}", pin).c_str());
             }
             CheckPinFunctions(functions);
-            const auto shown = ConfigurePins(session.Bridge(), functions, {Side::Current});
+            const auto shown = ConfigurePins(bench.Bridge(), functions, {Side::Current});
             return Json{{SideName(Side::Current), PinsJson(shown.front())}};
         },
         kChanges);
     api.Add(
         "POST", "/api/pins/set",
-        [&session](Call& call) {
+        [&bench](Call& call) {
             const unsigned pin = ParsePin(Text(call.arguments, "pin"));
             const std::uint8_t level = ParseLevel(Text(call.arguments, "value"));
-            const bool input = WriteGpio(session.Bridge(), pin, level);
+            const bool input = WriteGpio(bench.Bridge(), pin, level);
             return Json{{"pin", pin}, {"value", level}, {"input", input}};
         },
         kChanges);
     api.Add(
         "POST", "/api/interrupt/clear",
-        [&session](Call&) {
-            ClearInterrupt(session.Bridge());
+        [&bench](Call&) {
+            ClearInterrupt(bench.Bridge());
             return Json{{"cleared", true}};
         },
         kChanges);
     api.Add(
         "POST", "/api/dac",
-        [&session](Call& call) {
+        [&bench](Call& call) {
             const DacChange change =
                 ParseDacChange(Text(call.arguments, "value"), Text(call.arguments, "reference"));
-            return ApplyDac(session.Bridge(), change);
+            return ApplyDac(bench.Bridge(), change);
         },
         kChanges);
-    api.Add("POST", "/api/adc", [&session](Call& call) {
+    api.Add("POST", "/api/adc", [&bench](Call& call) {
         const std::optional<double> vdd = ParseVolts(Text(call.arguments, "vdd"), "vdd");
-        return ReadAdc(session.Bridge(), vdd);
+        return ReadAdc(bench.Bridge(), vdd);
     });
     api.Add(
         "POST", "/api/sim/adc",
-        [&session](Call& call) {
+        [&bench](Call& call) {
             constexpr std::uint32_t kHighestMillivolts = 6000;
             const std::uint32_t channel = NumberArgument(call.arguments, "channel", 0, 2);
             const std::uint32_t millivolts =
                 NumberArgument(call.arguments, "millivolts", 0, kHighestMillivolts);
-            const std::int32_t index = session.Bridge().Index();
+            const std::int32_t index = bench.Bridge().Index();
             const auto chip =
-                index < 0 ? nullptr : session.GetTool().SimChip(static_cast<std::size_t>(index));
+                index < 0 ? nullptr : bench.GetTool().SimChip(static_cast<std::size_t>(index));
             if (!chip) throw Failure("the bridge is no virtual chip (--sim)", "NOT_SIMULATED");
             chip->SetAdcInput(channel, static_cast<std::uint16_t>(millivolts));
             return Json{{"channel", channel}, {"millivolts", millivolts}};
@@ -307,26 +307,26 @@ void AddPinEndpoints(Api& api, Session& session) {
         kChanges);
 }
 
-void AddSettingsEndpoints(Api& api, Session& session) {
-    api.Add("GET", "/api/settings", [&session](Call&) { return SaveSettings(session.Bridge()); });
+void AddSettingsEndpoints(Api& api, Workbench& bench) {
+    api.Add("GET", "/api/settings", [&bench](Call&) { return SaveSettings(bench.Bridge()); });
     // The page asks for the password with the write where the flash needs
     // one, so the check plans as if it will be given.
-    api.Add("POST", "/api/settings/plan", [&session](Call& call) {
+    api.Add("POST", "/api/settings/plan", [&bench](Call& call) {
         const Json request = {{"settings", call.arguments.at("settings")}};
         const SettingsPlan plan =
-            PlanSettings(session.Bridge(), request["settings"], {}, true, false);
+            PlanSettings(bench.Bridge(), request["settings"], {}, true, false);
         Json answer = plan.ToJson();
         answer["writes-flash"] = plan.ChangesFlash();
-        answer["confirmation"] = session.confirmations.Issue(request, answer["changes"]);
+        answer["confirmation"] = bench.confirmations.Issue(request, answer["changes"]);
         return answer;
     });
     api.Add(
         "POST", "/api/settings/write",
-        [&session](Call& call) {
+        [&bench](Call& call) {
             const Json request = {{"settings", call.arguments.at("settings")}};
             const Json confirmed =
-                session.confirmations.Take(Text(call.arguments, "confirmation"), request);
-            Corvane::BridgeHandle& bridge = session.Bridge();
+                bench.confirmations.Take(Text(call.arguments, "confirmation"), request);
+            Corvane::BridgeHandle& bridge = bench.Bridge();
             const std::string password = Text(call.arguments, "password");
             if (!password.empty()) {
                 CheckPassword(password);
@@ -348,12 +348,12 @@ void AddSettingsEndpoints(Api& api, Session& session) {
 
 }  // namespace
 
-void AddEndpoints(Api& api, Session& session) {
-    AddBridgeEndpoints(api, session);
-    AddBusEndpoints(api, session);
-    AddEepromEndpoints(api, session);
-    AddPinEndpoints(api, session);
-    AddSettingsEndpoints(api, session);
+void AddEndpoints(Api& api, Workbench& bench) {
+    AddBridgeEndpoints(api, bench);
+    AddBusEndpoints(api, bench);
+    AddEepromEndpoints(api, bench);
+    AddPinEndpoints(api, bench);
+    AddSettingsEndpoints(api, bench);
 }
 
 }  // namespace CorvaneTool::Ui

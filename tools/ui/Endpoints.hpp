@@ -16,9 +16,9 @@ namespace CorvaneTool::Ui {
 // What the interface works on: its own handle on the bridge chosen on the
 // bridges page (first the one the tool's options choose), never the library's
 // process-wide selection; and the confirmations of flash writes.
-class Session {
+class Workbench {
   public:
-    explicit Session(Tool& tool) : tool_(tool) {}
+    explicit Workbench(Tool& tool) : tool_(tool) {}
 
     Tool& GetTool() { return tool_; }
     // The chosen bridge, opened when first needed.
@@ -39,6 +39,6 @@ class Session {
     std::shared_ptr<Corvane::BridgeHandle> handle_;
 };
 
-void AddEndpoints(Api& api, Session& session);
+void AddEndpoints(Api& api, Workbench& bench);
 
 }  // namespace CorvaneTool::Ui
