@@ -7,18 +7,18 @@
 # (scripts/fresh-root.sh), where anything else is missing.
 # Usage: scripts/install-deps.sh [GROUP...]          the base group and the named ones
 #        scripts/install-deps.sh --list [GROUP...]   prints their packages instead
-# GROUP: sanitize, format, windows, or all.
+# GROUP: sanitize, format, windows, browser, or all.
 set -euo pipefail
 declare -A groups
 groups[base]="cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev ccache git
-    libcli11-dev nlohmann-json3-dev libfmt-dev
+    libcli11-dev nlohmann-json3-dev libfmt-dev libboost-dev
     python3-pytest python3-smbus2 python3-setuptools python3-bme280
     libfuse3-dev fuse3 i2c-tools g++-multilib
     libhidapi-dev zsh fish
     qemu-system-x86 busybox-static cpio kmod usbip hwdata iproute2 procps
     build-essential debhelper dh-python lintian man-db udev systemd"
 # cmake, g++ ... git: the build and the format check's file list.
-# CLI11, nlohmann-json and fmt: the corvane tool.
+# CLI11, nlohmann-json and fmt: the corvane tool; Boost (Beast): its web interface.
 # pytest, smbus2, setuptools: the Python package's tests (python/tests, run by the shared build);
 # bme280: a driver written for smbus2, run unchanged over corvane.SMBus (python/examples).
 # libfuse3 for corvane-i2cdev; fuse3 and i2c-tools for its tests, g++-multilib for
@@ -35,6 +35,10 @@ groups[base]="cmake g++ make pkg-config googletest libgtest-dev libgmock-dev lib
 groups[sanitize]="clang libclang-rt-14-dev"
 groups[format]="clang-format"
 groups[windows]="g++-mingw-w64-x86-64-posix wine wine64 zip unzip"
+# The web interface in a real browser (scripts/test-browser.sh): Debian's
+# chromium, driven by playwright-core from the npm registry under Node.js (whose
+# package brings npm).
+groups[browser]="chromium nodejs"
 
 list=0
 [[ ${1-} == --list ]] && list=1 && shift

@@ -8,6 +8,7 @@
 #   include/  the C++ and C headers
 #   static/   the static libraries with their own CMake package and headers
 #   python/   the Python package, the DLLs beside it
+#   licences/ those of the browser libraries corvane.exe serves (corvane ui)
 #   README.md, LICENSE (the MIT licence; also in python/)
 # A zip archive when zip is installed, else a .tar.gz.
 # Usage: scripts/package-windows.sh [OUTPUT_DIR]   (default build/package)
@@ -43,6 +44,8 @@ find "$stage/python" -name __pycache__ -prune -exec rm -rf {} +
 cp "$stage"/bin/corvane.dll "$stage"/bin/corvane_sim.dll "$stage/python/corvane/"
 cp README.md LICENSE "$stage/"
 cp LICENSE "$stage/python/"
+mkdir -p "$stage/licences"
+cp tools/ui/page/vendor/LICENSE.* tools/ui/page/vendor/VERSIONS "$stage/licences/"
 
 if command -v zip >/dev/null 2>&1; then
     archive=$out/$name.zip

@@ -20,7 +20,10 @@ style() {
     case $1 in
         *.md | *.json | LICENSE | debian/changelog | debian/copyright | debian/source/* | tests/fuzz/corpus*/*)
             echo skip ;;
-        *.c | *.h | *.cpp | *.hpp | *.cc | *.rc) echo "// |" ;;
+        tools/ui/page/vendor/*) echo skip ;; # the browser libraries, under their own licences
+        *.c | *.h | *.cpp | *.hpp | *.cc | *.rc | *.js | *.mjs) echo "// |" ;;
+        *.css) echo "/* | */" ;;
+        *.html | *.svg) echo "<!-- | -->" ;;
         *.[1-8]) echo '.\" |' ;;
         *.manifest | *.xml) echo "<!-- | -->" ;;
         *.py | *.sh | *.cmake | *.cmake.in | CMakeLists.txt | */CMakeLists.txt | *.rules | *.service | *.service.in | *.pc.in | \
@@ -60,9 +63,10 @@ for file in "${files[@]}"; do
         continue
     fi
     comment=${kind%%|*}$line${kind#*|}
-    # Lines that must stay first: #!, a man page's preprocessor line, an XML declaration.
+    # Lines that must stay first: #!, a man page's preprocessor line, an XML
+# declaration, an HTML doctype.
     # (ENVIRON: awk -v would take the backslash of a man page's comment as an escape.)
-    comment=$comment awk 'BEGIN {comment = ENVIRON["comment"]} NR == 1 && /^(#!|'"'"'\\"|<\?xml)/ {print; print comment; next}
+    comment=$comment awk 'BEGIN {comment = ENVIRON["comment"]} NR == 1 && /^(#!|'"'"'\\"|<\?xml|<!doctype)/ {print; print comment; next}
         NR == 1 {print comment} {print} END {if (NR == 0) print comment}' "$file" >"$file.spdx"
     chmod --reference="$file" "$file.spdx"
     mv "$file.spdx" "$file"

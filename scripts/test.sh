@@ -4,7 +4,8 @@
 # check, the normal build (warnings are errors), the AddressSanitizer/UBSan
 # build (clang, which also builds the fuzz target), the ThreadSanitizer build,
 # the shared libraries, the Debian packages (built, linted, installed in a
-# throw-away root and tried there), 84 seconds of fuzzing, and the Windows builds under
+# throw-away root and tried there), 84 seconds of fuzzing, the web interface
+# in a real browser (scripts/test-browser.sh) and the Windows builds under
 # Wine (scripts/test-windows.sh).
 #
 # Everything runs in a root that holds only Debian's base system and the
@@ -14,6 +15,7 @@
 # person running asked for that skip by name:
 #   CORVANE_SKIP_VM=1        the tests in the qemu VM (tests/e2e, tests/i2cdev)
 #   CORVANE_SKIP_WINDOWS=1   the Windows builds under Wine
+#   CORVANE_SKIP_BROWSER=1   the web interface in a real browser
 #   CORVANE_SKIP_FRESH_ROOT=1  run on this machine as it is
 # Prints the wall time of every step at the end, and what was skipped.
 set -euo pipefail
@@ -83,6 +85,11 @@ run_preset() {
 
 step "format check" scripts/check-format.sh
 step "ci build and tests" run_preset ci
+if [[ ${CORVANE_SKIP_BROWSER:-0} != 1 ]]; then
+    step "browser test" scripts/test-browser.sh build/ci
+else
+    notes+=("browser test: skipped by CORVANE_SKIP_BROWSER=1")
+fi
 step "sanitize build and tests" run_preset sanitize
 step "tsan build and tests" run_preset tsan
 step "shared build and tests" run_preset shared

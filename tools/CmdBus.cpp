@@ -14,15 +14,7 @@ namespace CorvaneTool {
 
 namespace {
 
-constexpr std::uint8_t kScanFirst = 0x08;
-constexpr std::uint8_t kScanLast = 0x77;
 constexpr std::uint32_t kMaxTransfer = 65'535;
-
-// Addresses where a write could change something (EEPROMs, write-protect
-// latches); i2cdetect reads one byte there instead.
-bool ProbeByRead(std::uint8_t address7) {
-    return (address7 >= 0x30 && address7 <= 0x37) || (address7 >= 0x50 && address7 <= 0x5F);
-}
 
 struct ScanArgs {
     std::string first;
@@ -33,49 +25,22 @@ struct ScanArgs {
     bool all = false;
 };
 
-// An address of the scan range: 0x00 to 0x7f with -a, else 0x03 to 0x77.
-std::uint8_t ScanAddress(const std::string& text, const char* what, bool all) {
-    if (!all) return ParseAddress(text);
-    return static_cast<std::uint8_t>(ParseNumber(text, what, 0, 0x7F));
-}
-
 void Scan(Tool& tool, const ScanArgs& args) {
-    if (args.read && args.quick) throw UsageError("-r and -q exclude each other");
-    std::uint8_t first = args.all ? 0x00 : kScanFirst;
-    std::uint8_t last = args.all ? 0x7F : kScanLast;
-    if (!args.first.empty()) first = ScanAddress(args.first, "FIRST", args.all);
-    if (!args.last.empty()) last = ScanAddress(args.last, "LAST", args.all);
-    if (first > last) throw UsageError("FIRST must not be above LAST");
+    const ScanPlan plan = ParseScan(args.first, args.last, args.all, args.read, args.quick);
     Corvane::I2cBus bus = OpenBus(tool, false, Use::Read);
-    std::vector<int> found;
-    for (unsigned address = first; address <= last; ++address) {
-        const auto address7 = static_cast<std::uint8_t>(address);
-        std::int32_t result;
-        if (args.read || (!args.quick && ProbeByRead(address7))) {
-            std::array<std::uint8_t, 1> byte{};
-            result = std::min(bus.Read(address7, byte), 0);
-        } else {
-            result = bus.Quick(address7);
-        }
-        if (result == 0) {
-            found.push_back(static_cast<int>(address));
-        } else if (result != Corvane::I2C_NOT_ACKNOWLEDGED) {
-            throw Failure(result,
-                          fmt::format("{} (while probing address {})",
-                                      Corvane::ResultCodeDescription(result), Hex(address7)));
-        }
-    }
+    const Json result = ScanBus(bus, plan);
     if (tool.WantsJson()) {
-        Tool::PrintJson({{"first", first}, {"last", last}, {"found", found}});
+        Tool::PrintJson(result);
         return;
     }
+    const std::vector<int> found = result["found"];
     // i2cdetect's table to the byte, trailing blanks included: all eight rows,
     // blank cells outside the range.
     fmt::print("     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n");
     for (unsigned row = 0; row < 0x80; row += 16) {
         std::string line = fmt::format("{:02x}: ", row);
         for (unsigned address = row; address < row + 16; ++address) {
-            if (address < first || address > last) {
+            if (address < plan.first || address > plan.last) {
                 line += "   ";
             } else if (std::find(found.begin(), found.end(), static_cast<int>(address)) !=
                        found.end()) {

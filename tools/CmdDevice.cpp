@@ -7,16 +7,13 @@
 #include <algorithm>
 #include <optional>
 
+#include "Bridges.hpp"
 #include "Numbers.hpp"
 #include "Tool.hpp"
 
 namespace CorvaneTool {
 
 namespace {
-
-std::string TextOr(const std::optional<std::u16string>& text) {
-    return text ? Corvane::Utf16ToUtf8(*text) : std::string("?");
-}
 
 void PrintDevices(const Json& devices) {
     for (const auto& entry : devices) {
@@ -34,16 +31,6 @@ void PrintDevices(const Json& devices) {
             fmt::print("     {:<14} {}\n", label, entry[key].get<std::string>());
         }
     }
-}
-
-Json DescribeSelected(Corvane::VrelUsbI2c& bridge) {
-    Json entry;
-    entry["serial"] = TextOr(bridge.Settings->GetSerialNumber());
-    entry["manufacturer"] = TextOr(bridge.Settings->GetUsbStringManufacturer());
-    entry["product"] = TextOr(bridge.Settings->GetUsbStringDescriptor());
-    entry["firmware"] = bridge.Settings->GetFirmwareVersion().value_or("?");
-    entry["hardware"] = bridge.Settings->GetHardwareVersion().value_or("?");
-    return entry;
 }
 
 // Which of the bridges found the options choose: `list` marks it.
@@ -67,21 +54,10 @@ void List(Tool& tool) {
     if (!options.device.empty() || !options.serial.empty() || !options.path.empty()) {
         tool.Handle(Use::Read, false);
     }
-    const std::vector<std::string> paths = tool.Discover();
-    Json devices = Json::array();
     std::vector<std::string> problems;
-    for (std::size_t index = 0; index < paths.size(); ++index) {
-        Json entry = {{"index", index}, {"path", paths[index]}};
-        if (const auto handle = tool.OpenPath(paths[index])) {
-            entry.update(On(*handle, DescribeSelected));
-            entry["path"] = paths[index];
-        } else {
-            const std::string problem = tool.NodeProblem(paths[index]);
-            entry["error"] = problem.empty() ? "cannot be opened" : problem;
-            problems.push_back(paths[index] + ": " + entry["error"].get<std::string>());
-        }
-        devices.push_back(entry);
-    }
+    Json devices = ListBridges(tool, problems);
+    std::vector<std::string> paths;
+    for (const Json& entry : devices) paths.push_back(entry["path"]);
     const auto chosen = Chosen(tool, paths, devices);
     for (std::size_t index = 0; index < devices.size(); ++index) {
         devices[index]["selected"] = chosen == index;

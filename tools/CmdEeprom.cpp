@@ -13,11 +13,6 @@ namespace CorvaneTool {
 
 namespace {
 
-// --offset: a memory address of the EEPROM.
-std::size_t ParseOffset(const std::string& text, const Eeprom& eeprom) {
-    return text.empty() ? 0 : ParseSize(text, "--offset", 0, eeprom.Size() - 1);
-}
-
 // 16 bytes a line from `offset` on; as hexdump does, a line equal to the one
 // before becomes one "*" and the end's address closes the dump.
 void HexDump(const std::vector<std::uint8_t>& data, std::size_t offset) {
@@ -63,12 +58,10 @@ struct ReadArgs {
 };
 
 void Read(Tool& tool, const ReadArgs& args) {
-    const std::uint8_t address7 = ParseAddress(args.address);
-    const Eeprom eeprom(address7, ParseSize(args.size, "SIZE", 1, Eeprom::kLargest));
-    const std::size_t offset = ParseOffset(args.offset, eeprom);
-    const std::size_t length = args.length.empty()
-                                   ? eeprom.Size() - offset
-                                   : ParseSize(args.length, "--length", 1, eeprom.Size() - offset);
+    const Eeprom eeprom = ParseEeprom(args.address, args.size, "64", "SIZE");
+    const std::uint8_t address7 = eeprom.Address();
+    const std::size_t offset = ParseEepromOffset(args.offset, eeprom);
+    const std::size_t length = ParseEepromLength(args.length, eeprom, offset);
     CheckStandardStream(tool, args.output);
     // Before a read that takes seconds: a file that cannot be written fails now.
     std::optional<OutputFile> output;
@@ -109,24 +102,13 @@ struct WriteArgs {
 };
 
 Eeprom Part(const WriteArgs& args) {
-    return Eeprom(ParseAddress(args.address), ParseSize(args.size, "--size", 1, Eeprom::kLargest),
-                  ParseSize(args.page, "--page", 1, Eeprom::kLargestPage));
+    return ParseEeprom(args.address, args.size, args.page, "--size");
 }
 
 // The file's bytes, checked against the room from --offset on.
 std::vector<std::uint8_t> Image(const WriteArgs& args, const Eeprom& eeprom, std::size_t start) {
-    const std::vector<std::uint8_t> data = ReadFileBytes(args.input, "the input file");
-    if (data.empty()) throw UsageError(fmt::format("{} is empty", args.input));
-    if (data.size() > eeprom.Size() - start) {
-        if (start == 0) {
-            throw UsageError(fmt::format("{} has {} bytes, more than the EEPROM's {} (--size)",
-                                         args.input, data.size(), eeprom.Size()));
-        }
-        throw UsageError(fmt::format(
-            "{} has {} bytes; from {} (--offset) on, the EEPROM's {} bytes (--size) leave room "
-            "for {}",
-            args.input, data.size(), MemoryAddress(start), eeprom.Size(), eeprom.Size() - start));
-    }
+    std::vector<std::uint8_t> data = ReadFileBytes(args.input, "the input file");
+    CheckImageFits(data.size(), args.input, eeprom, start);
     return data;
 }
 
@@ -146,7 +128,7 @@ void PrintWritten(const Tool& tool, const Json& result, const char* what) {
 
 void Write(Tool& tool, const WriteArgs& args) {
     const Eeprom eeprom = Part(args);
-    const std::size_t start = ParseOffset(args.offset, eeprom);
+    const std::size_t start = ParseEepromOffset(args.offset, eeprom);
     const std::vector<std::uint8_t> data = Image(args, eeprom, start);
     Corvane::I2cBus bus = OpenBus(tool);
     PrintWritten(tool, WriteEeprom(bus, eeprom, start, data, !args.noVerify, Tool::TerminalWork()),
@@ -156,10 +138,8 @@ void Write(Tool& tool, const WriteArgs& args) {
 void Fill(Tool& tool, const WriteArgs& args) {
     const Eeprom eeprom = Part(args);
     const std::uint8_t byte = ParseByte(args.byte, "BYTE");
-    const std::size_t start = ParseOffset(args.offset, eeprom);
-    const std::size_t length = args.length.empty()
-                                   ? eeprom.Size() - start
-                                   : ParseSize(args.length, "--length", 1, eeprom.Size() - start);
+    const std::size_t start = ParseEepromOffset(args.offset, eeprom);
+    const std::size_t length = ParseEepromLength(args.length, eeprom, start);
     const std::vector<std::uint8_t> data(length, byte);
     Corvane::I2cBus bus = OpenBus(tool);
     Json result =
@@ -170,7 +150,7 @@ void Fill(Tool& tool, const WriteArgs& args) {
 
 void Verify(Tool& tool, const WriteArgs& args) {
     const Eeprom eeprom = Part(args);
-    const std::size_t start = ParseOffset(args.offset, eeprom);
+    const std::size_t start = ParseEepromOffset(args.offset, eeprom);
     const std::vector<std::uint8_t> data = Image(args, eeprom, start);
     Corvane::I2cBus bus = OpenBus(tool, false, Use::Read);
     const Json result = VerifyEeprom(bus, eeprom, start, data, Tool::TerminalWork());

@@ -51,30 +51,14 @@ void GpioGet(Tool& tool, const GpioArgs& args) {
 
 void GpioSet(Tool& tool, const GpioArgs& args) {
     const unsigned pin = ParsePin(args.pin);
-    const std::string value = Lower(args.value);
-    std::uint8_t level;
-    if (value == "0" || value == "low") {
-        level = 0;
-    } else if (value == "1" || value == "high") {
-        level = 1;
-    } else {
-        throw UsageError(fmt::format("the level must be 0 or 1, not '{}'", args.value));
-    }
-    const auto pinNumber = static_cast<std::uint8_t>(pin);
-    const std::int32_t direction = tool.On(Use::Change, [&](Bridge& bridge) {
-        const std::int32_t input =
-            CheckValue(bridge.Settings->GetGpPinDirection(
-                           Corvane::DllConstants::CURRENT_SETTINGS_ONLY, pinNumber),
-                       NotGpio(pin));
-        Check(bridge.Functions->WriteGpioPinValue(pinNumber, level));
-        return input;
-    });
+    const std::uint8_t level = ParseLevel(args.value);
+    const bool input = WriteGpio(*tool.Handle(Use::Change), pin, level);
     if (tool.WantsJson()) {
-        Tool::PrintJson({{"pin", pin}, {"value", level}, {"input", direction == 1}});
+        Tool::PrintJson({{"pin", pin}, {"value", level}, {"input", input}});
         return;
     }
     fmt::print("GP{} = {}\n", pin, level);
-    if (direction == 1) {
+    if (input) {
         fmt::print(stderr,
                    "note: GP{} is an input; the level shows once it is an output "
                    "(corvane gpio config --gp{} gpio-out-{})\n",
@@ -91,45 +75,15 @@ void PrintPins(const PinConfig& config, Side side) {
     }
 }
 
-Json PinsJson(const PinConfig& config) {
-    Json pins = Json::array();
-    for (unsigned pin = 0; pin < 4; ++pin) {
-        pins.push_back({{"pin", pin},
-                        {"function", PinFunction(config, pin)},
-                        {"designation", config.designation[pin]},
-                        {"direction", config.direction[pin]},
-                        {"value", config.value[pin]}});
-    }
-    return pins;
-}
-
 void GpioConfig(Tool& tool, const GpioArgs& args) {
     const bool change = std::any_of(args.functions.begin(), args.functions.end(),
                                     [](const std::string& f) { return !f.empty(); });
     if (!change && args.sides.both) throw UsageError("--both goes with a change (--gp0 ... --gp3)");
     const std::vector<Side> sides = args.sides.Sides({Side::Current});
-    // Every function is checked before anything is sent.
-    PinConfig probe;
-    for (unsigned pin = 0; pin < 4; ++pin) {
-        if (!args.functions[pin].empty()) SetPinFunction(probe, pin, args.functions[pin]);
-    }
-    std::vector<PinConfig> shown;
-    tool.On(change ? Use::Change : Use::Read, [&](Bridge& bridge) {
-        if (change) {
-            WithFlashHints([&] {
-                ApplySides(sides, [&](Side side) {
-                    PinConfig config = ReadPins(bridge, side);
-                    for (unsigned pin = 0; pin < 4; ++pin) {
-                        if (!args.functions[pin].empty()) {
-                            SetPinFunction(config, pin, args.functions[pin]);
-                        }
-                    }
-                    WritePins(bridge, side, config);
-                });
-            });
-        }
-        for (Side side : sides) shown.push_back(ReadPins(bridge, side));
-    });
+    // Checked before the bridge is opened: a wrong command line sends nothing.
+    CheckPinFunctions(args.functions);
+    const std::vector<PinConfig> shown =
+        ConfigurePins(*tool.Handle(change ? Use::Change : Use::Read), args.functions, sides);
     Json result;
     for (std::size_t i = 0; i < sides.size(); ++i) {
         if (tool.WantsJson()) {
@@ -139,25 +93,6 @@ void GpioConfig(Tool& tool, const GpioArgs& args) {
         }
     }
     if (tool.WantsJson()) Tool::PrintJson(result);
-}
-
-// --vdd: the supply voltage, for readings against the supply reference.
-std::optional<double> ParseVolts(const std::string& text, std::string_view what) {
-    if (text.empty()) return std::nullopt;
-    constexpr double kLowest = 1.0;
-    constexpr double kHighest = 6.0;
-    std::string_view number = text;
-    if (number.ends_with('V') || number.ends_with('v')) number.remove_suffix(1);
-    double volts = 0;
-    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), volts);
-    if (number.empty() || error != std::errc() || end != number.data() + number.size()) {
-        throw UsageError(fmt::format("{} must be a voltage such as 3.3, not '{}'", what, text));
-    }
-    if (volts < kLowest || volts > kHighest) {
-        throw UsageError(
-            fmt::format("{} must be {} to {} V, not {}", what, kLowest, kHighest, text));
-    }
-    return volts;
 }
 
 std::string VoltsText(const std::string& vddText) {
@@ -274,22 +209,16 @@ struct DacArgs {
 };
 
 void Dac(Tool& tool, const DacArgs& args) {
-    constexpr std::uint32_t kSteps = 32;
-    std::optional<std::int32_t> value;
-    std::optional<std::int32_t> reference;
-    if (!args.value.empty()) value = ParseNumber(args.value, "VALUE", 0, kSteps - 1);
-    if (!args.reference.empty()) reference = ParseReference(args.reference, "--vref");
-    std::int32_t now = 0;
-    std::int32_t selector = 0;
-    tool.On(value || reference ? Use::Change : Use::Read, [&](Bridge& bridge) {
-        if (reference) Check(bridge.Settings->SetDacVoltageReference(*reference));
-        if (value) Check(bridge.Settings->SetDacValue(*value));
-        now = CheckValue(bridge.Settings->GetDacValue());
-        selector = CheckValue(bridge.Settings->GetDacVoltageReference());
-    });
+    const DacChange change = ParseDacChange(args.value, args.reference);
+    const Json state = ApplyDac(*tool.Handle(change.Any() ? Use::Change : Use::Read), change);
+    const std::int32_t now = state["value"];
+    std::int32_t selector = -1;  // "?": a reference the tool does not know
+    for (std::int32_t known = 0; known < 4; ++known) {
+        if (state["reference"] == ReferenceName(known)) selector = known;
+    }
     const unsigned millivolts = ReferenceMillivolts(selector);
     if (tool.WantsJson()) {
-        Tool::PrintJson({{"value", now}, {"reference", ReferenceName(selector)}});
+        Tool::PrintJson(state);
         return;
     }
     if (millivolts) {
@@ -311,7 +240,7 @@ void InterruptGet(Tool& tool) {
 }
 
 void InterruptClear(Tool& tool) {
-    tool.On(Use::Change, [](Bridge& b) { Check(b.Functions->ClearInterruptPinState()); });
+    ClearInterrupt(*tool.Handle(Use::Change));
     if (tool.WantsJson()) {
         Tool::PrintJson({{"cleared", true}});
     } else {

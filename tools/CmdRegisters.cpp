@@ -14,6 +14,7 @@
 
 #include "Bus.hpp"
 #include "Numbers.hpp"
+#include "Registers.hpp"
 #include "Tool.hpp"
 
 namespace CorvaneTool {
@@ -22,49 +23,6 @@ namespace {
 
 constexpr std::size_t kMaxBlock = Corvane::I2cBus::kMaxBlock;
 constexpr unsigned kRegisters = 256;
-
-// An i2c-tools transaction mode: b byte, w word, W word at even registers
-// (i2cdump), c write byte / read byte (i2cdump: consecutive bytes), s SMBus
-// block, i I2C block; a trailing p asks for PEC as in i2c-tools.
-struct Mode {
-    char kind = 'b';
-    bool pec = false;
-};
-
-std::optional<Mode> AsMode(std::string_view text) {
-    if (text.empty() || text.size() > 2 || (text.size() == 2 && text[1] != 'p')) {
-        return std::nullopt;
-    }
-    if (std::string_view("bwWcsi").find(text[0]) == std::string_view::npos) return std::nullopt;
-    return Mode{text[0], text.size() == 2};
-}
-
-// "b, w, s or i".
-std::string Letters(std::string_view allowed) {
-    std::string text;
-    for (std::size_t i = 0; i < allowed.size(); ++i) {
-        if (i > 0) text += i + 1 == allowed.size() ? " or " : ", ";
-        text += allowed[i];
-    }
-    return text;
-}
-
-Mode ParseMode(std::string_view text, std::string_view allowed, bool pec) {
-    auto mode = AsMode(text);
-    if (!mode || allowed.find(mode->kind) == std::string_view::npos) {
-        throw UsageError(
-            fmt::format("MODE must be {} (p appended for PEC), not '{}'", Letters(allowed), text));
-    }
-    mode->pec = mode->pec || pec;
-    if (mode->pec && mode->kind == 'i') {
-        throw UsageError("I2C block transfers (mode i) carry no PEC");
-    }
-    return *mode;
-}
-
-std::string ModeName(const Mode& mode) {
-    return std::string(1, mode.kind) + (mode.pec ? "p" : "");
-}
 
 // ---- get -------------------------------------------------------------------
 
@@ -96,54 +54,16 @@ struct GetArgs {
 };
 
 void Get(Tool& tool, const GetArgs& args) {
-    const std::uint8_t address7 = ParseAddress(args.address, args.flags.all);
-    std::optional<std::uint8_t> reg;
-    if (!args.reg.empty()) reg = ParseByte(args.reg, "REG");
-    const Mode mode = ParseMode(args.mode.empty() ? "b" : args.mode, "bwcsi", args.pec);
-    std::size_t count = kMaxBlock;
-    if (!args.count.empty()) {
-        if (mode.kind != 'i') {
-            throw UsageError(
-                "N goes with mode i; an SMBus block's length is the device's count byte");
-        }
-        count = ParseNumber(args.count, "N", 1, kMaxBlock);
-    }
-
-    Corvane::I2cBus bus = OpenBus(tool, mode.pec, Use::Read);
-    std::optional<std::int32_t> value;
-    std::vector<std::uint8_t> block;
-    if (!reg) {
-        value = BusValue(bus.ReadByte(address7), address7);
-    } else if (mode.kind == 'b') {
-        value = BusValue(bus.ReadByteData(address7, *reg), address7);
-    } else if (mode.kind == 'w') {
-        value = BusValue(bus.ReadWordData(address7, *reg), address7);
-    } else if (mode.kind == 'c') {
-        BusValue(bus.WriteByte(address7, *reg), address7);
-        value = BusValue(bus.ReadByte(address7), address7);
-    } else if (mode.kind == 's') {
-        block.resize(kMaxBlock);
-        block.resize(
-            static_cast<std::size_t>(BusValue(bus.ReadBlockData(address7, *reg, block), address7)));
-    } else {
-        block.resize(count);
-        BusValue(bus.ReadI2cBlockData(address7, *reg, block), address7);
-    }
-
+    const RegisterRead read =
+        ParseRegisterRead(args.address, args.reg, args.mode, args.count, args.pec, args.flags.all);
+    Corvane::I2cBus bus = OpenBus(tool, read.mode.pec, Use::Read);
+    const Json result = ReadRegister(bus, read);
     if (tool.WantsJson()) {
-        Json result{{"address", address7},
-                    {"register", reg ? Json(*reg) : Json()},
-                    {"mode", reg ? ModeName(mode) : "receive"}};
-        if (value) {
-            result["value"] = *value;
-        } else {
-            result["data"] = block;
-        }
         Tool::PrintJson(result);
-    } else if (value) {
-        fmt::print("{}\n", Hex(static_cast<unsigned>(*value), mode.kind == 'w' ? 4 : 2));
+    } else if (result.contains("value")) {
+        fmt::print("{}\n", Hex(result["value"].get<unsigned>(), read.mode.kind == 'w' ? 4 : 2));
     } else {
-        fmt::print("{}\n", ByteList(block));
+        fmt::print("{}\n", ByteList(result["data"].get<std::vector<std::uint8_t>>()));
     }
 }
 
@@ -192,81 +112,15 @@ void ReadBack(Tool& tool, Corvane::I2cBus& bus, std::uint8_t address7, std::uint
 }
 
 void Set(Tool& tool, const SetArgs& args) {
-    const std::uint8_t address7 = ParseAddress(args.address);
-    const std::uint8_t reg = ParseByte(args.reg, "REG");
-    std::vector<std::string> texts = args.values;
-    std::string modeText = texts.empty() ? "c" : "b";
-    if (!texts.empty() && AsMode(texts.back())) {
-        modeText = texts.back();
-        texts.pop_back();
-    }
-    const Mode mode = ParseMode(modeText, "bwcsi", args.pec);
-    if (mode.kind == 'c' && !texts.empty()) throw UsageError("mode c writes no VALUE");
-    if (mode.kind != 'c' && texts.empty()) {
-        throw UsageError(fmt::format("mode {} needs a VALUE", mode.kind));
-    }
-    if ((mode.kind == 'b' || mode.kind == 'w') && texts.size() > 1) {
-        throw UsageError("several VALUEs need mode s or i");
-    }
-    if (texts.size() > kMaxBlock) throw UsageError("a block holds at most 32 VALUEs");
-    const unsigned widest = mode.kind == 'w' ? 0xFFFF : 0xFF;
-    std::optional<unsigned> mask;
-    if (!args.mask.empty()) {
-        if (mode.kind != 'b' && mode.kind != 'w') throw UsageError("-m goes with modes b and w");
-        mask = ParseNumber(args.mask, "MASK", 1, widest);
-    }
-    if (args.readBack && mode.kind != 'b' && mode.kind != 'w' && mode.kind != 'c') {
-        throw UsageError("-r reads back modes b, w and c");
-    }
-    std::vector<std::uint8_t> bytes;
-    unsigned value = 0;
-    if (mode.kind == 'b' || mode.kind == 'w') {
-        value = ParseNumber(texts[0], "VALUE", 0, widest);
-    } else {
-        bytes = ParseBytes(texts, "VALUE");
-    }
-
-    Corvane::I2cBus bus = OpenBus(tool, mode.pec);
-    if (mask) {  // i2cset -m: only the mask's bits change
-        const std::int32_t old =
-            mode.kind == 'w' ? bus.ReadWordData(address7, reg) : bus.ReadByteData(address7, reg);
-        if (old < 0) {
-            throw Failure(old, fmt::format("cannot read the old value of {} for -m: {}", Hex(reg),
-                                           Corvane::ResultCodeDescription(old)));
-        }
-        value = (value & *mask) | (static_cast<unsigned>(old) & ~*mask & widest);
-    }
-    if (mode.kind == 'w') {
-        bytes = {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
-    } else if (mode.kind == 'b') {
-        bytes = {static_cast<std::uint8_t>(value)};
-    }
-    std::int32_t result = 0;
-    switch (mode.kind) {
-        case 'c':
-            result = bus.WriteByte(address7, reg);
-            break;
-        case 'b':
-            result = bus.WriteByteData(address7, reg, bytes[0]);
-            break;
-        case 'w':
-            result = bus.WriteWordData(address7, reg, static_cast<std::uint16_t>(value));
-            break;
-        case 's':
-            result = bus.WriteBlockData(address7, reg, bytes);
-            break;
-        default:
-            result = bus.WriteI2cBlockData(address7, reg, bytes);
-            break;
-    }
-    BusValue(result, address7);
+    RegisterWrite write =
+        ParseRegisterWrite(args.address, args.reg, args.values, args.mask, args.pec, args.readBack);
+    Corvane::I2cBus bus = OpenBus(tool, write.mode.pec);
+    const Json result = WriteRegister(bus, write);
     if (args.readBack) {
-        ReadBack(tool, bus, address7, reg, mode, mode.kind == 'c' ? reg : value);
+        ReadBack(tool, bus, write.address7, write.reg, write.mode,
+                 write.mode.kind == 'c' ? write.reg : write.value);
     } else if (tool.WantsJson()) {
-        Tool::PrintJson({{"address", address7},
-                         {"register", reg},
-                         {"mode", ModeName(mode)},
-                         {"written", bytes}});
+        Tool::PrintJson(result);
     }
 }
 
@@ -364,8 +218,11 @@ void Dump(Tool& tool, const DumpArgs& args) {
     }
     const std::uint8_t bankRegister =
         args.bankRegister.empty() ? 0x4E : ParseByte(args.bankRegister, "BANKREG");
-    auto [first, last] = args.range.empty() ? std::pair<unsigned, unsigned>(0x00, 0xFF)
-                                            : DumpRange(args.range, mode);
+    // Named variables, not a structured binding: the lambdas below capture them.
+    const auto range = args.range.empty() ? std::pair<unsigned, unsigned>(0x00, 0xFF)
+                                          : DumpRange(args.range, mode);
+    unsigned first = range.first;
+    unsigned last = range.second;
 
     Corvane::I2cBus bus = OpenBus(tool, mode.pec, Use::Read);
     const Work work = Tool::TerminalWork();

@@ -89,6 +89,35 @@ std::size_t Eeprom::ReadChunk(std::size_t offset) const {
     return std::min(limit, size_ - offset);
 }
 
+Eeprom ParseEeprom(const std::string& address, const std::string& size, const std::string& page,
+                   std::string_view sizeName) {
+    const std::uint8_t address7 = ParseAddress(address);
+    const std::size_t bytes = ParseSize(size, sizeName, 1, Eeprom::kLargest);
+    return Eeprom(address7, bytes, ParseSize(page, "--page", 1, Eeprom::kLargestPage));
+}
+
+std::size_t ParseEepromOffset(const std::string& text, const Eeprom& eeprom) {
+    return text.empty() ? 0 : ParseSize(text, "--offset", 0, eeprom.Size() - 1);
+}
+
+std::size_t ParseEepromLength(const std::string& text, const Eeprom& eeprom, std::size_t offset) {
+    return text.empty() ? eeprom.Size() - offset
+                        : ParseSize(text, "--length", 1, eeprom.Size() - offset);
+}
+
+void CheckImageFits(std::size_t size, const std::string& name, const Eeprom& eeprom,
+                    std::size_t start) {
+    if (size == 0) throw UsageError(fmt::format("{} is empty", name));
+    if (size <= eeprom.Size() - start) return;
+    if (start == 0) {
+        throw UsageError(fmt::format("{} has {} bytes, more than the EEPROM's {} (--size)", name,
+                                     size, eeprom.Size()));
+    }
+    throw UsageError(fmt::format(
+        "{} has {} bytes; from {} (--offset) on, the EEPROM's {} bytes (--size) leave room for {}",
+        name, size, MemoryAddress(start), eeprom.Size(), eeprom.Size() - start));
+}
+
 std::string MemoryAddress(std::size_t offset) {
     return Hex(static_cast<unsigned>(offset), 4);
 }

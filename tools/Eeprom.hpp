@@ -46,6 +46,17 @@ class Eeprom {
     std::size_t page_;
 };
 
+// The EEPROM as typed: ADDR, its size (named `sizeName` in a refusal: SIZE,
+// --size) and page size; UsageError for one that cannot be.
+Eeprom ParseEeprom(const std::string& address, const std::string& size, const std::string& page,
+                   std::string_view sizeName);
+// --offset (0 when empty) and --length (to the end when empty) within the EEPROM.
+std::size_t ParseEepromOffset(const std::string& text, const Eeprom& eeprom);
+std::size_t ParseEepromLength(const std::string& text, const Eeprom& eeprom, std::size_t offset);
+// UsageError unless the `size` bytes of `name` fit from `start` to the end.
+void CheckImageFits(std::size_t size, const std::string& name, const Eeprom& eeprom,
+                    std::size_t start);
+
 // "0x0040": a memory address as the tool prints it.
 std::string MemoryAddress(std::size_t offset);
 

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <charconv>
 
 #include "Numbers.hpp"
 #include "Tool.hpp"
@@ -113,11 +114,17 @@ std::vector<std::string> PinFunctionNames() {
     return {"gpio-in", "gpio-out-0", "gpio-out-1", "dedicated", "adc", "dac", "clock-irq"};
 }
 
-std::string PinFunctionList(unsigned pin) {
-    std::string list = "gpio-in, gpio-out-0, gpio-out-1";
+std::vector<std::string> PinFunctions(unsigned pin) {
+    std::vector<std::string> list = {"gpio-in", "gpio-out-0", "gpio-out-1"};
     for (std::uint8_t code = 1; code < std::size(kDesignations); ++code) {
-        if (PinHas(pin, code)) list += std::string(", ") + kDesignations[code];
+        if (PinHas(pin, code)) list.push_back(kDesignations[code]);
     }
+    return list;
+}
+
+std::string PinFunctionList(unsigned pin) {
+    std::string list;
+    for (const std::string& name : PinFunctions(pin)) list += (list.empty() ? "" : ", ") + name;
     return list;
 }
 
@@ -270,6 +277,111 @@ Json ReadInterrupt(Corvane::BridgeHandle& handle) {
             bridge.Settings->GetInterruptPinMode(Corvane::DllConstants::CURRENT_SETTINGS_ONLY));
         return Json{{"flag", flag == 1}, {"mode", InterruptModeName(mode)}};
     });
+}
+
+Json PinsJson(const PinConfig& config) {
+    Json pins = Json::array();
+    for (unsigned pin = 0; pin < 4; ++pin) {
+        pins.push_back({{"pin", pin},
+                        {"function", PinFunction(config, pin)},
+                        {"designation", config.designation[pin]},
+                        {"direction", config.direction[pin]},
+                        {"value", config.value[pin]}});
+    }
+    return pins;
+}
+
+void CheckPinFunctions(const std::array<std::string, 4>& functions) {
+    PinConfig probe;
+    for (unsigned pin = 0; pin < 4; ++pin) {
+        if (!functions[pin].empty()) SetPinFunction(probe, pin, functions[pin]);
+    }
+}
+
+std::vector<PinConfig> ConfigurePins(Corvane::BridgeHandle& handle,
+                                     const std::array<std::string, 4>& functions,
+                                     const std::vector<Side>& sides) {
+    const bool change = std::any_of(functions.begin(), functions.end(),
+                                    [](const std::string& f) { return !f.empty(); });
+    CheckPinFunctions(functions);
+    std::vector<PinConfig> shown;
+    On(handle, [&](Corvane::VrelUsbI2c& bridge) {
+        if (change) {
+            WithFlashHints([&] {
+                ApplySides(sides, [&](Side side) {
+                    PinConfig config = ReadPins(bridge, side);
+                    for (unsigned pin = 0; pin < 4; ++pin) {
+                        if (!functions[pin].empty()) SetPinFunction(config, pin, functions[pin]);
+                    }
+                    WritePins(bridge, side, config);
+                });
+            });
+        }
+        for (Side side : sides) shown.push_back(ReadPins(bridge, side));
+    });
+    return shown;
+}
+
+std::uint8_t ParseLevel(const std::string& text) {
+    const std::string value = Lower(text);
+    if (value == "0" || value == "low") return 0;
+    if (value == "1" || value == "high") return 1;
+    throw UsageError(fmt::format("the level must be 0 or 1, not '{}'", text));
+}
+
+bool WriteGpio(Corvane::BridgeHandle& handle, unsigned pin, std::uint8_t level) {
+    const auto pinNumber = static_cast<std::uint8_t>(pin);
+    return On(handle, [&](Corvane::VrelUsbI2c& bridge) {
+        const std::int32_t input = CheckValue(
+            bridge.Settings->GetGpPinDirection(Corvane::DllConstants::CURRENT_SETTINGS_ONLY,
+                                               pinNumber),
+            fmt::format("GP{} is not configured as a GPIO (see 'corvane gpio config')", pin));
+        Check(bridge.Functions->WriteGpioPinValue(pinNumber, level));
+        return input == 1;
+    });
+}
+
+DacChange ParseDacChange(const std::string& value, const std::string& reference) {
+    constexpr std::uint32_t kSteps = 32;
+    DacChange change;
+    if (!value.empty()) {
+        change.value = static_cast<std::int32_t>(ParseNumber(value, "VALUE", 0, kSteps - 1));
+    }
+    if (!reference.empty()) change.reference = ParseReference(reference, "--vref");
+    return change;
+}
+
+Json ApplyDac(Corvane::BridgeHandle& handle, const DacChange& change) {
+    return On(handle, [&](Corvane::VrelUsbI2c& bridge) {
+        if (change.reference) Check(bridge.Settings->SetDacVoltageReference(*change.reference));
+        if (change.value) Check(bridge.Settings->SetDacValue(*change.value));
+        const std::int32_t value = CheckValue(bridge.Settings->GetDacValue());
+        const std::int32_t selector = CheckValue(bridge.Settings->GetDacVoltageReference());
+        return Json{{"value", value}, {"reference", ReferenceName(selector)}};
+    });
+}
+
+std::optional<double> ParseVolts(const std::string& text, std::string_view what) {
+    if (text.empty()) return std::nullopt;
+    constexpr double kLowest = 1.0;
+    constexpr double kHighest = 6.0;
+    std::string_view number = text;
+    if (number.ends_with('V') || number.ends_with('v')) number.remove_suffix(1);
+    double volts = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), volts);
+    if (number.empty() || error != std::errc() || end != number.data() + number.size()) {
+        throw UsageError(fmt::format("{} must be a voltage such as 3.3, not '{}'", what, text));
+    }
+    if (volts < kLowest || volts > kHighest) {
+        throw UsageError(
+            fmt::format("{} must be {} to {} V, not {}", what, kLowest, kHighest, text));
+    }
+    return volts;
+}
+
+void ClearInterrupt(Corvane::BridgeHandle& handle) {
+    On(handle,
+       [](Corvane::VrelUsbI2c& bridge) { Check(bridge.Functions->ClearInterruptPinState()); });
 }
 
 }  // namespace CorvaneTool

@@ -63,6 +63,7 @@ void SetPinFunction(PinConfig& config, unsigned pin, std::string_view function);
 // The functions of every pin, and those of pin `pin` ("gpio-in, ..., adc").
 const char* PinFunctionList();
 std::string PinFunctionList(unsigned pin);
+std::vector<std::string> PinFunctions(unsigned pin);
 std::vector<std::string> PinFunctionNames();
 const char* DesignationName(std::uint8_t designation);
 // 0 to 3, or GP0 to GP3.
@@ -81,6 +82,42 @@ const char* InterruptModeName(std::int32_t mode);
 std::int32_t ParseInterruptMode(std::string_view text);
 // Sets the interrupt mode of one copy; for "none" (0) only when it already is.
 void SetInterruptMode(Corvane::VrelUsbI2c& bridge, Side side, std::int32_t mode);
+
+// [{"pin", "function", "designation", "direction", "value"}, ...] for GP0 to GP3.
+Json PinsJson(const PinConfig& config);
+
+// UsageError for an entry of `functions` its pin does not have (empty: no change).
+void CheckPinFunctions(const std::array<std::string, 4>& functions);
+// `gpio config`: gives each pin with a non-empty entry of `functions` that
+// function in each of `sides` (power-up first, ApplySides), then reads the
+// pins of each side back. The functions are checked (CheckPinFunctions)
+// before anything is sent.
+std::vector<PinConfig> ConfigurePins(Corvane::BridgeHandle& handle,
+                                     const std::array<std::string, 4>& functions,
+                                     const std::vector<Side>& sides);
+
+// 0/low or 1/high; UsageError otherwise.
+std::uint8_t ParseLevel(const std::string& text);
+// Drives GP`pin` to `level`; whether the pin is an input (then the level
+// shows once it is an output). A Failure when the pin is no GPIO.
+bool WriteGpio(Corvane::BridgeHandle& handle, unsigned pin, std::uint8_t level);
+
+// A DAC change as typed: VALUE 0 to 31, --vref (UsageError otherwise); empty: none.
+struct DacChange {
+    std::optional<std::int32_t> value;
+    std::optional<std::int32_t> reference;
+
+    bool Any() const { return value || reference; }
+};
+DacChange ParseDacChange(const std::string& value, const std::string& reference);
+// Applies the change to the running settings and reads the DAC back:
+// {"value", "reference"}.
+Json ApplyDac(Corvane::BridgeHandle& handle, const DacChange& change);
+
+// A supply voltage such as 3.3 or 3.3V, 1 to 6 V; none for an empty text.
+std::optional<double> ParseVolts(const std::string& text, std::string_view what);
+
+void ClearInterrupt(Corvane::BridgeHandle& handle);
 
 // Text of the clock output for a divider code: 48 MHz >> code.
 std::string ClockFrequency(std::int32_t divider);

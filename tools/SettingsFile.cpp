@@ -57,8 +57,9 @@ std::vector<Wanted> WantedSettings(const Json& file, const std::string& serial) 
         if (!file[name].is_object()) BadFile(fmt::format("has no settings in '{}'", name));
         for (const auto& [key, value] : file[name].items()) {
             const auto& settings = AllSettings();
-            const auto setting = std::find_if(settings.begin(), settings.end(),
-                                              [&](const Setting& s) { return key == s.key; });
+            const auto setting =
+                std::find_if(settings.begin(), settings.end(),
+                             [&wanted = key](const Setting& s) { return wanted == s.key; });
             if (setting == settings.end()) BadFile(fmt::format("names no setting '{}'", key));
             if (!setting->Sets(side)) {
                 BadFile(fmt::format("sets the {} copy of {}, which cannot be set", name, key));

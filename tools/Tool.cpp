@@ -254,6 +254,10 @@ void Tool::Start() {
     if (options.trace) Corvane::SetReportTrace(PrintTraceLine);
 }
 
+std::shared_ptr<Corvane::Sim::VirtualDevice> Tool::SimChip(std::size_t index) const {
+    return index < sims_.size() ? sims_[index]->SharedChip() : nullptr;
+}
+
 void Tool::Finish() {
     handle_.reset();
     discovery_.reset();

@@ -27,6 +27,10 @@ class App;
 class Option;
 }  // namespace CLI
 
+namespace Corvane::Sim {
+class VirtualDevice;
+}  // namespace Corvane::Sim
+
 namespace CorvaneTool {
 
 // JSON output keeps the order in which the tool builds it.
@@ -191,6 +195,9 @@ class Tool {
     std::uint32_t Speed() const { return speed_; }
     bool WantsJson() const { return options.json; }
     bool Simulated() const { return !sims_.empty(); }
+    // With --sim: the virtual chip plugged in as bridge `index` (in the order
+    // discovery finds them); null for none.
+    std::shared_ptr<Corvane::Sim::VirtualDevice> SimChip(std::size_t index) const;
     // Whether --password-file gives the access password for this run.
     bool PasswordGiven() const { return !options.passwordFile.empty(); }
 
@@ -274,5 +281,6 @@ void AddPinCommands(CLI::App& app, Tool& tool, Handlers& handlers);
 void AddSettingsCommands(CLI::App& app, Tool& tool, Handlers& handlers);
 void AddPasswordCommands(CLI::App& app, Tool& tool, Handlers& handlers);
 void AddProgramCommand(CLI::App& app, Tool& tool, Handlers& handlers);
+void AddUiCommand(CLI::App& app, Tool& tool, Handlers& handlers);
 
 }  // namespace CorvaneTool

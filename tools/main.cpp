@@ -224,6 +224,7 @@ int main(int argc, char** argv) {
     CorvaneTool::AddSettingsCommands(app, tool, handlers);
     CorvaneTool::AddPasswordCommands(app, tool, handlers);
     CorvaneTool::AddProgramCommand(app, tool, handlers);
+    CorvaneTool::AddUiCommand(app, tool, handlers);
 
     std::string shell;
     auto* completion = app.add_subcommand(

@@ -3,6 +3,7 @@
 
 // Umbrella header of the Corvane host library.
 #include "corvane/BridgeHandle.hpp"
+#include "corvane/BusTrace.hpp"
 #include "corvane/BusyTimeout.hpp"
 #include "corvane/DevFunctions_M.hpp"
 #include "corvane/DevManagement_M.hpp"

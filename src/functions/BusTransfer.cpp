@@ -12,7 +12,6 @@ namespace Corvane {
 
 namespace {
 
-constexpr std::uint8_t kNackState = 0x25;
 constexpr std::uint8_t kPollOnlyErrorState = 0x21;
 
 }  // namespace

@@ -52,6 +52,8 @@ class BusTransfer {
     // accepts before giving up on a device that never finishes.
     static constexpr std::uint32_t kMaxUnsettledPolls = 5000;
     static constexpr std::uint8_t kWaitingForRestart = 0x45;
+    // The engine's state after a target did not acknowledge.
+    static constexpr std::uint8_t kNackState = 0x25;
 
     // The speeds whose divider 48 MHz / (4 * speed) - 3 fits in a byte.
     static constexpr std::uint32_t kMinSpeedHz = 46'333;
