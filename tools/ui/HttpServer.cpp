@@ -52,6 +52,10 @@ std::string HttpRequest::Header(std::string_view lowerCaseName) const {
     return found == headers.end() ? std::string() : found->second;
 }
 
+// The connection and listener classes have internal linkage: a class of the
+// same name elsewhere in the program must not share their member functions.
+namespace {
+
 class Session;
 
 struct Server {
@@ -73,10 +77,6 @@ struct Server {
     std::deque<std::function<void()>> jobs;
     // The I/O thread's own.
     std::vector<std::weak_ptr<Session>> sessions;
-};
-
-struct HttpServer::Impl : Server {
-    using Server::Server;
 };
 
 // One connection, on the I/O thread. It reads a request, answers it and
@@ -384,6 +384,12 @@ void Server::Stop() {
     wake.notify_all();
     io.stop();
 }
+
+}  // namespace
+
+struct HttpServer::Impl : Server {
+    using Server::Server;
+};
 
 HttpServer::HttpServer(std::uint16_t port, Router router)
     : impl_(std::make_unique<Impl>(port, std::move(router))) {}
