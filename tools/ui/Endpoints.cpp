@@ -197,6 +197,20 @@ Eeprom PartOf(const Json& a) {
     return ParseEeprom(Text(a, "address"), Text(a, "size"), page.empty() ? "64" : page, "size");
 }
 
+// What a write or a verify takes: the part, where the image starts, the image.
+struct EepromImage {
+    Eeprom eeprom;
+    std::size_t offset;
+    std::vector<std::uint8_t> data;
+};
+
+EepromImage ImageOf(const Json& arguments) {
+    EepromImage image{PartOf(arguments), 0, HexBytes(arguments, "data")};
+    image.offset = ParseEepromOffset(Text(arguments, "offset"), image.eeprom);
+    CheckImageFits(image.data.size(), "the file", image.eeprom, image.offset);
+    return image;
+}
+
 void AddEepromEndpoints(Api& api, Workbench& bench) {
     api.Add(
         "POST", "/api/eeprom/read",
@@ -216,23 +230,17 @@ void AddEepromEndpoints(Api& api, Workbench& bench) {
     api.Add(
         "POST", "/api/eeprom/write",
         [&bench](Call& call) {
-            const Eeprom eeprom = PartOf(call.arguments);
-            const std::size_t offset = ParseEepromOffset(Text(call.arguments, "offset"), eeprom);
-            const std::vector<std::uint8_t> data = HexBytes(call.arguments, "data");
-            CheckImageFits(data.size(), "the file", eeprom, offset);
+            const EepromImage image = ImageOf(call.arguments);
             Corvane::I2cBus bus = bench.Bus();
-            return WriteEeprom(bus, eeprom, offset, data, true, CallWork(call));
+            return WriteEeprom(bus, image.eeprom, image.offset, image.data, true, CallWork(call));
         },
         kStreamedChanges);
     api.Add(
         "POST", "/api/eeprom/verify",
         [&bench](Call& call) {
-            const Eeprom eeprom = PartOf(call.arguments);
-            const std::size_t offset = ParseEepromOffset(Text(call.arguments, "offset"), eeprom);
-            const std::vector<std::uint8_t> data = HexBytes(call.arguments, "data");
-            CheckImageFits(data.size(), "the file", eeprom, offset);
+            const EepromImage image = ImageOf(call.arguments);
             Corvane::I2cBus bus = bench.Bus();
-            return VerifyEeprom(bus, eeprom, offset, data, CallWork(call));
+            return VerifyEeprom(bus, image.eeprom, image.offset, image.data, CallWork(call));
         },
         kStreamed);
 }
