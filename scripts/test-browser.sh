@@ -36,4 +36,5 @@ ls -dt "$cache"/*/ | tail -n +4 | xargs -r rm -rf
 export CORVANE_PLAYWRIGHT=$modules/node_modules/playwright-core/index.mjs
 export CORVANE_TOOL=$PWD/$build/tools/corvane
 export CORVANE_UI_SCREENSHOTS=$PWD/$build/ui-screenshots
-exec node --test --test-reporter=spec tests/ui/browser.test.mjs
+# Node picks its reporter: readable on a terminal, TAP in a pipe.
+exec node --test tests/ui/browser.test.mjs
