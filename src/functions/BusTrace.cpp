@@ -6,26 +6,21 @@
 
 #include "functions/BusTransfer.hpp"
 #include "protocol/CommandCodes.hpp"
+#include "protocol/Records.hpp"
 
 namespace Corvane {
 
-namespace {
-
-std::uint32_t TotalOf(std::span<const std::uint8_t, 64> report) {
-    return static_cast<std::uint32_t>(report[1] | report[2] << 8);
-}
-
-}  // namespace
-
 void BusTraceDecoder::Take(const TracedReport& report) {
-    const std::span<const std::uint8_t, 64> bytes = report.bytes;
+    Report bytes{};
+    std::copy(report.bytes.begin(), report.bytes.end(), bytes.begin());
     if (report.direction == ReportDirection::Sent) {
-        const std::uint8_t command = bytes[0];
-        const std::uint8_t address = static_cast<std::uint8_t>(bytes[3] >> 1);
+        const Records::TransferHeader header = Records::DecodeTransferHeader(bytes);
+        const std::uint8_t command = header.command;
+        const std::uint8_t address = static_cast<std::uint8_t>(header.address >> 1);
         switch (command) {
             case I2C_WRITE_DATA:
             case I2C_WRITE_DATA_NO_STOP: {
-                const std::uint32_t total = TotalOf(bytes);
+                const std::uint32_t total = header.total;
                 const bool stop = command == I2C_WRITE_DATA;
                 // A later chunk, or a refused one sent again, repeats the header.
                 const bool same = isOpen_ && !open_.read && open_.address == address &&
@@ -54,7 +49,7 @@ void BusTraceDecoder::Take(const TracedReport& report) {
                 open_.address = address;
                 open_.read = true;
                 open_.repeatedStart = command == I2C_READ_DATA_REPEATED_START;
-                open_.length = TotalOf(bytes);
+                open_.length = header.total;
                 isOpen_ = true;
                 last_ = Last::ReadStart;
                 return;
@@ -63,7 +58,8 @@ void BusTraceDecoder::Take(const TracedReport& report) {
                 return;
             case STATUS_SET_PARAMETERS:
                 // A cancel stops a transfer that had not finished.
-                if (isOpen_ && bytes[2] == 0x10 && open_.data.size() < open_.length) {
+                if (isOpen_ && Records::DecodeCancelRequest(bytes) &&
+                    open_.data.size() < open_.length) {
                     Fail(BusTransaction::Outcome::Failed);
                 }
                 last_ = isOpen_ ? Last::Status : Last::None;
@@ -88,14 +84,17 @@ void BusTraceDecoder::Take(const TracedReport& report) {
                 Fail(BusTransaction::Outcome::NotAcknowledged);
             }
             break;
-        case Last::Status:
-            // Bit 6 of byte 20: the last write was not acknowledged.
-            if ((bytes[20] & 0x40) != 0 || state == BusTransfer::kNackState) {
+        case Last::Status: {
+            // A status answer carries the engine's state elsewhere than the
+            // answers to data requests.
+            const Records::EngineStatus status = Records::DecodeEngineStatus(bytes);
+            if (status.writeFailed || status.state == BusTransfer::kNackState) {
                 Fail(BusTransaction::Outcome::NotAcknowledged);
-            } else if (BusTransfer::IsPollErrorState(state)) {
+            } else if (BusTransfer::IsPollErrorState(status.state)) {
                 Fail(BusTransaction::Outcome::Failed);
             }
             break;
+        }
         case Last::ReadStart:
             if (refused) Fail(BusTransaction::Outcome::Failed);
             break;

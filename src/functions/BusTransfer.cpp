@@ -76,14 +76,9 @@ std::int32_t BusTransfer::SetUpSpeed(std::uint8_t divider, std::int32_t firstRef
 
 namespace {
 
-// Bytes 0 to 3 of a data or read command: code, total count (low byte
-// first, the same in every chunk) and the address byte.
 Report TransferHeader(std::uint8_t command, std::uint32_t total, std::uint8_t address) {
     Report request{};
-    request[0] = command;
-    request[1] = static_cast<std::uint8_t>(total & 0xFF);
-    request[2] = static_cast<std::uint8_t>(total >> 8);
-    request[3] = address;
+    Records::EncodeTransferHeader({command, total, address}, request);
     return request;
 }
 

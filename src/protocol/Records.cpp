@@ -176,9 +176,25 @@ void EncodeStatus(std::uint8_t cancelTransfer, std::uint8_t setSpeed, std::uint8
     request[4] = setSpeed == 1 ? speedDivider : 0x00;
 }
 
+bool DecodeCancelRequest(const Report& request) {
+    return request[2] == 0x10;
+}
+
 EngineStatus DecodeEngineStatus(const Report& answer) {
     return EngineStatus{answer[1] != 0, answer[2], answer[3] == 0x20, answer[8],
                         Bit(answer[20], 6) != 0};
+}
+
+void EncodeTransferHeader(const TransferHeader& header, Report& request) {
+    request[0] = header.command;
+    request[1] = static_cast<std::uint8_t>(header.total & 0xFF);
+    request[2] = static_cast<std::uint8_t>(header.total >> 8);
+    request[3] = header.address;
+}
+
+TransferHeader DecodeTransferHeader(const Report& request) {
+    return TransferHeader{request[0], static_cast<std::uint32_t>(request[1] | request[2] << 8),
+                          request[3]};
 }
 
 }  // namespace Corvane::Records

@@ -73,6 +73,8 @@ void EncodeGpioValues(const std::uint8_t* direction, const std::uint8_t* value,
 // A flag counts as set only when it is exactly 1.
 void EncodeStatus(std::uint8_t cancelTransfer, std::uint8_t setSpeed, std::uint8_t speedDivider,
                   Report& request);
+// Whether a status request asks to cancel the transfer in progress.
+bool DecodeCancelRequest(const Report& request);
 // The I2C engine's part of the answer (bytes 1, 2, 3, 8 and 20).
 struct EngineStatus {
     bool refused;               // byte 1 non-zero; the other bytes still hold
@@ -82,5 +84,16 @@ struct EngineStatus {
     bool writeFailed;           // byte 20, bit 6: the target did not acknowledge
 };
 EngineStatus DecodeEngineStatus(const Report& answer);
+
+// ---- I2C data and read commands -------------------------------------------
+// Bytes 0 to 3: code, total count (low byte first, the same in every chunk)
+// and the address byte.
+struct TransferHeader {
+    std::uint8_t command;
+    std::uint32_t total;
+    std::uint8_t address;
+};
+void EncodeTransferHeader(const TransferHeader& header, Report& request);
+TransferHeader DecodeTransferHeader(const Report& request);
 
 }  // namespace Corvane::Records

@@ -126,6 +126,10 @@ const Case kCases[] = {
      None,
      [](Corvane::I2cBus& bus) { bus.Quick(kNobody); },
      {{kNobody, false, false, true, {}, Outcome::NotAcknowledged, 0}}},
+    {"WriteFailsInTheEngine",
+     [](VirtualDevice& d) { d.FailNextI2cTransfer(0x44); },
+     [](Corvane::I2cBus& bus) { bus.WriteByteData(kEeprom, 0x00, 0x42); },
+     {{kEeprom, false, false, true, {0x00, 0x42}, Outcome::Failed, 0}}},
     {"ReadEndedEarly",
      [](VirtualDevice& d) { d.EndNextI2cReadEarly(); },
      [](Corvane::I2cBus& bus) {
